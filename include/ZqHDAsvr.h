@@ -1,0 +1,222 @@
+/*
+ * ZqHDAsvr: turns a Windows application (the host) into an OPC Historical
+ * Data Access 1.x server.
+ *
+ * The host defines its address space with the Define... functions, supplies
+ * history through an object of a class derived from CZqHDACallback (or through
+ * plain stdcall callbacks installed with the Enable...Callback functions), and
+ * starts the COM server with InitZqHDAsvr. The library implements every COM
+ * object an OPC HDA client talks to.
+ *
+ * Calling conventions: every exported function is __stdcall and is exported
+ * under its decorated name (_InitZqHDAsvr@20) and under its plain name
+ * (InitZqHDAsvr). Link with the import library libZqHDAsvr.dll.a (mingw), or
+ * bind at run time with GetProcAddress by either name.
+ *
+ * C++ class ABI: CZqHDACallback is a C++ class with virtual methods. Its
+ * layout and calling convention are those of the compiler that built the DLL
+ * (mingw g++: Itanium C++ ABI, two virtual-table slots for the destructor,
+ * __thiscall members). A host built with another compiler (MSVC) cannot derive
+ * from it; such a host installs the plain stdcall callbacks instead, which are
+ * compiler-neutral.
+ *
+ * Item handles are opaque pointer-sized values; (void*)-1 means "no item". A
+ * handle is never given to a second item while the module is loaded.
+ *
+ * Text from the host is 8-bit text in the process's ANSI code page.
+ */
+#ifndef ZQHDASVR_H
+#define ZQHDASVR_H
+
+#include <windows.h>
+#include <ole2.h>
+#include "opchda.h"
+
+#if defined(ZQHDASVR_STATIC)
+#define ZQHDA_API
+#define ZQHDA_CLASS
+#elif defined(ZQHDASVR_BUILD)
+#define ZQHDA_API /* exported through ZqHDAsvr.def */
+#define ZQHDA_CLASS __declspec(dllexport)
+#else
+#define ZQHDA_API __declspec(dllimport)
+#define ZQHDA_CLASS __declspec(dllimport)
+#endif
+
+#define ZQHDA_INVALID_ITEM ((void *)(INT_PTR)-1)
+
+#ifdef __cplusplus
+/*
+ * The host's history, reached by the library's read and update engines.
+ *
+ * Derive from this class and override the methods the historian supports;
+ * install one object with SetHDAServerCallback and keep it alive while the
+ * module is loaded. A method that is not overridden forwards to its plain
+ * callback (Enable...Callback) if one is installed, else returns its default.
+ *
+ * Methods are called concurrently from several threads (client calls,
+ * per-client worker threads); they must be thread-safe.
+ *
+ * Results: 0 means success; any other value, success codes included, counts
+ * as failure, except GetTimeStamps and PrepareAggregates, which return counts.
+ *
+ * Context value: GetTimeStamps and PrepareAggregates receive a pointer to a
+ * variable set to 0; whatever the host stores there is passed back as the
+ * last argument of the later calls of the same request for the same item.
+ */
+class ZQHDA_CLASS CZqHDACallback
+{
+public:
+    CZqHDACallback();
+    CZqHDACallback(const CZqHDACallback &other);
+    CZqHDACallback &operator=(const CZqHDACallback &other);
+    virtual ~CZqHDACallback();
+
+    /* Time stamps of the stored values from *start to *end (either may be
+       null: open). maxCount 0 (times null): return how many there are.
+       Otherwise write at most maxCount into times and return how many. */
+    virtual int GetTimeStamps(void *hItem, FILETIME *start, FILETIME *end, int maxCount,
+                              FILETIME *times, unsigned long *context);
+    /* Nearest stored time stamp before / after time; 0 if there is one. */
+    virtual long GetPreviousTimeStamp(void *hItem, FILETIME time, FILETIME *stamp,
+                                      unsigned long context);
+    virtual long GetNextTimeStamp(void *hItem, FILETIME time, FILETIME *stamp,
+                                  unsigned long context);
+    /* Value and quality at a time stamp. */
+    virtual long ReadAt(void *hItem, FILETIME time, VARIANT *value, unsigned long *quality,
+                        unsigned long context);
+    /* Current value of an attribute, with its time stamp. */
+    virtual long ReadCurrentAttribute(void *hItem, unsigned long attributeId, FILETIME *stamp,
+                                      VARIANT *value);
+    /* Value of an attribute at a time. */
+    virtual long ReadAttributeAt(void *hItem, unsigned long attributeId, FILETIME time,
+                                 VARIANT *value, unsigned long context);
+    /* Called once per item before the intervals of a processed read. */
+    virtual int PrepareAggregates(void *hItem, unsigned long aggregateId, FILETIME start,
+                                  FILETIME end, FILETIME resampleInterval,
+                                  unsigned long *context);
+    /* Aggregate value of one interval; the host may move both bounds. */
+    virtual long ReadProcessed(void *hItem, unsigned long aggregateId, FILETIME *intervalStart,
+                               FILETIME *intervalEnd, VARIANT *value, unsigned long *quality,
+                               unsigned long context);
+    /* OPCHDA_UPDATECAPABILITIES bits the historian supports. */
+    virtual long QueryUpdateCapabilities(OPCHDA_UPDATECAPABILITIES *capabilities);
+    /* Updates: the result is the item's OPC HDA status (OPC_S_INSERTED, ...).
+       user is the client's user name ("Unknown" without access control). */
+    virtual long Insert(char *user, void *hItem, FILETIME time, VARIANT *value,
+                        unsigned long quality);
+    virtual long Replace(char *user, void *hItem, FILETIME time, VARIANT *value,
+                         unsigned long quality);
+    virtual long InsertReplace(char *user, void *hItem, FILETIME time, VARIANT *value,
+                               unsigned long quality);
+    /* Raw delete: the client's time records, unresolved (relative texts stay text). */
+    virtual long DeleteRaw(char *user, void *hItem, OPCHDA_TIME *start, OPCHDA_TIME *end);
+    virtual long DeleteAtTime(char *user, void *hItem, FILETIME time);
+};
+#else
+typedef struct CZqHDACallback CZqHDACallback;
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Plain callbacks: the method's arguments without the context value, then a
+   pointer through which the callback returns the method's result. */
+typedef void(__stdcall *ZQHDA_GetTimeStampsProc)(void *hItem, FILETIME *start, FILETIME *end,
+                                                  int maxCount, FILETIME *times, int *result);
+typedef void(__stdcall *ZQHDA_GetPreviousTimeStampProc)(void *hItem, FILETIME time,
+                                                         FILETIME *stamp, long *result);
+typedef void(__stdcall *ZQHDA_GetNextTimeStampProc)(void *hItem, FILETIME time, FILETIME *stamp,
+                                                     long *result);
+typedef void(__stdcall *ZQHDA_ReadAtProc)(void *hItem, FILETIME time, VARIANT *value,
+                                           unsigned long *quality, long *result);
+typedef void(__stdcall *ZQHDA_ReadCurrentAttributeProc)(void *hItem, unsigned long attributeId,
+                                                         FILETIME *stamp, VARIANT *value,
+                                                         long *result);
+typedef void(__stdcall *ZQHDA_ReadAttributeAtProc)(void *hItem, unsigned long attributeId,
+                                                    FILETIME time, VARIANT *value, long *result);
+typedef void(__stdcall *ZQHDA_PrepareAggregatesProc)(void *hItem, unsigned long aggregateId,
+                                                      FILETIME start, FILETIME end,
+                                                      FILETIME resampleInterval, int *result);
+typedef void(__stdcall *ZQHDA_ReadProcessedProc)(void *hItem, unsigned long aggregateId,
+                                                  FILETIME *intervalStart, FILETIME *intervalEnd,
+                                                  VARIANT *value, unsigned long *quality,
+                                                  long *result);
+typedef void(__stdcall *ZQHDA_QueryUpdateCapabilitiesProc)(
+    OPCHDA_UPDATECAPABILITIES *capabilities, long *result);
+typedef void(__stdcall *ZQHDA_UpdateProc)(char *user, void *hItem, FILETIME time, VARIANT *value,
+                                           unsigned long quality, long *result);
+typedef void(__stdcall *ZQHDA_DeleteRawProc)(char *user, void *hItem, OPCHDA_TIME *start,
+                                              OPCHDA_TIME *end, long *result);
+typedef void(__stdcall *ZQHDA_DeleteAtTimeProc)(char *user, void *hItem, FILETIME time,
+                                                 long *result);
+
+/* Host notifications. */
+typedef void(__stdcall *ZQHDA_TraceProc)(char *text);
+typedef void(__stdcall *ZQHDA_DisconnectProc)(long remainingClients);
+
+/* --- Start-up and control ------------------------------------------------ */
+
+/* Starts the COM server for the class ID with the given tick period (ms,
+   at least 10). 1 if started by this call; 0 if already started or failed.
+   A thread already in a single-threaded apartment gets timer mode: the tick
+   then runs only while that thread dispatches messages. */
+ZQHDA_API int __stdcall InitZqHDAsvr(CLSID clsid, DWORD tickPeriodMs);
+ZQHDA_API int __stdcall InitZqHDAsvr1(const CLSID *clsid, DWORD tickPeriodMs);
+/* Trace texts of client calls, each shorter than 100 bytes. */
+ZQHDA_API int __stdcall EnableHDAEventMsgs(ZQHDA_TraceProc proc);
+/* Called with the number of remaining clients whenever a client leaves. */
+ZQHDA_API int __stdcall EnableHDADisconnectNotification(ZQHDA_DisconnectProc proc);
+ZQHDA_API long __stdcall NumbrHDAClientConnections(void);
+/* Asks every client with a shutdown sink to disconnect; returns the number of
+   clients. Call it before the process ends: clients are not told at exit. */
+ZQHDA_API long __stdcall RequestHDADisconnect(void);
+ZQHDA_API int __stdcall SetHDAVendorInfo(const char *vendor);
+
+/* --- Host callbacks ------------------------------------------------------ */
+
+ZQHDA_API int __stdcall SetHDAServerCallback(CZqHDACallback *callback);
+ZQHDA_API int __stdcall EnableGetTimeStampCallback(ZQHDA_GetTimeStampsProc proc);
+ZQHDA_API int __stdcall EnableGetPreviousTimeStampCallback(ZQHDA_GetPreviousTimeStampProc proc);
+ZQHDA_API int __stdcall EnableGetNextTimeStampCallback(ZQHDA_GetNextTimeStampProc proc);
+ZQHDA_API int __stdcall EnableReadAtCallback(ZQHDA_ReadAtProc proc);
+ZQHDA_API int __stdcall EnableReadCurrentAttributeCallback(ZQHDA_ReadCurrentAttributeProc proc);
+ZQHDA_API int __stdcall EnableReadAttributeAtCallback(ZQHDA_ReadAttributeAtProc proc);
+ZQHDA_API int __stdcall EnablePrepareAggregatesCallback(ZQHDA_PrepareAggregatesProc proc);
+ZQHDA_API int __stdcall EnableReadProcessedCallback(ZQHDA_ReadProcessedProc proc);
+ZQHDA_API int __stdcall EnableQueryUpdateCapabilitiesCallback(
+    ZQHDA_QueryUpdateCapabilitiesProc proc);
+ZQHDA_API int __stdcall EnableInsertCallback(ZQHDA_UpdateProc proc);
+ZQHDA_API int __stdcall EnableReplaceCallback(ZQHDA_UpdateProc proc);
+ZQHDA_API int __stdcall EnableInsertReplaceCallback(ZQHDA_UpdateProc proc);
+ZQHDA_API int __stdcall EnableDeleteRawCallback(ZQHDA_DeleteRawProc proc);
+ZQHDA_API int __stdcall EnableDeleteAtCallback(ZQHDA_DeleteAtTimeProc proc);
+
+/* --- Address space ------------------------------------------------------- */
+
+/* Defines an item; returns its handle, or ZQHDA_INVALID_ITEM if the ID is
+   already defined (or memory ran out). */
+ZQHDA_API void *__stdcall DefineHDAItem(const char *itemId);
+/* 1 if the item was found and deleted (with everything below it). */
+ZQHDA_API int __stdcall DeleteHDAItem(const char *itemId);
+/* Sets the delimiter between item ID elements unless 0; returns the one in force. */
+ZQHDA_API int __stdcall SetZqHDAsvrQualifier(int qualifier);
+/* Server-wide attribute and aggregate catalogues; 1 on success. */
+ZQHDA_API int __stdcall DefineHDAAttribute(DWORD attributeId, const char *name,
+                                           const char *description, DWORD dataType,
+                                           DWORD history);
+ZQHDA_API int __stdcall DefineHDAAggregate(DWORD aggregateId, const char *name,
+                                           const char *description);
+
+/* --- Time conversion ----------------------------------------------------- */
+
+/* OLE Automation dates <-> UTC FILETIMEs (the date's clock time is taken as UTC). */
+ZQHDA_API BOOL __stdcall HDAConvertVBDateToFileTime(const DATE *date, FILETIME *fileTime);
+ZQHDA_API BOOL __stdcall HDAConvertFileTimeToVBDate(const FILETIME *fileTime, DATE *date);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZQHDASVR_H */

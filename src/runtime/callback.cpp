@@ -1,0 +1,250 @@
+// CZqHDACallback: the default behaviour of every host callback method, the
+// plain callbacks it forwards to, and the exports that install either kind.
+#include "runtime/server_state.h"
+
+#include "opchda_constants.h"
+
+#include <atomic>
+
+namespace {
+
+// The fourteen plain callbacks; null when the module loads. Single pointer
+// writes: the host installs them while setting up, the engines read them at
+// every call.
+std::atomic<ZQHDA_GetTimeStampsProc> g_getTimeStamps{nullptr};
+std::atomic<ZQHDA_GetPreviousTimeStampProc> g_getPrevious{nullptr};
+std::atomic<ZQHDA_GetNextTimeStampProc> g_getNext{nullptr};
+std::atomic<ZQHDA_ReadAtProc> g_readAt{nullptr};
+std::atomic<ZQHDA_ReadCurrentAttributeProc> g_readCurrentAttribute{nullptr};
+std::atomic<ZQHDA_ReadAttributeAtProc> g_readAttributeAt{nullptr};
+std::atomic<ZQHDA_PrepareAggregatesProc> g_prepareAggregates{nullptr};
+std::atomic<ZQHDA_ReadProcessedProc> g_readProcessed{nullptr};
+std::atomic<ZQHDA_QueryUpdateCapabilitiesProc> g_queryCapabilities{nullptr};
+std::atomic<ZQHDA_UpdateProc> g_insert{nullptr};
+std::atomic<ZQHDA_UpdateProc> g_replace{nullptr};
+std::atomic<ZQHDA_UpdateProc> g_insertReplace{nullptr};
+std::atomic<ZQHDA_DeleteRawProc> g_deleteRaw{nullptr};
+std::atomic<ZQHDA_DeleteAtTimeProc> g_deleteAtTime{nullptr};
+
+// Stores a plain callback; a non-null one makes the default callback object
+// the one the engines use.
+template <typename P> int Install(std::atomic<P> &slot, P proc)
+{
+    slot = proc;
+    if (proc != nullptr)
+        zq::State().callback = &zq::State().defaultCallback;
+    return 1;
+}
+
+} // namespace
+
+// The result variable is preset to the method's default, so a plain callback
+// that returns without storing a result yields the default, not garbage.
+
+CZqHDACallback::CZqHDACallback() {}
+CZqHDACallback::CZqHDACallback(const CZqHDACallback &) {}
+CZqHDACallback &CZqHDACallback::operator=(const CZqHDACallback &) { return *this; }
+CZqHDACallback::~CZqHDACallback() {}
+
+int CZqHDACallback::GetTimeStamps(void *hItem, FILETIME *start, FILETIME *end, int maxCount,
+                                  FILETIME *times, unsigned long *)
+{
+    ZQHDA_GetTimeStampsProc fn = g_getTimeStamps.load();
+    if (fn == nullptr)
+        return 0;
+    int result = 0;
+    fn(hItem, start, end, maxCount, times, &result);
+    return result;
+}
+
+long CZqHDACallback::GetPreviousTimeStamp(void *hItem, FILETIME time, FILETIME *stamp,
+                                          unsigned long)
+{
+    ZQHDA_GetPreviousTimeStampProc fn = g_getPrevious.load();
+    long result = OPC_S_NODATA;
+    if (fn != nullptr)
+        fn(hItem, time, stamp, &result);
+    return result;
+}
+
+long CZqHDACallback::GetNextTimeStamp(void *hItem, FILETIME time, FILETIME *stamp, unsigned long)
+{
+    ZQHDA_GetNextTimeStampProc fn = g_getNext.load();
+    long result = OPC_S_NODATA;
+    if (fn != nullptr)
+        fn(hItem, time, stamp, &result);
+    return result;
+}
+
+long CZqHDACallback::ReadAt(void *hItem, FILETIME time, VARIANT *value, unsigned long *quality,
+                            unsigned long)
+{
+    ZQHDA_ReadAtProc fn = g_readAt.load();
+    long result = OPC_S_NODATA;
+    if (fn != nullptr)
+        fn(hItem, time, value, quality, &result);
+    return result;
+}
+
+long CZqHDACallback::ReadCurrentAttribute(void *hItem, unsigned long attributeId,
+                                          FILETIME *stamp, VARIANT *value)
+{
+    ZQHDA_ReadCurrentAttributeProc fn = g_readCurrentAttribute.load();
+    long result = E_FAIL;
+    if (fn != nullptr)
+        fn(hItem, attributeId, stamp, value, &result);
+    return result;
+}
+
+long CZqHDACallback::ReadAttributeAt(void *hItem, unsigned long attributeId, FILETIME time,
+                                     VARIANT *value, unsigned long)
+{
+    ZQHDA_ReadAttributeAtProc fn = g_readAttributeAt.load();
+    long result = E_FAIL;
+    if (fn != nullptr)
+        fn(hItem, attributeId, time, value, &result);
+    return result;
+}
+
+int CZqHDACallback::PrepareAggregates(void *hItem, unsigned long aggregateId, FILETIME start,
+                                      FILETIME end, FILETIME resampleInterval, unsigned long *)
+{
+    ZQHDA_PrepareAggregatesProc fn = g_prepareAggregates.load();
+    int result = 0;
+    if (fn != nullptr)
+        fn(hItem, aggregateId, start, end, resampleInterval, &result);
+    return result;
+}
+
+long CZqHDACallback::ReadProcessed(void *hItem, unsigned long aggregateId,
+                                   FILETIME *intervalStart, FILETIME *intervalEnd,
+                                   VARIANT *value, unsigned long *quality, unsigned long)
+{
+    ZQHDA_ReadProcessedProc fn = g_readProcessed.load();
+    long result = E_FAIL;
+    if (fn != nullptr)
+        fn(hItem, aggregateId, intervalStart, intervalEnd, value, quality, &result);
+    return result;
+}
+
+long CZqHDACallback::QueryUpdateCapabilities(OPCHDA_UPDATECAPABILITIES *capabilities)
+{
+    ZQHDA_QueryUpdateCapabilitiesProc fn = g_queryCapabilities.load();
+    if (fn == nullptr) {
+        if (capabilities != nullptr)
+            *capabilities = static_cast<OPCHDA_UPDATECAPABILITIES>(0);
+        return S_OK;
+    }
+    OPCHDA_UPDATECAPABILITIES temp = static_cast<OPCHDA_UPDATECAPABILITIES>(0);
+    long result = S_OK;
+    fn(&temp, &result);
+    if (capabilities != nullptr)
+        *capabilities = temp;
+    return result;
+}
+
+namespace {
+long CallUpdate(const std::atomic<ZQHDA_UpdateProc> &slot, char *user, void *hItem,
+                FILETIME time, VARIANT *value, unsigned long quality)
+{
+    ZQHDA_UpdateProc fn = slot.load();
+    long result = E_FAIL;
+    if (fn != nullptr)
+        fn(user, hItem, time, value, quality, &result);
+    return result;
+}
+} // namespace
+
+long CZqHDACallback::Insert(char *user, void *hItem, FILETIME time, VARIANT *value,
+                            unsigned long quality)
+{
+    return CallUpdate(g_insert, user, hItem, time, value, quality);
+}
+
+long CZqHDACallback::Replace(char *user, void *hItem, FILETIME time, VARIANT *value,
+                             unsigned long quality)
+{
+    return CallUpdate(g_replace, user, hItem, time, value, quality);
+}
+
+long CZqHDACallback::InsertReplace(char *user, void *hItem, FILETIME time, VARIANT *value,
+                                   unsigned long quality)
+{
+    return CallUpdate(g_insertReplace, user, hItem, time, value, quality);
+}
+
+long CZqHDACallback::DeleteRaw(char *user, void *hItem, OPCHDA_TIME *start, OPCHDA_TIME *end)
+{
+    ZQHDA_DeleteRawProc fn = g_deleteRaw.load();
+    long result = E_FAIL;
+    if (fn != nullptr)
+        fn(user, hItem, start, end, &result);
+    return result;
+}
+
+long CZqHDACallback::DeleteAtTime(char *user, void *hItem, FILETIME time)
+{
+    ZQHDA_DeleteAtTimeProc fn = g_deleteAtTime.load();
+    long result = E_FAIL;
+    if (fn != nullptr)
+        fn(user, hItem, time, &result);
+    return result;
+}
+
+extern "C" int __stdcall SetHDAServerCallback(CZqHDACallback *callback)
+{
+    zq::State().callback = callback;
+    return 1;
+}
+
+extern "C" int __stdcall EnableGetTimeStampCallback(ZQHDA_GetTimeStampsProc p)
+{
+    return Install(g_getTimeStamps, p);
+}
+extern "C" int __stdcall EnableGetPreviousTimeStampCallback(ZQHDA_GetPreviousTimeStampProc p)
+{
+    return Install(g_getPrevious, p);
+}
+extern "C" int __stdcall EnableGetNextTimeStampCallback(ZQHDA_GetNextTimeStampProc p)
+{
+    return Install(g_getNext, p);
+}
+extern "C" int __stdcall EnableReadAtCallback(ZQHDA_ReadAtProc p) { return Install(g_readAt, p); }
+extern "C" int __stdcall EnableReadCurrentAttributeCallback(ZQHDA_ReadCurrentAttributeProc p)
+{
+    return Install(g_readCurrentAttribute, p);
+}
+extern "C" int __stdcall EnableReadAttributeAtCallback(ZQHDA_ReadAttributeAtProc p)
+{
+    return Install(g_readAttributeAt, p);
+}
+extern "C" int __stdcall EnablePrepareAggregatesCallback(ZQHDA_PrepareAggregatesProc p)
+{
+    return Install(g_prepareAggregates, p);
+}
+extern "C" int __stdcall EnableReadProcessedCallback(ZQHDA_ReadProcessedProc p)
+{
+    return Install(g_readProcessed, p);
+}
+extern "C" int __stdcall EnableQueryUpdateCapabilitiesCallback(
+    ZQHDA_QueryUpdateCapabilitiesProc p)
+{
+    return Install(g_queryCapabilities, p);
+}
+extern "C" int __stdcall EnableInsertCallback(ZQHDA_UpdateProc p) { return Install(g_insert, p); }
+extern "C" int __stdcall EnableReplaceCallback(ZQHDA_UpdateProc p)
+{
+    return Install(g_replace, p);
+}
+extern "C" int __stdcall EnableInsertReplaceCallback(ZQHDA_UpdateProc p)
+{
+    return Install(g_insertReplace, p);
+}
+extern "C" int __stdcall EnableDeleteRawCallback(ZQHDA_DeleteRawProc p)
+{
+    return Install(g_deleteRaw, p);
+}
+extern "C" int __stdcall EnableDeleteAtCallback(ZQHDA_DeleteAtTimeProc p)
+{
+    return Install(g_deleteAtTime, p);
+}

@@ -1,0 +1,43 @@
+// What the server runtime needs of a connected client. The per-client server
+// object implements it; the runtime keeps the client list, ticks the clients
+// in timer mode and asks them to shut down.
+#pragma once
+
+#include <windows.h>
+
+namespace zq {
+
+class ClientObject
+{
+public:
+    // Adds a reference unless the object's count already reached 0 (it is
+    // leaving). Lets the runtime keep a client alive across an outgoing call
+    // made without the server lock.
+    virtual bool TryAddRef() = 0;
+    // Releases a reference taken with TryAddRef (the last one removes the
+    // client from the list, exactly as a client's own last Release does).
+    virtual void ReleaseRef() = 0;
+    // Clears the running flag; called under the server lock when the object
+    // leaves the client list. Its worker thread then destroys it.
+    virtual void StopRunning() = 0;
+    virtual bool IsRunning() const = 0;
+    // Runs the client's pending asynchronous work once.
+    virtual void TickStep() = 0;
+    // Calls ShutdownRequest("") on the client's advised IOPCShutdown sink.
+    virtual void SendShutdownRequest() = 0;
+
+protected:
+    ~ClientObject() = default;
+};
+
+// Appends a new client to the client list (under the server lock).
+void AddClient(ClientObject *client);
+// Removes the client from the list, stops it and tells the host how many
+// clients remain. 1 if it was in the list, else 0.
+int RemoveClient(ClientObject *client);
+// Runs every client's tick step under the server lock (timer mode).
+void TickAllClients();
+// Sends a shutdown request to every client; returns the number of clients.
+long SendShutdownRequests();
+
+} // namespace zq

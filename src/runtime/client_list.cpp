@@ -1,0 +1,117 @@
+// The client list, the disconnect notification and the control exports that
+// act on connected clients.
+#include "runtime/client.h"
+#include "runtime/server_state.h"
+#include "runtime/trace.h"
+
+#include <algorithm>
+#include <atomic>
+
+namespace zq {
+
+namespace {
+std::atomic<ZQHDA_DisconnectProc> g_disconnectFunction{nullptr};
+
+struct ServerLock
+{
+    ServerLock() { EnterCriticalSection(&State().serverLock); }
+    ~ServerLock() { LeaveCriticalSection(&State().serverLock); }
+    ServerLock(const ServerLock &) = delete;
+    ServerLock &operator=(const ServerLock &) = delete;
+};
+} // namespace
+
+void AddClient(ClientObject *client)
+{
+    ServerLock lock;
+    ServerState &s = State();
+    s.clients.push_back(client);
+    s.clientCount = static_cast<LONG>(s.clients.size());
+}
+
+int RemoveClient(ClientObject *client)
+{
+    LONG remaining;
+    {
+        ServerLock lock;
+        ServerState &s = State();
+        auto it = std::find(s.clients.begin(), s.clients.end(), client);
+        if (it == s.clients.end())
+            return 0;
+        s.clients.erase(it);
+        s.clientCount = static_cast<LONG>(s.clients.size());
+        remaining = s.clientCount;
+        client->StopRunning();
+    }
+    // The host is told after the lock is left; the object may already be
+    // gone (its worker destroys it), so it is not touched any more.
+    ZQHDA_DisconnectProc fn = g_disconnectFunction.load();
+    if (fn != nullptr)
+        fn(remaining);
+    return 1;
+}
+
+void TickAllClients()
+{
+    ServerLock lock;
+    // A tick step may release a client (the last Release removes it from the
+    // list on this same thread, the lock being recursive), so the steps run
+    // over a copy of the list. A removed object is destroyed only by its
+    // worker thread, never during this walk.
+    std::vector<ClientObject *> snapshot = State().clients;
+    for (ClientObject *c : snapshot) {
+        if (c->IsRunning())
+            c->TickStep();
+    }
+}
+
+// The walk holds a reference on each client instead of holding the server
+// lock across the outgoing calls: a client's answer may release its server
+// object, which needs the lock on another thread.
+long SendShutdownRequests()
+{
+    std::vector<ClientObject *> held;
+    long count;
+    {
+        ServerLock lock;
+        const auto &clients = State().clients;
+        count = static_cast<long>(clients.size());
+        held.reserve(clients.size());
+        for (ClientObject *c : clients) {
+            if (c->TryAddRef())
+                held.push_back(c);
+        }
+    }
+    for (ClientObject *c : held)
+        c->SendShutdownRequest();
+    for (ClientObject *c : held)
+        c->ReleaseRef();
+    return count;
+}
+
+} // namespace zq
+
+using namespace zq;
+
+extern "C" int __stdcall EnableHDAEventMsgs(ZQHDA_TraceProc proc)
+{
+    // A null function leaves nothing to call: tracing is then off.
+    g_traceFunction = proc;
+    return 1;
+}
+
+extern "C" int __stdcall EnableHDADisconnectNotification(ZQHDA_DisconnectProc proc)
+{
+    g_disconnectFunction = proc;
+    return 1;
+}
+
+extern "C" long __stdcall NumbrHDAClientConnections(void) { return State().clientCount.load(); }
+
+extern "C" long __stdcall RequestHDADisconnect(void) { return SendShutdownRequests(); }
+
+extern "C" int __stdcall SetHDAVendorInfo(const char *vendor)
+{
+    State().SetVendor(vendor);
+    return 1;
+}

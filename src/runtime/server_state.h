@@ -1,0 +1,76 @@
+// The one process-wide record of the server, and the module's load and
+// unload steps.
+#pragma once
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "ZqHDAsvr.h"
+
+namespace zq {
+
+class ClientObject;
+
+// Lock order, everywhere in the library: server lock, then a client lock.
+// The address space (item tree and catalogues) and the user list have locks
+// of their own, which are never held while calling a client or the host.
+struct ServerState
+{
+    // The host's object (SetHDAServerCallback) or the default object
+    // (Enable...Callback); read by the engines at every call.
+    std::atomic<CZqHDACallback *> callback{nullptr};
+    CZqHDACallback defaultCallback;
+    std::atomic<LONG> lockCount{0};
+    std::atomic<DWORD> tickPeriod{0};
+    std::atomic<char> qualifier{'.'};
+    FILETIME startTime{};
+    std::atomic<IMalloc *> taskAllocator{nullptr};
+
+    // Guards the client list; in timer mode held across the tick of all
+    // clients. A plain (recursive) critical section.
+    CRITICAL_SECTION serverLock;
+    std::vector<ClientObject *> clients; // guarded by serverLock
+    std::atomic<LONG> clientCount{0};    // mirrors clients.size(), read without the lock
+
+    std::atomic<LONG> securitySwitch{0};
+    std::atomic<DWORD> minImpersonationLevel{0};
+
+    std::string Vendor() const;
+    void SetVendor(const char *text);
+
+private:
+    // Guards vendor: the host may replace it while clients read it.
+    mutable SRWLOCK vendorLock_ = SRWLOCK_INIT;
+    std::string vendor_;
+};
+
+ServerState &State();
+
+// Module load: sets the qualifier, the server lock, the vendor string and the
+// tick event. False if the tick event cannot be created.
+bool ModuleLoad(HMODULE module);
+// Module unload. processExit: the process is ending (every other thread is
+// already gone); nothing that calls out of the process or waits is done then.
+void ModuleUnload(bool processExit);
+
+// The module that holds the library (the DLL, or the program it is linked into).
+HMODULE Module();
+
+// The tick event that every idle client worker thread waits on.
+HANDLE TickEvent();
+
+// Server class identifier, stored by InitZqHDAsvr and the registration
+// functions; all zeros until then.
+CLSID ServerClsid();
+void SetServerClsid(const CLSID &clsid);
+
+// Supplied by the COM server objects: the class factory registered at
+// start-up (null if it cannot be made), and its deletion at unload.
+IClassFactory *CreateServerClassFactory();
+void DeleteServerClassFactory(IClassFactory *factory);
+
+} // namespace zq

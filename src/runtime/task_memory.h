@@ -1,0 +1,72 @@
+// Memory handed to clients: every block comes from the COM task allocator
+// obtained at start-up, and wide strings are converted from the ANSI code page.
+#pragma once
+
+#include <windows.h>
+#include <objbase.h>
+#include <cstddef>
+#include <string>
+
+namespace zq {
+
+// Allocates size bytes through the task allocator and zeroes them; null when
+// there is no task allocator yet or the allocation fails.
+void *ZeroedTaskAlloc(size_t size);
+
+// Allocates count elements of T, zeroed; null on failure or overflow.
+template <typename T> T *ZeroedTaskArray(size_t count)
+{
+    if (count != 0 && count > static_cast<size_t>(-1) / sizeof(T))
+        return nullptr;
+    return static_cast<T *>(ZeroedTaskAlloc(count * sizeof(T)));
+}
+
+// Frees a block from ZeroedTaskAlloc / WideCopy(.., true); null is fine.
+void TaskFree(void *block);
+
+// Wide copy of 8-bit text (ANSI code page, terminator included), through the
+// task allocator when inTaskMemory is set, else with new[] (free with
+// delete[]). Null text counts as empty. Null on failure.
+wchar_t *WideCopy(const char *text, bool inTaskMemory);
+
+// 8-bit text in the ANSI code page from a client's wide string; null counts as
+// empty. Characters the code page lacks become the system default character.
+std::string AnsiFromWide(const wchar_t *text);
+
+// Owns a block of task memory until released to a client.
+template <typename T> class TaskPtr
+{
+public:
+    TaskPtr() = default;
+    explicit TaskPtr(T *p) : p_(p) {}
+    TaskPtr(const TaskPtr &) = delete;
+    TaskPtr &operator=(const TaskPtr &) = delete;
+    TaskPtr(TaskPtr &&o) noexcept : p_(o.release()) {}
+    TaskPtr &operator=(TaskPtr &&o) noexcept
+    {
+        reset(o.release());
+        return *this;
+    }
+    ~TaskPtr() { reset(); }
+
+    T *get() const { return p_; }
+    T &operator[](size_t i) const { return p_[i]; }
+    explicit operator bool() const { return p_ != nullptr; }
+    T *release()
+    {
+        T *p = p_;
+        p_ = nullptr;
+        return p;
+    }
+    void reset(T *p = nullptr)
+    {
+        if (p_ != nullptr)
+            TaskFree(p_);
+        p_ = p;
+    }
+
+private:
+    T *p_ = nullptr;
+};
+
+} // namespace zq

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Manages the private Wine prefix of a build folder.
+#   wine-prefix.sh setup PREFIX [BINDIR]  create the prefix if needed, start one
+#                                          persistent, pre-warmed wineserver and
+#                                          register the proxy/stub DLLs in BINDIR
+#   wine-prefix.sh stop PREFIX             end that prefix's wineserver and wait
+# Every Wine process started here has its standard streams on /dev/null, so that
+# background Wine processes never hold the caller's output pipe open.
+set -u
+cmd=${1:?command}; prefix=${2:?prefix}
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+case "$cmd" in
+setup)
+  bindir=${3:-}
+  if [ ! -f "$prefix/system.reg" ]; then
+    mkdir -p "$prefix"
+    wineboot -i </dev/null >/dev/null 2>&1
+    wineserver -w </dev/null >/dev/null 2>&1
+    # No display here: let top-level windows be created by the null driver.
+    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+    wineserver -w </dev/null >/dev/null 2>&1
+  fi
+  wineserver -p </dev/null >/dev/null 2>&1
+  wine cmd /c exit </dev/null >/dev/null 2>&1
+  if [ -n "$bindir" ]; then
+    for ps in "$bindir"/*_ps.dll; do
+      [ -e "$ps" ] || continue
+      wine regsvr32 /s "$ps" </dev/null >/dev/null 2>&1 || { echo "regsvr32 $ps failed"; exit 1; }
+    done
+  fi
+  exit 0
+  ;;
+stop)
+  wineserver -k </dev/null >/dev/null 2>&1
+  wineserver -w </dev/null >/dev/null 2>&1
+  exit 0
+  ;;
+*)
+  echo "unknown command $cmd" >&2; exit 2;;
+esac
