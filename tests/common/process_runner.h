@@ -1,0 +1,24 @@
+// Runs a program of the build folder as a child process and collects its
+// standard output, with a time limit.
+#pragma once
+
+#include <string>
+
+namespace zqtest {
+
+struct ProcessResult
+{
+    bool started = false;
+    bool timedOut = false;
+    unsigned long exitCode = 0;
+    std::string output;
+};
+
+// commandLine: program and arguments; the program is looked up next to the
+// test program. A process that runs past timeoutMs is terminated.
+ProcessResult RunProcess(const std::string &commandLine, unsigned long timeoutMs);
+
+// Directory of the running test program, with a trailing backslash.
+std::string ProgramDirectory();
+
+} // namespace zqtest
