@@ -89,9 +89,10 @@ TEST(ResolveTime, BaseKeywordsClearTheirCalendarFields)
 
 TEST(ResolveTime, WeekIsTheMostRecentSundayEvenInThePreviousMonth)
 {
-    EXPECT_EQ(ResolveText(L"WEEK", kMarch), UtcTicks(2026, 3, 15));                    // a Sunday
-    EXPECT_EQ(ResolveText(L"WEEK", At(2026, 3, 14, 23, 59)), UtcTicks(2026, 3, 8));     // a Saturday
-    EXPECT_EQ(ResolveText(L"WEEK", At(2026, 6, 2, 8)), UtcTicks(2026, 5, 31));          // Tuesday the 2nd
+    // A Sunday, a Saturday, and a Tuesday that is the 2nd of its month.
+    EXPECT_EQ(ResolveText(L"WEEK", kMarch), UtcTicks(2026, 3, 15));
+    EXPECT_EQ(ResolveText(L"WEEK", At(2026, 3, 14, 23, 59)), UtcTicks(2026, 3, 8));
+    EXPECT_EQ(ResolveText(L"WEEK", At(2026, 6, 2, 8)), UtcTicks(2026, 5, 31));
     EXPECT_EQ(ResolveText(L"WEEK+1D", At(2026, 6, 2, 8)), UtcTicks(2026, 6, 1));
     // The day of week comes from the date itself, not from the record.
     Clock wrong = At(2026, 6, 2, 8);
