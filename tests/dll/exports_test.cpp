@@ -43,6 +43,8 @@ const Export kExports[] = {
     {"EnableInsertReplaceCallback", 4},
     {"EnableDeleteRawCallback", 4},
     {"EnableDeleteAtCallback", 4},
+    {"HDAConvertVBDateToFileTime", 8},
+    {"HDAConvertFileTimeToVBDate", 8},
 };
 
 // Names in the module's export directory.
