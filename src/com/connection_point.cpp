@@ -1,0 +1,144 @@
+#include "com/connection_point.h"
+
+#include "com/connection_container.h"
+#include "com/interface_names.h"
+#include "runtime/trace.h"
+
+namespace zq {
+
+ConnectionPoint::ConnectionPoint(ConnectionContainer *container, const IID &iid,
+                                 const PointTexts &texts)
+    : container_(container), iid_(iid), texts_(texts)
+{
+}
+
+ConnectionPoint::~ConnectionPoint()
+{
+    // At the server object's destruction the sink is let go without a word.
+    if (sink_ != nullptr)
+        sink_->Release();
+}
+
+HRESULT STDMETHODCALLTYPE ConnectionPoint::QueryInterface(REFIID iid, void **out)
+{
+    if (out == nullptr) {
+        ZQ_TRACEF("%s E_INVALIDARG", texts_.queryInterface);
+        return E_INVALIDARG;
+    }
+    const char *answer = IsEqualIID(iid, IID_IUnknown)           ? " IID_IUnknown"
+                         : IsEqualIID(iid, IID_IConnectionPoint) ? " IID_IConnectionPoint"
+                                                                 : nullptr;
+    if (answer == nullptr) {
+        ZQ_TRACEF("%s%s", texts_.queryInterface, InterfaceNameSuffix(iid));
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ZQ_TRACEF("%s%s", texts_.queryInterface, answer);
+    *out = static_cast<IConnectionPoint *>(this);
+    AddRef();
+    return S_OK;
+}
+
+ULONG STDMETHODCALLTYPE ConnectionPoint::AddRef()
+{
+    Trace(texts_.addRef);
+    return container_->AddRef();
+}
+
+ULONG STDMETHODCALLTYPE ConnectionPoint::Release()
+{
+    Trace(texts_.release);
+    return container_->Release();
+}
+
+HRESULT STDMETHODCALLTYPE ConnectionPoint::GetConnectionInterface(IID *iid)
+{
+    if (iid == nullptr) {
+        ZQ_TRACEF("%s E_INVALIDARG", texts_.getConnectionInterface);
+        return E_INVALIDARG;
+    }
+    Trace(texts_.getConnectionInterface);
+    *iid = iid_;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE ConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer **out)
+{
+    if (out == nullptr) {
+        ZQ_TRACEF("%s E_INVALIDARG", texts_.getConnectionPointContainer);
+        return E_INVALIDARG;
+    }
+    Trace(texts_.getConnectionPointContainer);
+    *out = container_;
+    container_->AddRef();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE ConnectionPoint::Advise(IUnknown *sink, DWORD *cookie)
+{
+    if (sink == nullptr || cookie == nullptr) {
+        ZQ_TRACEF("%s E_POINTER", texts_.advise);
+        return E_POINTER;
+    }
+    AcquireSRWLockShared(&lock_);
+    bool held = sink_ != nullptr;
+    ReleaseSRWLockShared(&lock_);
+    if (held) {
+        ZQ_TRACEF("%s E_ADVISELIMIT", texts_.advise);
+        return CONNECT_E_ADVISELIMIT;
+    }
+    // The sink's QueryInterface is a call to the client: made without the lock.
+    IUnknown *typed = nullptr;
+    if (FAILED(sink->QueryInterface(iid_, reinterpret_cast<void **>(&typed))) || typed == nullptr) {
+        ZQ_TRACEF("%s CONNECT_E_CANNOTCONNECT", texts_.advise);
+        return CONNECT_E_CANNOTCONNECT;
+    }
+    AcquireSRWLockExclusive(&lock_);
+    bool raced = sink_ != nullptr;
+    if (!raced)
+        sink_ = typed;
+    ReleaseSRWLockExclusive(&lock_);
+    if (raced) {
+        // Another Advise of the same client got there first.
+        typed->Release();
+        ZQ_TRACEF("%s E_ADVISELIMIT", texts_.advise);
+        return CONNECT_E_ADVISELIMIT;
+    }
+    *cookie = 1;
+    ZQ_TRACEF("%s S_OK", texts_.advise);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE ConnectionPoint::Unadvise(DWORD cookie)
+{
+    IUnknown *old = nullptr;
+    AcquireSRWLockExclusive(&lock_);
+    if (sink_ != nullptr && cookie == 1) {
+        old = sink_;
+        sink_ = nullptr;
+    }
+    ReleaseSRWLockExclusive(&lock_);
+    if (old == nullptr) {
+        ZQ_TRACEF("%s CONNECT_E_NOCONNECTION", texts_.unadvise);
+        return CONNECT_E_NOCONNECTION;
+    }
+    old->Release();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE ConnectionPoint::EnumConnections(IEnumConnections **)
+{
+    return E_NOTIMPL;
+}
+
+IUnknown *ConnectionPoint::SinkWithReference() const
+{
+    AcquireSRWLockShared(&lock_);
+    IUnknown *s = sink_;
+    if (s != nullptr)
+        s->AddRef();
+    ReleaseSRWLockShared(&lock_);
+    return s;
+}
+
+} // namespace zq

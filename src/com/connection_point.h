@@ -1,0 +1,58 @@
+// A connection point of a client's server object: OPCServerConnectionPoint
+// (IOPCShutdown) or CHDACallbackConnectionPoint (IOPCHDA_DataCallback). Each
+// holds at most one client sink, under cookie 1. It has no reference count
+// of its own: AddRef and Release go to the container, and through it to the
+// client's HDAServer.
+#pragma once
+
+#include <windows.h>
+#include <ocidl.h>
+#include <olectl.h>
+
+namespace zq {
+
+class ConnectionContainer;
+
+struct PointTexts
+{
+    const char *queryInterface;
+    const char *addRef;
+    const char *release;
+    const char *getConnectionInterface;
+    const char *getConnectionPointContainer;
+    const char *advise;
+    const char *unadvise;
+};
+
+class ConnectionPoint final : public IConnectionPoint
+{
+public:
+    ConnectionPoint(ConnectionContainer *container, const IID &iid, const PointTexts &texts);
+    ~ConnectionPoint();
+    ConnectionPoint(const ConnectionPoint &) = delete;
+    ConnectionPoint &operator=(const ConnectionPoint &) = delete;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+    HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID *iid) override;
+    HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer **out) override;
+    HRESULT STDMETHODCALLTYPE Advise(IUnknown *sink, DWORD *cookie) override;
+    HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override;
+    HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections **out) override;
+
+    // The advised sink (as the point's interface) with a reference added for
+    // the caller, or null. A sink may be unadvised on another thread at any
+    // moment; the reference keeps it valid for the caller's call.
+    IUnknown *SinkWithReference() const;
+
+private:
+    ConnectionContainer *const container_;
+    const IID iid_;
+    const PointTexts texts_;
+    // Guards sink_; never held across a call to the client.
+    mutable SRWLOCK lock_ = SRWLOCK_INIT;
+    IUnknown *sink_ = nullptr;
+};
+
+} // namespace zq

@@ -1,0 +1,77 @@
+#include "com/handle_list.h"
+
+#include <cstring>
+
+namespace zq {
+
+namespace {
+struct Exclusive
+{
+    explicit Exclusive(SRWLOCK &l) : lock(l) { AcquireSRWLockExclusive(&lock); }
+    ~Exclusive() { ReleaseSRWLockExclusive(&lock); }
+    SRWLOCK &lock;
+};
+struct Shared
+{
+    explicit Shared(SRWLOCK &l) : lock(l) { AcquireSRWLockShared(&lock); }
+    ~Shared() { ReleaseSRWLockShared(&lock); }
+    SRWLOCK &lock;
+};
+} // namespace
+
+void HandleList::Add(HandleEntry entry)
+{
+    Exclusive lock(lock_);
+    void *key = entry.itemHandle;
+    entries_[key].push_back(std::move(entry));
+    ++count_;
+}
+
+bool HandleList::Remove(void *itemHandle)
+{
+    Exclusive lock(lock_);
+    auto it = entries_.find(itemHandle);
+    if (it == entries_.end())
+        return false;
+    std::vector<HandleEntry> &list = it->second;
+    list.erase(list.begin());
+    if (list.empty())
+        entries_.erase(it);
+    --count_;
+    return true;
+}
+
+bool HandleList::Find(void *itemHandle, HandleLookup *out, char *userName) const
+{
+    Shared lock(lock_);
+    auto it = entries_.find(itemHandle);
+    if (it == entries_.end())
+        return false;
+    const HandleEntry &e = it->second.front();
+    if (out != nullptr) {
+        out->clientHandle = e.clientHandle;
+        out->readAllowed = e.readAllowed;
+        out->writeAllowed = e.writeAllowed;
+    }
+    if (userName != nullptr) {
+        size_t n = e.userName.size() < kUserNameBuffer - 1 ? e.userName.size() : kUserNameBuffer - 1;
+        memcpy(userName, e.userName.data(), n);
+        userName[n] = '\0';
+    }
+    return true;
+}
+
+size_t HandleList::Size() const
+{
+    Shared lock(lock_);
+    return count_;
+}
+
+void HandleList::Clear()
+{
+    Exclusive lock(lock_);
+    entries_.clear();
+    count_ = 0;
+}
+
+} // namespace zq

@@ -1,0 +1,203 @@
+#include "com/hda_server.h"
+
+#include <new>
+
+#include "history/transaction.h"
+#include "opccomn.h"
+#include "opchda.h"
+#include "com/interface_names.h"
+#include "runtime/server_state.h"
+#include "runtime/trace.h"
+
+namespace zq {
+
+namespace {
+std::atomic<LONG> g_liveObjects{0};
+} // namespace
+
+HDAServer *HDAServer::Create() { return new (std::nothrow) HDAServer(); }
+
+LONG HDAServer::LiveObjects() { return g_liveObjects.load(); }
+
+HDAServer::HDAServer()
+{
+    ++g_liveObjects;
+    InitializeCriticalSection(&clientLock_);
+    for (auto &s : slots_)
+        s.store(nullptr);
+}
+
+HDAServer::~HDAServer() { --g_liveObjects; }
+
+namespace {
+
+using Maker = OwnedInterface *(*)(HDAServer *);
+
+const Maker kMakers[static_cast<int>(Slot::Count)] = {
+    CreateServerInterface,    CreateCommonInterface,     CreateConnectionContainer,
+    CreateSyncReadInterface,  CreateAsyncReadInterface,  CreateSyncUpdateInterface,
+    CreateAsyncUpdateInterface,
+};
+
+struct Answer
+{
+    const IID *iid;
+    const char *suffix;
+    Slot slot; // Slot::Count: the server object itself
+};
+
+// Compared in this order; the first match is traced at once.
+const Answer kAnswers[] = {
+    {&IID_IUnknown, " IID_IUnknown", Slot::Count},
+    {&IID_IOPCHDA_Server, " IID_IOPCHDA_Server", Slot::Server},
+    {&IID_IOPCHDA_SyncRead, " IID_IOPCHDA_SyncRead", Slot::SyncRead},
+    {&IID_IOPCHDA_AsyncRead, " IID_IOPCHDA_AsyncRead", Slot::AsyncRead},
+    {&IID_IOPCHDA_SyncUpdate, " IID_IOPCHDA_SyncUpdate", Slot::SyncUpdate},
+    {&IID_IOPCHDA_AsyncUpdate, " IID_IOPCHDA_AsyncUpdate", Slot::AsyncUpdate},
+    {&IID_IConnectionPointContainer, " IID_IConnectionPointContainer", Slot::Container},
+    {&IID_IOPCCommon, " IID_IOPCCommon", Slot::Common},
+};
+
+} // namespace
+
+HRESULT STDMETHODCALLTYPE HDAServer::QueryInterface(REFIID iid, void **out)
+{
+    if (out == nullptr) {
+        Trace("HDAServer::QueryInterface E_INVALIDARG");
+        return E_INVALIDARG;
+    }
+    for (const Answer &a : kAnswers) {
+        if (!IsEqualIID(iid, *a.iid))
+            continue;
+        ZQ_TRACEF("HDAServer::QueryInterface%s", a.suffix);
+        void *result = nullptr;
+        if (a.slot == Slot::Count) {
+            result = static_cast<IUnknown *>(this);
+        } else {
+            OwnedInterface *obj = Obtain(a.slot);
+            result = obj != nullptr ? obj->Interface() : nullptr;
+        }
+        *out = result;
+        if (result == nullptr)
+            return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    ZQ_TRACEF("HDAServer::QueryInterface%s", InterfaceNameSuffix(iid));
+    *out = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG STDMETHODCALLTYPE HDAServer::AddRef()
+{
+    LONG n = ++refs_;
+    ZQ_TRACEF("HDAServer::AddRef(%d)", static_cast<int>(n));
+    return static_cast<ULONG>(n);
+}
+
+ULONG STDMETHODCALLTYPE HDAServer::Release()
+{
+    LONG before = refs_.fetch_sub(1);
+    ZQ_TRACEF("HDAServer::Release(%d)", static_cast<int>(before));
+    LONG n = before - 1;
+    if (n != 0)
+        return static_cast<ULONG>(n);
+    // Off the client list; the worker thread destroys the object later.
+    RemoveClient(this);
+    return 0;
+}
+
+bool HDAServer::TryAddRef()
+{
+    LONG n = refs_.load();
+    while (n > 0) {
+        if (refs_.compare_exchange_weak(n, n + 1))
+            return true;
+    }
+    return false;
+}
+
+void HDAServer::StopRunning() { running_ = 0; }
+
+void HDAServer::TickStep()
+{
+    ++tickSteps_;
+    RunClientTickStep(*this);
+}
+
+void HDAServer::SendShutdownRequest() { SendShutdownToSink(*this); }
+
+OwnedInterface *HDAServer::Obtain(Slot slot)
+{
+    std::atomic<OwnedInterface *> &cell = slots_[static_cast<int>(slot)];
+    OwnedInterface *existing = cell.load(std::memory_order_acquire);
+    if (existing != nullptr)
+        return existing;
+    OwnedInterface *fresh = kMakers[static_cast<int>(slot)](this);
+    if (fresh == nullptr)
+        return nullptr; // a later request tries again
+    if (cell.compare_exchange_strong(existing, fresh, std::memory_order_acq_rel))
+        return fresh;
+    // Another thread's object won the race; ours was never handed out.
+    delete fresh;
+    return existing;
+}
+
+std::string HDAServer::ClientName() const
+{
+    AcquireSRWLockShared(&nameLock_);
+    std::string copy = clientName_;
+    ReleaseSRWLockShared(&nameLock_);
+    return copy;
+}
+
+void HDAServer::SetClientName(std::string name)
+{
+    AcquireSRWLockExclusive(&nameLock_);
+    clientName_.swap(name);
+    ReleaseSRWLockExclusive(&nameLock_);
+}
+
+void HDAServer::Destroy()
+{
+    // 1. Transactions, under the client lock; then the lock itself.
+    LockClient();
+    transactions_.clear();
+    UnlockClient();
+    DeleteCriticalSection(&clientLock_);
+    // 2. Handle entries.
+    handles_.Clear();
+    // 3. Interface objects in slot order (the container releases advised sinks).
+    for (auto &cell : slots_) {
+        delete cell.exchange(nullptr);
+    }
+    // 4. The rest goes with the object.
+    delete this;
+}
+
+DWORD WINAPI HDAServer::WorkerThread(LPVOID param)
+{
+    HDAServer *self = static_cast<HDAServer *>(param);
+    while (self->IsRunning()) {
+        self->TickStep();
+        if (WaitForSingleObject(TickEvent(), INFINITE) != WAIT_OBJECT_0) {
+            // The tick event is gone: the module is being unloaded.
+            if (self->IsRunning())
+                return 0;
+            break;
+        }
+    }
+    self->Destroy();
+    return 0;
+}
+
+bool HDAServer::StartWorker()
+{
+    HANDLE thread = CreateThread(nullptr, 0, WorkerThread, this, 0, nullptr);
+    if (thread == nullptr)
+        return false;
+    CloseHandle(thread);
+    return true;
+}
+
+} // namespace zq

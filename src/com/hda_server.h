@@ -1,0 +1,141 @@
+// HDAServer: the server object of one client connection. It owns the
+// client's handle list, its pending asynchronous transactions, its name and
+// one interface object per OPC interface the client asked for.
+//
+// Lifetime: the reference count alone decides it. The last Release takes the
+// object off the client list (running flag 0); its client worker thread then
+// destroys it after the next tick. It is never destroyed inside Release.
+//
+// Locks: the server lock (client list) is taken before a client lock; the
+// client lock guards the transaction list and is held while transactions
+// run. The handle list has its own reader-writer lock; the interface-object
+// slots are filled with a compare-and-swap, so two simultaneous first
+// requests for one interface leave exactly one object.
+#pragma once
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "com/handle_list.h"
+#include "runtime/client.h"
+
+namespace zq {
+
+class Transaction;
+
+// An interface object as its owner sees it: deleted by the owner.
+class OwnedInterface
+{
+public:
+    virtual ~OwnedInterface() = default;
+    // The pointer handed out for the object's interface.
+    virtual void *Interface() = 0;
+};
+
+// The interface objects, in the order of their slots (and of destruction).
+enum class Slot : int
+{
+    Server = 0,
+    Common,
+    Container,
+    SyncRead,
+    AsyncRead,
+    SyncUpdate,
+    AsyncUpdate,
+    Count
+};
+
+class HDAServer final : public IUnknown, public ClientObject
+{
+public:
+    // A new object with count 0 and no interface objects; null without memory.
+    static HDAServer *Create();
+
+    // IUnknown
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    // ClientObject
+    bool TryAddRef() override;
+    void ReleaseRef() override { Release(); }
+    void StopRunning() override;
+    bool IsRunning() const override { return running_.load() != 0; }
+    void TickStep() override;
+    void SendShutdownRequest() override;
+
+    // Starts the client worker thread; false if it cannot be started.
+    bool StartWorker();
+    // Destruction: transactions, handle entries, interface objects, then the
+    // object itself. Called by the worker thread (or at once when creation
+    // fails); never by Release.
+    void Destroy();
+
+    HandleList &Handles() { return handles_; }
+    const HandleList &Handles() const { return handles_; }
+
+    std::string ClientName() const;
+    void SetClientName(std::string name);
+
+    // The interface object in a slot, or null if the client never asked for it.
+    OwnedInterface *Existing(Slot slot) const
+    {
+        return slots_[static_cast<int>(slot)].load(std::memory_order_acquire);
+    }
+
+    // The client lock and the transaction list it guards.
+    void LockClient() { EnterCriticalSection(&clientLock_); }
+    void UnlockClient() { LeaveCriticalSection(&clientLock_); }
+    std::vector<std::unique_ptr<Transaction>> &Transactions() { return transactions_; }
+
+    LONG RefCount() const { return refs_.load(); }
+    // Tick steps run so far by the worker (or the timer-mode tick).
+    LONG TickSteps() const { return tickSteps_.load(); }
+    // Server objects constructed and not yet destroyed, in this process.
+    static LONG LiveObjects();
+
+private:
+    HDAServer();
+    ~HDAServer();
+    HDAServer(const HDAServer &) = delete;
+    HDAServer &operator=(const HDAServer &) = delete;
+
+    // The interface object of a slot, created on first request; null when
+    // memory runs out.
+    OwnedInterface *Obtain(Slot slot);
+    static DWORD WINAPI WorkerThread(LPVOID self);
+
+    mutable SRWLOCK nameLock_ = SRWLOCK_INIT;
+    std::string clientName_;
+    HandleList handles_;
+    std::atomic<LONG> running_{1};
+    CRITICAL_SECTION clientLock_;
+    std::atomic<LONG> refs_{0};
+    std::atomic<LONG> tickSteps_{0};
+    std::atomic<OwnedInterface *> slots_[static_cast<int>(Slot::Count)];
+    std::vector<std::unique_ptr<Transaction>> transactions_;
+};
+
+// Makers of the interface objects, one per slot; each returns null when
+// memory runs out.
+OwnedInterface *CreateServerInterface(HDAServer *owner);
+OwnedInterface *CreateCommonInterface(HDAServer *owner);
+OwnedInterface *CreateConnectionContainer(HDAServer *owner);
+OwnedInterface *CreateSyncReadInterface(HDAServer *owner);
+OwnedInterface *CreateAsyncReadInterface(HDAServer *owner);
+OwnedInterface *CreateSyncUpdateInterface(HDAServer *owner);
+OwnedInterface *CreateAsyncUpdateInterface(HDAServer *owner);
+
+// The per-client tick step: runs the client's pending transactions once,
+// under its client lock.
+void RunClientTickStep(HDAServer &server);
+
+// Calls ShutdownRequest("") on the client's advised IOPCShutdown sink, if any.
+void SendShutdownToSink(HDAServer &server);
+
+} // namespace zq

@@ -1,0 +1,14 @@
+// Interface objects and steps still to be built: their requests answer
+// E_NOINTERFACE and the tick step has nothing to run.
+#include "com/hda_server.h"
+
+namespace zq {
+
+OwnedInterface *CreateServerInterface(HDAServer *) { return nullptr; }
+OwnedInterface *CreateSyncReadInterface(HDAServer *) { return nullptr; }
+OwnedInterface *CreateAsyncReadInterface(HDAServer *) { return nullptr; }
+OwnedInterface *CreateSyncUpdateInterface(HDAServer *) { return nullptr; }
+OwnedInterface *CreateAsyncUpdateInterface(HDAServer *) { return nullptr; }
+void RunClientTickStep(HDAServer &) {}
+
+} // namespace zq
