@@ -43,6 +43,11 @@ const Export kExports[] = {
     {"EnableInsertReplaceCallback", 4},
     {"EnableDeleteRawCallback", 4},
     {"EnableDeleteAtCallback", 4},
+    {"HDAUpdateRegistry", 28},
+    {"HDAUpdateRegistry1", 16},
+    {"HDAAddLocalServiceKeysToRegistry", 4},
+    {"UnregisterHDAServer", 20},
+    {"UnregisterHDAServer1", 8},
 };
 
 // Names in the module's export directory.
