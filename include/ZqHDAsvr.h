@@ -209,6 +209,32 @@ ZQHDA_API int __stdcall DefineHDAAttribute(DWORD attributeId, const char *name,
 ZQHDA_API int __stdcall DefineHDAAggregate(DWORD aggregateId, const char *name,
                                            const char *description);
 
+/* --- Registration -------------------------------------------------------- */
+
+/* Writes the server's registration under HKEY_CLASSES_ROOT: [ProgID] (the
+   description) with CLSID and OPC below it, AppID\{class}, CLSID\{class}
+   with LocalServer32 (the server path, quoted when it holds blanks) and
+   ProgID; then enters the class in the OPC HDA server category. Texts are cut
+   to 99 characters (the server path to 399). Also makes clsid the server's
+   class identifier. 1 when every key was written and the category manager
+   was available (COM initialised on the calling thread); otherwise 0, with
+   the entries written so far left in place. A null, empty or backslashed
+   ProgID is refused with 0 and nothing written. */
+ZQHDA_API int __stdcall HDAUpdateRegistry(CLSID clsid, const char *progId,
+                                          const char *description, const char *serverPath);
+ZQHDA_API int __stdcall HDAUpdateRegistry1(const CLSID *clsid, const char *progId,
+                                           const char *description, const char *serverPath);
+/* Adds LocalService (the service name) and ServiceParameters ("-Service") to
+   AppID\{class} of the server's class identifier, so that COM can start the
+   server as a Windows service. Only after HDAUpdateRegistry made that key;
+   1 when both values were written. */
+ZQHDA_API int __stdcall HDAAddLocalServiceKeysToRegistry(const char *serviceName);
+/* Removes what HDAUpdateRegistry and HDAAddLocalServiceKeysToRegistry wrote
+   (the category itself stays registered). 0 when a key of the server could not
+   be opened, for example when it was never registered. */
+ZQHDA_API int __stdcall UnregisterHDAServer(CLSID clsid, const char *progId);
+ZQHDA_API int __stdcall UnregisterHDAServer1(const CLSID *clsid, const char *progId);
+
 /* --- Time conversion ----------------------------------------------------- */
 
 /* OLE Automation dates <-> UTC FILETIMEs (the date's clock time is taken as UTC). */

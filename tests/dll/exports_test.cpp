@@ -45,6 +45,11 @@ const Export kExports[] = {
     {"EnableDeleteAtCallback", 4},
     {"HDAConvertVBDateToFileTime", 8},
     {"HDAConvertFileTimeToVBDate", 8},
+    {"HDAUpdateRegistry", 28},
+    {"HDAUpdateRegistry1", 16},
+    {"HDAAddLocalServiceKeysToRegistry", 4},
+    {"UnregisterHDAServer", 20},
+    {"UnregisterHDAServer1", 8},
 };
 
 // Names in the module's export directory.
