@@ -113,6 +113,14 @@ inline const wchar_t *const kRawTexts[] = {L"open", L"closed \u00fc"};
 inline constexpr DWORD kRawTextQualities[] = {0x000400C0u, 0x00100000u};
 inline constexpr OPCHANDLE kUnknownHandle = 0x7777;
 
+// ReadModified: item 0 has two modified doubles with modification times, edit
+// types and users (the second user null); item 1 one deleted text without the
+// optional modification times and users.
+inline constexpr FILETIME kModificationTimes[] = {{5000u, 0x01d9a100u}, {6000u, 0x01d9a100u}};
+inline constexpr OPCHDA_EDITTYPE kEditTypes[] = {OPCHDA_INSERT, OPCHDA_REPLACE};
+inline const wchar_t *const kEditUsers[] = {L"operator 1", nullptr};
+inline constexpr OPCHDA_EDITTYPE kDeletedEditType = OPCHDA_DELETE;
+
 // ReadAttribute of item 0: OPCHDA_DESCRIPTION (one value), OPCHDA_NORMAL_MAXIMUM
 // (two values) and an unknown attribute.
 inline constexpr wchar_t kAttrDescription[] = L"Feed pump 1";

@@ -85,11 +85,41 @@ void FreeAttributes(OPCHDA_ATTRIBUTE *attributes, DWORD count)
     CoTaskMemFree(attributes);
 }
 
+void FreeModifiedItems(OPCHDA_MODIFIEDITEM *items, DWORD count)
+{
+    for (DWORD i = 0; items && i < count; ++i) {
+        for (DWORD v = 0; items[i].pvDataValues && v < items[i].dwCount; ++v)
+            VariantClear(&items[i].pvDataValues[v]);
+        if (items[i].szUser)
+            FreeStrings(items[i].szUser, items[i].dwCount);
+        CoTaskMemFree(items[i].pftTimeStamps);
+        CoTaskMemFree(items[i].pdwQualities);
+        CoTaskMemFree(items[i].pvDataValues);
+        CoTaskMemFree(items[i].pftModificationTime);
+        CoTaskMemFree(items[i].pEditType);
+    }
+    CoTaskMemFree(items);
+}
+
 void FreeStrings(LPWSTR *strings, DWORD count)
 {
     for (DWORD i = 0; strings && i < count; ++i)
         CoTaskMemFree(strings[i]);
     CoTaskMemFree(strings);
+}
+
+HistorianStatus::HistorianStatus(IOPCHDA_Server *server)
+{
+    // In the body: the members the call fills are initialised by then.
+    hr = server->GetHistorianStatus(&status, &now, &start, &major, &minor, &build, &maxValues, &text, &vendor);
+}
+
+HistorianStatus::~HistorianStatus()
+{
+    CoTaskMemFree(now);
+    CoTaskMemFree(start);
+    CoTaskMemFree(text);
+    CoTaskMemFree(vendor);
 }
 
 void ExpectDoubleItem(const OwnedItem &item)

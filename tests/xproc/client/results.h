@@ -47,7 +47,26 @@ OwnedAttribute CopyAttribute(const OPCHDA_ATTRIBUTE &attribute);
 // Frees what a client receives: the arrays inside and the array itself.
 void FreeItems(OPCHDA_ITEM *items, DWORD count);
 void FreeAttributes(OPCHDA_ATTRIBUTE *attributes, DWORD count);
+void FreeModifiedItems(OPCHDA_MODIFIEDITEM *items, DWORD count);
 void FreeStrings(LPWSTR *strings, DWORD count);
+
+// Everything IOPCHDA_Server::GetHistorianStatus returns, freed on destruction.
+struct HistorianStatus
+{
+    explicit HistorianStatus(IOPCHDA_Server *server);
+    ~HistorianStatus();
+    HistorianStatus(const HistorianStatus &) = delete;
+    HistorianStatus &operator=(const HistorianStatus &) = delete;
+
+    HRESULT hr = E_FAIL;
+    OPCHDA_SERVERSTATUS status = OPCHDA_INDETERMINATE;
+    FILETIME *now = nullptr;
+    FILETIME *start = nullptr;
+    WORD major = 0, minor = 0, build = 0;
+    DWORD maxValues = 0;
+    LPWSTR text = nullptr;
+    LPWSTR vendor = nullptr;
+};
 
 // The canned results (GoogleTest expectations).
 void ExpectDoubleItem(const OwnedItem &item);

@@ -12,6 +12,15 @@ namespace {
 
 using namespace xproc;
 
+void ExpectBranchPosition(IOPCHDA_Browser *browser)
+{
+    LPWSTR position = nullptr;
+    ASSERT_EQ(browser->GetBranchPosition(&position), S_OK);
+    ASSERT_NE(position, nullptr);
+    EXPECT_STREQ(position, kBranchPosition);
+    CoTaskMemFree(position);
+}
+
 TEST_F(XprocServer, GetItemAttributesReturnsParallelArraysWithNullDescription)
 {
     DWORD count = 0;
@@ -63,30 +72,20 @@ TEST_F(XprocServer, GetAggregatesReturnsIdsNamesAndDescriptions)
 
 TEST_F(XprocServer, GetHistorianStatusReturnsEveryFieldAndANullStartTime)
 {
-    OPCHDA_SERVERSTATUS status = OPCHDA_INDETERMINATE;
-    FILETIME *now = nullptr;
-    FILETIME *start = reinterpret_cast<FILETIME *>(1);  // must come back null
-    WORD major = 0, minor = 0, build = 0;
-    DWORD maxValues = 0;
-    LPWSTR statusText = nullptr, vendor = nullptr;
-    ASSERT_EQ(server_->GetHistorianStatus(&status, &now, &start, &major, &minor, &build, &maxValues, &statusText,
-                                          &vendor),
-              S_OK);
-    EXPECT_EQ(status, OPCHDA_UP);
-    ASSERT_NE(now, nullptr);
-    EXPECT_EQ(Ticks(*now), Ticks(kCurrentTime));
-    EXPECT_EQ(start, nullptr);
-    EXPECT_EQ(major, kMajorVersion);
-    EXPECT_EQ(minor, kMinorVersion);
-    EXPECT_EQ(build, kBuildNumber);
-    EXPECT_EQ(maxValues, kMaxReturnValues);
-    ASSERT_NE(statusText, nullptr);
-    EXPECT_STREQ(statusText, kStatusString);
-    ASSERT_NE(vendor, nullptr);
-    EXPECT_STREQ(vendor, kVendorInfo);
-    CoTaskMemFree(now);
-    CoTaskMemFree(statusText);
-    CoTaskMemFree(vendor);
+    HistorianStatus got(server_);
+    ASSERT_EQ(got.hr, S_OK);
+    EXPECT_EQ(got.status, OPCHDA_UP);
+    ASSERT_NE(got.now, nullptr);
+    EXPECT_EQ(Ticks(*got.now), Ticks(kCurrentTime));
+    EXPECT_EQ(got.start, nullptr);
+    EXPECT_EQ(got.major, kMajorVersion);
+    EXPECT_EQ(got.minor, kMinorVersion);
+    EXPECT_EQ(got.build, kBuildNumber);
+    EXPECT_EQ(got.maxValues, kMaxReturnValues);
+    ASSERT_NE(got.text, nullptr);
+    EXPECT_STREQ(got.text, kStatusString);
+    ASSERT_NE(got.vendor, nullptr);
+    EXPECT_STREQ(got.vendor, kVendorInfo);
 }
 
 TEST_F(XprocServer, GetItemHandlesSendsIdsIncludingNullAndReturnsHandlesAndErrors)
@@ -166,11 +165,7 @@ TEST_F(XprocServer, CreateBrowseSendsFiltersIntactAndReturnsABrowser)
     CoTaskMemFree(errors);
 
     ASSERT_TRUE(browser);
-    LPWSTR position = nullptr;
-    ASSERT_EQ(browser->GetBranchPosition(&position), S_OK);
-    ASSERT_NE(position, nullptr);
-    EXPECT_STREQ(position, kBranchPosition);
-    CoTaskMemFree(position);
+    ExpectBranchPosition(browser.Get());
 }
 
 TEST_F(XprocServer, NullInputArrayIsRefusedByTheProxyEvenForZeroElements)
@@ -218,11 +213,7 @@ TEST_F(XprocBrowser, GetItemIdReturnsTheFullIdOfANode)
 
 TEST_F(XprocBrowser, GetBranchPositionReturnsTheText)
 {
-    LPWSTR position = nullptr;
-    ASSERT_EQ(browser_->GetBranchPosition(&position), S_OK);
-    ASSERT_NE(position, nullptr);
-    EXPECT_STREQ(position, kBranchPosition);
-    CoTaskMemFree(position);
+    ExpectBranchPosition(browser_.Get());
 }
 
 TEST_F(XprocBrowser, EnumStringHandsOutEveryStringAcrossSeveralNextCalls)

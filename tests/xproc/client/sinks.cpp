@@ -10,27 +10,6 @@ bool SinkBase::WaitFor(const std::function<bool()> &ready, DWORD timeoutMs)
     return changed_.wait_for(hold, std::chrono::milliseconds(timeoutMs), ready);
 }
 
-HRESULT STDMETHODCALLTYPE ShutdownSink::QueryInterface(REFIID riid, void **ppv)
-{
-    if (!ppv)
-        return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IOPCShutdown) {
-        *ppv = static_cast<IOPCShutdown *>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG STDMETHODCALLTYPE ShutdownSink::Release()
-{
-    LONG left = InterlockedDecrement(&refs_);
-    if (left == 0)
-        delete this;
-    return left;
-}
-
 HRESULT STDMETHODCALLTYPE ShutdownSink::ShutdownRequest(LPCWSTR szReason)
 {
     {
@@ -46,27 +25,6 @@ std::vector<std::wstring> ShutdownSink::WaitForRequests(size_t count, DWORD time
     WaitFor([this, count] { return reasons_.size() >= count; }, timeoutMs);
     std::lock_guard<std::mutex> hold(lock_);
     return reasons_;
-}
-
-HRESULT STDMETHODCALLTYPE DataSink::QueryInterface(REFIID riid, void **ppv)
-{
-    if (!ppv)
-        return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IOPCHDA_DataCallback) {
-        *ppv = static_cast<IOPCHDA_DataCallback *>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG STDMETHODCALLTYPE DataSink::Release()
-{
-    LONG left = InterlockedDecrement(&refs_);
-    if (left == 0)
-        delete this;
-    return left;
 }
 
 void DataSink::Add(std::vector<Callback> Record::*list, Callback call)

@@ -8,11 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "com_object.h"
 #include "results.h"
 
 namespace xclient {
 
-// Reference counting and the wait shared by both sinks.
+// The wait shared by both sinks.
 class SinkBase
 {
 public:
@@ -23,18 +24,14 @@ public:
 protected:
     void Notify() { changed_.notify_all(); }
     std::mutex lock_;
-    volatile LONG refs_ = 1;
 
 private:
     std::condition_variable changed_;
 };
 
-class ShutdownSink final : public IOPCShutdown, public SinkBase
+class ShutdownSink final : public xproc::SingleInterface<IOPCShutdown>, public SinkBase
 {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
-    ULONG STDMETHODCALLTYPE Release() override;
     HRESULT STDMETHODCALLTYPE ShutdownRequest(LPCWSTR szReason) override;
 
     // Waits for at least `count` requests; returns every reason received.
@@ -56,13 +53,9 @@ struct Callback
     std::vector<HRESULT> errors;
 };
 
-class DataSink final : public IOPCHDA_DataCallback, public SinkBase
+class DataSink final : public xproc::SingleInterface<IOPCHDA_DataCallback>, public SinkBase
 {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
-    ULONG STDMETHODCALLTYPE Release() override;
-
     HRESULT STDMETHODCALLTYPE OnDataChange(DWORD tid, HRESULT status, DWORD n, OPCHDA_ITEM *items,
                                            HRESULT *errors) override;
     HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD tid, HRESULT status, DWORD n, OPCHDA_ITEM *items,

@@ -88,6 +88,54 @@ TEST_F(XprocSyncRead, ReadRawFailureReturnsNullArraysAndKeepsTheTimes)
     EXPECT_STREQ(start.value.szTime, L"NOW-2H");
 }
 
+TEST_F(XprocSyncRead, ReadModifiedReturnsEditTypesUsersAndModificationTimes)
+{
+    Time start(true, kStartTimeText);
+    Time end(false, L"", kEndTime);
+    OPCHANDLE handles[] = {kFirstHandle, kFirstHandle + 1, kUnknownHandle};
+    OPCHDA_MODIFIEDITEM *items = nullptr;
+    HRESULT *errors = nullptr;
+    ASSERT_EQ(read_->ReadModified(&start.value, &end.value, 0, 3, handles, &items, &errors), S_FALSE);
+    ASSERT_NE(items, nullptr);
+    ASSERT_NE(errors, nullptr);
+    EXPECT_EQ(Ticks(start.value.ftTime), Ticks(kResolvedStart));
+
+    const OPCHDA_MODIFIEDITEM &doubles = items[0];
+    EXPECT_EQ(doubles.hClient, kClientHandles[0]);
+    ASSERT_EQ(doubles.dwCount, 2u);
+    ASSERT_TRUE(doubles.pftTimeStamps && doubles.pdwQualities && doubles.pvDataValues &&
+                doubles.pftModificationTime && doubles.pEditType && doubles.szUser);
+    for (DWORD i = 0; i < 2; ++i) {
+        EXPECT_EQ(Ticks(doubles.pftTimeStamps[i]), Ticks(kRawTimes[i])) << i;
+        EXPECT_EQ(doubles.pdwQualities[i], kRawDoubleQualities[i]) << i;
+        OwnedValue value = CopyValue(doubles.pvDataValues[i]);
+        EXPECT_EQ(value.vt, VT_R8) << i;
+        EXPECT_EQ(value.r8, kRawDoubles[i]) << i;
+        EXPECT_EQ(Ticks(doubles.pftModificationTime[i]), Ticks(kModificationTimes[i])) << i;
+        EXPECT_EQ(doubles.pEditType[i], kEditTypes[i]) << i;  // 16 bits on the wire, 4 in memory
+    }
+    ASSERT_NE(doubles.szUser[0], nullptr);
+    EXPECT_STREQ(doubles.szUser[0], kEditUsers[0]);
+    EXPECT_EQ(doubles.szUser[1], nullptr);
+
+    const OPCHDA_MODIFIEDITEM &text = items[1];
+    EXPECT_EQ(text.hClient, kClientHandles[1]);
+    ASSERT_EQ(text.dwCount, 1u);
+    ASSERT_TRUE(text.pvDataValues && text.pEditType);
+    EXPECT_EQ(CopyValue(text.pvDataValues[0]).text, kRawTexts[0]);
+    EXPECT_EQ(text.pEditType[0], kDeletedEditType);
+    EXPECT_EQ(text.pftModificationTime, nullptr);  // optional, not supplied
+    EXPECT_EQ(text.szUser, nullptr);
+
+    EXPECT_EQ(items[2].dwCount, 0u);
+    EXPECT_EQ(items[2].pEditType, nullptr);
+    EXPECT_EQ(errors[0], S_OK);
+    EXPECT_EQ(errors[1], S_OK);
+    EXPECT_EQ(errors[2], OPC_E_INVALIDHANDLE);
+    FreeModifiedItems(items, 3);
+    CoTaskMemFree(errors);
+}
+
 TEST_F(XprocSyncRead, ReadAttributeReturnsAttributeValuesWithTimeStamps)
 {
     Time start(true, kStartTimeText);

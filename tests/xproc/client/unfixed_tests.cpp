@@ -55,23 +55,16 @@ TEST_F(Uncorrected, StringOutParameterArrivesNull)
 
 TEST_F(Uncorrected, HistorianStatusLosesOnlyItsStrings)
 {
-    OPCHDA_SERVERSTATUS status = OPCHDA_INDETERMINATE;
-    FILETIME *now = nullptr, *start = nullptr;
-    WORD major = 0, minor = 0, build = 0;
-    DWORD maxValues = 0;
-    LPWSTR statusText = nullptr, vendor = nullptr;
-    ASSERT_EQ(server_->GetHistorianStatus(&status, &now, &start, &major, &minor, &build, &maxValues, &statusText,
-                                          &vendor),
-              S_OK);
-    EXPECT_EQ(status, OPCHDA_UP);
-    ASSERT_NE(now, nullptr);
-    EXPECT_EQ(Ticks(*now), Ticks(kCurrentTime));
-    EXPECT_EQ(major, kMajorVersion);
-    EXPECT_EQ(build, kBuildNumber);
-    EXPECT_EQ(maxValues, kMaxReturnValues);
-    EXPECT_EQ(statusText, nullptr);
-    EXPECT_EQ(vendor, nullptr);
-    CoTaskMemFree(now);
+    HistorianStatus got(server_);
+    ASSERT_EQ(got.hr, S_OK);
+    EXPECT_EQ(got.status, OPCHDA_UP);
+    ASSERT_NE(got.now, nullptr);
+    EXPECT_EQ(Ticks(*got.now), Ticks(kCurrentTime));
+    EXPECT_EQ(got.major, kMajorVersion);
+    EXPECT_EQ(got.build, kBuildNumber);
+    EXPECT_EQ(got.maxValues, kMaxReturnValues);
+    EXPECT_EQ(got.text, nullptr);
+    EXPECT_EQ(got.vendor, nullptr);
 }
 
 TEST_F(Uncorrected, ShapesWithoutStringOutParametersStillRoundTrip)

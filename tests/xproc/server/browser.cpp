@@ -3,6 +3,7 @@
 #include <cwchar>
 #include <string>
 
+#include "com_object.h"
 #include "lifetime.h"
 #include "task_memory.h"
 
@@ -12,32 +13,11 @@ using namespace xproc;
 
 namespace {
 
-class StringEnum final : public IEnumString
+class StringEnum final : public SingleInterface<IEnumString>
 {
 public:
     explicit StringEnum(ULONG position = 0) : position_(position) { ObjectCreated(); }
-    ~StringEnum() { ObjectDestroyed(); }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IEnumString) {
-            *ppv = static_cast<IEnumString *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        LONG left = InterlockedDecrement(&refs_);
-        if (left == 0)
-            delete this;
-        return left;
-    }
+    ~StringEnum() override { ObjectDestroyed(); }
 
     HRESULT STDMETHODCALLTYPE Next(ULONG celt, LPOLESTR *rgelt, ULONG *fetched) override
     {
@@ -76,36 +56,14 @@ public:
     }
 
 private:
-    volatile LONG refs_ = 1;
     ULONG position_;
 };
 
-class Browser final : public IOPCHDA_Browser
+class Browser final : public SingleInterface<IOPCHDA_Browser>
 {
 public:
     Browser() { ObjectCreated(); }
-    ~Browser() { ObjectDestroyed(); }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IOPCHDA_Browser) {
-            *ppv = static_cast<IOPCHDA_Browser *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        LONG left = InterlockedDecrement(&refs_);
-        if (left == 0)
-            delete this;
-        return left;
-    }
+    ~Browser() override { ObjectDestroyed(); }
 
     HRESULT STDMETHODCALLTYPE GetEnum(OPCHDA_BROWSETYPE type, LPENUMSTRING *ppEnum) override
     {
@@ -130,9 +88,6 @@ public:
         *position = TaskString(kBranchPosition);
         return *position ? S_OK : E_OUTOFMEMORY;
     }
-
-private:
-    volatile LONG refs_ = 1;
 };
 
 }  // namespace

@@ -74,6 +74,90 @@ void FreeItem(OPCHDA_ITEM &item)
 
 namespace {
 
+// Values, times, qualities and edit types always; modification times and
+// users only when `optional`.
+bool AllocModifiedItem(OPCHDA_MODIFIEDITEM &item, OPCHANDLE client, DWORD count, bool optional)
+{
+    item = OPCHDA_MODIFIEDITEM{};
+    item.hClient = client;
+    item.dwCount = count;
+    item.pftTimeStamps = TaskArray<FILETIME>(count);
+    item.pdwQualities = TaskArray<DWORD>(count);
+    item.pvDataValues = TaskArray<VARIANT>(count);
+    item.pEditType = TaskArray<OPCHDA_EDITTYPE>(count);
+    bool ok = item.pftTimeStamps && item.pdwQualities && item.pvDataValues && item.pEditType;
+    if (ok && optional) {
+        item.pftModificationTime = TaskArray<FILETIME>(count);
+        item.szUser = TaskArray<LPWSTR>(count);
+        ok = item.pftModificationTime && item.szUser;
+    }
+    if (!ok) {
+        FreeModifiedItem(item);
+        return false;
+    }
+    for (DWORD i = 0; i < count; ++i)
+        VariantInit(&item.pvDataValues[i]);
+    return true;
+}
+
+}  // namespace
+
+bool FillModifiedDoubles(OPCHDA_MODIFIEDITEM &item)
+{
+    if (!AllocModifiedItem(item, kClientHandles[0], 2, true))
+        return false;
+    for (DWORD i = 0; i < 2; ++i) {
+        item.pftTimeStamps[i] = kRawTimes[i];
+        item.pdwQualities[i] = kRawDoubleQualities[i];
+        V_VT(&item.pvDataValues[i]) = VT_R8;
+        V_R8(&item.pvDataValues[i]) = kRawDoubles[i];
+        item.pftModificationTime[i] = kModificationTimes[i];
+        item.pEditType[i] = kEditTypes[i];
+        item.szUser[i] = TaskString(kEditUsers[i]);
+        if (kEditUsers[i] && !item.szUser[i]) {
+            FreeModifiedItem(item);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool FillModifiedText(OPCHDA_MODIFIEDITEM &item)
+{
+    if (!AllocModifiedItem(item, kClientHandles[1], 1, false))
+        return false;
+    item.pftTimeStamps[0] = kRawTimes[0];
+    item.pdwQualities[0] = kRawTextQualities[0];
+    BSTR text = SysAllocString(kRawTexts[0]);
+    if (!text) {
+        FreeModifiedItem(item);
+        return false;
+    }
+    V_VT(&item.pvDataValues[0]) = VT_BSTR;
+    V_BSTR(&item.pvDataValues[0]) = text;
+    item.pEditType[0] = kDeletedEditType;
+    return true;
+}
+
+void FreeModifiedItem(OPCHDA_MODIFIEDITEM &item)
+{
+    for (DWORD i = 0; i < item.dwCount; ++i) {
+        if (item.pvDataValues)
+            VariantClear(&item.pvDataValues[i]);
+        if (item.szUser)
+            CoTaskMemFree(item.szUser[i]);
+    }
+    CoTaskMemFree(item.pftTimeStamps);
+    CoTaskMemFree(item.pdwQualities);
+    CoTaskMemFree(item.pvDataValues);
+    CoTaskMemFree(item.pftModificationTime);
+    CoTaskMemFree(item.pEditType);
+    CoTaskMemFree(item.szUser);
+    item = OPCHDA_MODIFIEDITEM{};
+}
+
+namespace {
+
 bool AllocAttribute(OPCHDA_ATTRIBUTE &attribute, DWORD id, DWORD count)
 {
     attribute = OPCHDA_ATTRIBUTE{};

@@ -13,6 +13,11 @@ bool FillDoubleItem(OPCHDA_ITEM &item);
 bool FillTextItem(OPCHDA_ITEM &item);
 void FreeItem(OPCHDA_ITEM &item);
 
+// ReadModified results of item 0 and item 1 (see kModificationTimes).
+bool FillModifiedDoubles(OPCHDA_MODIFIEDITEM &item);
+bool FillModifiedText(OPCHDA_MODIFIEDITEM &item);
+void FreeModifiedItem(OPCHDA_MODIFIEDITEM &item);
+
 // Attribute results of item 0: the description (one value) and the normal
 // maximum (two values).
 bool FillDescriptionAttribute(OPCHDA_ATTRIBUTE &attribute);

@@ -106,13 +106,9 @@ HRESULT STDMETHODCALLTYPE HdaServer::GetItemAttributes(DWORD *pdwCount, DWORD **
         ok = names[i] && (descs[i] || !kAttributes[i].description);
     }
     if (!ok) {
-        for (DWORD i = 0; i < kAttributeCount; ++i) {
-            CoTaskMemFree(names ? names[i] : nullptr);
-            CoTaskMemFree(descs ? descs[i] : nullptr);
-        }
+        FreeTaskStrings(names, kAttributeCount);
+        FreeTaskStrings(descs, kAttributeCount);
         CoTaskMemFree(ids);
-        CoTaskMemFree(names);
-        CoTaskMemFree(descs);
         CoTaskMemFree(types);
         *pdwCount = 0;
         *ppdwAttrID = nullptr;
@@ -142,13 +138,9 @@ HRESULT STDMETHODCALLTYPE HdaServer::GetAggregates(DWORD *pdwCount, DWORD **ppdw
         ok = names[i] && descs[i];
     }
     if (!ok) {
-        for (DWORD i = 0; i < kAggregateCount; ++i) {
-            CoTaskMemFree(names ? names[i] : nullptr);
-            CoTaskMemFree(descs ? descs[i] : nullptr);
-        }
+        FreeTaskStrings(names, kAggregateCount);
+        FreeTaskStrings(descs, kAggregateCount);
         CoTaskMemFree(ids);
-        CoTaskMemFree(names);
-        CoTaskMemFree(descs);
         *pdwCount = 0;
         *ppdwAggrID = nullptr;
         *ppszAggrName = *ppszAggrDesc = nullptr;

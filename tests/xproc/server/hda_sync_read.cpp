@@ -24,6 +24,53 @@ bool ResolveTimes(OPCHDA_TIME *start, OPCHDA_TIME *end)
     return true;
 }
 
+// Allocates n results and their errors and lets fill(i, result, error) build
+// each one; hands both arrays out, or frees everything if a fill failed.
+// Returns S_FALSE if any error is set.
+template <class Result, class Fill, class Free>
+HRESULT FillResults(DWORD n, Fill fill, Free freeResult, Result **results, HRESULT **errors)
+{
+    Result *out = TaskArray<Result>(n);
+    HRESULT *err = TaskArray<HRESULT>(n);
+    bool ok = out && err;
+    HRESULT status = S_OK;
+    for (DWORD i = 0; ok && i < n; ++i) {
+        ok = fill(i, out[i], err[i]);
+        if (err[i] != S_OK)
+            status = S_FALSE;
+    }
+    if (!ok) {
+        for (DWORD i = 0; out && i < n; ++i)
+            freeResult(out[i]);
+        CoTaskMemFree(out);
+        CoTaskMemFree(err);
+        return E_OUTOFMEMORY;
+    }
+    *results = out;
+    *errors = err;
+    return status;
+}
+
+// Item 0 and item 1 of kKnownItems get their canned result, any other handle
+// OPC_E_INVALIDHANDLE and an empty result.
+template <class Result>
+HRESULT FillItemResults(DWORD n, const OPCHANDLE *handles, bool (*first)(Result &), bool (*second)(Result &),
+                        void (*freeResult)(Result &), Result **results, HRESULT **errors)
+{
+    auto fill = [&](DWORD i, Result &result, HRESULT &error) {
+        switch (KnownHandleIndex(handles[i])) {
+        case 0:
+            return first(result);
+        case 1:
+            return second(result);
+        default:
+            error = OPC_E_INVALIDHANDLE;
+            return true;
+        }
+    };
+    return FillResults(n, fill, freeResult, results, errors);
+}
+
 }  // namespace
 
 HRESULT STDMETHODCALLTYPE HdaServer::ReadRaw(OPCHDA_TIME *htStartTime, OPCHDA_TIME *htEndTime, DWORD dwNumValues,
@@ -34,34 +81,7 @@ HRESULT STDMETHODCALLTYPE HdaServer::ReadRaw(OPCHDA_TIME *htStartTime, OPCHDA_TI
     *ppErrors = nullptr;
     if (dwNumItems == 0 || dwNumValues != 0 || bBounds != TRUE || !ResolveTimes(htStartTime, htEndTime))
         return E_INVALIDARG;
-    OPCHDA_ITEM *items = TaskArray<OPCHDA_ITEM>(dwNumItems);
-    HRESULT *errors = TaskArray<HRESULT>(dwNumItems);
-    bool ok = items && errors;
-    HRESULT result = S_OK;
-    for (DWORD i = 0; ok && i < dwNumItems; ++i) {
-        switch (KnownHandleIndex(phServer[i])) {
-        case 0:
-            ok = FillDoubleItem(items[i]);
-            break;
-        case 1:
-            ok = FillTextItem(items[i]);
-            break;
-        default:
-            errors[i] = OPC_E_INVALIDHANDLE;  // the item stays empty, its arrays null
-            result = S_FALSE;
-            break;
-        }
-    }
-    if (!ok) {
-        for (DWORD i = 0; items && i < dwNumItems; ++i)
-            FreeItem(items[i]);
-        CoTaskMemFree(items);
-        CoTaskMemFree(errors);
-        return E_OUTOFMEMORY;
-    }
-    *ppItemValues = items;
-    *ppErrors = errors;
-    return result;
+    return FillItemResults(dwNumItems, phServer, FillDoubleItem, FillTextItem, FreeItem, ppItemValues, ppErrors);
 }
 
 HRESULT STDMETHODCALLTYPE HdaServer::ReadProcessed(OPCHDA_TIME *, OPCHDA_TIME *, FILETIME, DWORD, OPCHANDLE *,
@@ -80,12 +100,16 @@ HRESULT STDMETHODCALLTYPE HdaServer::ReadAtTime(DWORD, FILETIME *, DWORD, OPCHAN
     return E_NOTIMPL;
 }
 
-HRESULT STDMETHODCALLTYPE HdaServer::ReadModified(OPCHDA_TIME *, OPCHDA_TIME *, DWORD, DWORD, OPCHANDLE *,
+HRESULT STDMETHODCALLTYPE HdaServer::ReadModified(OPCHDA_TIME *htStartTime, OPCHDA_TIME *htEndTime,
+                                                  DWORD dwNumValues, DWORD dwNumItems, OPCHANDLE *phServer,
                                                   OPCHDA_MODIFIEDITEM **ppItemValues, HRESULT **ppErrors)
 {
     *ppItemValues = nullptr;
     *ppErrors = nullptr;
-    return E_NOTIMPL;
+    if (dwNumItems == 0 || dwNumValues != 0 || !ResolveTimes(htStartTime, htEndTime))
+        return E_INVALIDARG;
+    return FillItemResults(dwNumItems, phServer, FillModifiedDoubles, FillModifiedText, FreeModifiedItem,
+                           ppItemValues, ppErrors);
 }
 
 HRESULT STDMETHODCALLTYPE HdaServer::ReadAttribute(OPCHDA_TIME *htStartTime, OPCHDA_TIME *htEndTime,
@@ -96,32 +120,17 @@ HRESULT STDMETHODCALLTYPE HdaServer::ReadAttribute(OPCHDA_TIME *htStartTime, OPC
     *ppErrors = nullptr;
     if (dwNumAttributes == 0 || KnownHandleIndex(hServer) != 0 || !ResolveTimes(htStartTime, htEndTime))
         return E_INVALIDARG;
-    OPCHDA_ATTRIBUTE *values = TaskArray<OPCHDA_ATTRIBUTE>(dwNumAttributes);
-    HRESULT *errors = TaskArray<HRESULT>(dwNumAttributes);
-    bool ok = values && errors;
-    HRESULT result = S_OK;
-    for (DWORD i = 0; ok && i < dwNumAttributes; ++i) {
-        if (pdwAttributeIDs[i] == OPCHDA_DESCRIPTION) {
-            ok = FillDescriptionAttribute(values[i]);
-        } else if (pdwAttributeIDs[i] == OPCHDA_NORMAL_MAXIMUM) {
-            ok = FillMaximumAttribute(values[i]);
-        } else {
-            values[i].hClient = kClientHandles[0];
-            values[i].dwAttributeID = pdwAttributeIDs[i];
-            errors[i] = OPC_E_INVALIDATTRID;
-            result = S_FALSE;
-        }
-    }
-    if (!ok) {
-        for (DWORD i = 0; values && i < dwNumAttributes; ++i)
-            FreeAttribute(values[i]);
-        CoTaskMemFree(values);
-        CoTaskMemFree(errors);
-        return E_OUTOFMEMORY;
-    }
-    *ppAttributeValues = values;
-    *ppErrors = errors;
-    return result;
+    auto fill = [&](DWORD i, OPCHDA_ATTRIBUTE &attribute, HRESULT &error) {
+        if (pdwAttributeIDs[i] == OPCHDA_DESCRIPTION)
+            return FillDescriptionAttribute(attribute);
+        if (pdwAttributeIDs[i] == OPCHDA_NORMAL_MAXIMUM)
+            return FillMaximumAttribute(attribute);
+        attribute.hClient = kClientHandles[0];
+        attribute.dwAttributeID = pdwAttributeIDs[i];
+        error = OPC_E_INVALIDATTRID;
+        return true;
+    };
+    return FillResults(dwNumAttributes, fill, FreeAttribute, ppAttributeValues, ppErrors);
 }
 
 }  // namespace xserver

@@ -32,4 +32,12 @@ inline LPWSTR TaskString(const wchar_t *text)
     return p;
 }
 
+// Frees n task strings and their array (the array may be null).
+inline void FreeTaskStrings(LPWSTR *strings, size_t n)
+{
+    for (size_t i = 0; strings && i < n; ++i)
+        CoTaskMemFree(strings[i]);
+    CoTaskMemFree(strings);
+}
+
 }  // namespace xserver
