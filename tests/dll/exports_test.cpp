@@ -43,6 +43,11 @@ const Export kExports[] = {
     {"EnableInsertReplaceCallback", 4},
     {"EnableDeleteRawCallback", 4},
     {"EnableDeleteAtCallback", 4},
+    {"DefineHDAItem", 4},
+    {"DeleteHDAItem", 4},
+    {"SetZqHDAsvrQualifier", 4},
+    {"DefineHDAAttribute", 20},
+    {"DefineHDAAggregate", 12},
 };
 
 // Names in the module's export directory.
