@@ -12,20 +12,7 @@ using zqtest::Invalid;
 
 namespace {
 
-class ConcurrentAccess : public zqtest::ItemTreeTest
-{
-protected:
-    void SetUp() override
-    {
-        ItemTreeTest::SetUp();
-        zq::ClearCatalogues();
-    }
-    void TearDown() override
-    {
-        zq::ClearCatalogues();
-        ItemTreeTest::TearDown();
-    }
-};
+using ConcurrentAccess = zqtest::AddressSpaceTest;
 
 struct Shared
 {

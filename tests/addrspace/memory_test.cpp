@@ -16,20 +16,9 @@ using zqtest::LiveAllocations;
 
 namespace {
 
-class AddressSpaceMemory : public zqtest::ItemTreeTest
+class AddressSpaceMemory : public zqtest::AddressSpaceTest
 {
 protected:
-    void SetUp() override
-    {
-        ItemTreeTest::SetUp();
-        zq::ClearCatalogues();
-    }
-    void TearDown() override
-    {
-        zq::ClearCatalogues();
-        ItemTreeTest::TearDown();
-    }
-
     static size_t AttributeCount()
     {
         zq::CatalogueReader reader;

@@ -1,5 +1,6 @@
 // Shared set-up of the address-space tests: an empty tree with the default
-// qualifier, and a compact picture of the tree's shape to assert on.
+// qualifier (and empty catalogues), and a compact picture of the tree's shape
+// to assert on.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "ZqHDAsvr.h"
+#include "addrspace/catalogue.h"
 #include "addrspace/item_registry.h"
 
 namespace zqtest {
@@ -55,6 +57,22 @@ private:
                 text += '{' + ShapeOf(child) + '}';
         }
         return text;
+    }
+};
+
+// The item tree and both catalogues empty.
+class AddressSpaceTest : public ItemTreeTest
+{
+protected:
+    void SetUp() override
+    {
+        ItemTreeTest::SetUp();
+        zq::ClearCatalogues();
+    }
+    void TearDown() override
+    {
+        zq::ClearCatalogues();
+        ItemTreeTest::TearDown();
     }
 };
 

@@ -15,36 +15,25 @@ namespace {
 class TreeReading : public zqtest::ItemTreeTest
 {
 protected:
+    using Lister = void (zq::TreeReader::*)(const zq::ItemRecord &, Strings *) const;
+
+    // The listing at the record that path resolves to.
+    static Strings List(Lister list, const std::string &path)
+    {
+        zq::TreeReader reader;
+        Strings out;
+        const zq::ItemRecord *at = reader.ResolvePath(path);
+        EXPECT_NE(at, nullptr) << path;
+        if (at != nullptr)
+            (reader.*list)(*at, &out);
+        return out;
+    }
     static Strings Branches(const std::string &path)
     {
-        zq::TreeReader reader;
-        Strings out;
-        const zq::ItemRecord *at = reader.ResolvePath(path);
-        EXPECT_NE(at, nullptr) << path;
-        if (at != nullptr)
-            reader.ListBranches(*at, &out);
-        return out;
+        return List(&zq::TreeReader::ListBranches, path);
     }
-    static Strings Leaves(const std::string &path)
-    {
-        zq::TreeReader reader;
-        Strings out;
-        const zq::ItemRecord *at = reader.ResolvePath(path);
-        EXPECT_NE(at, nullptr) << path;
-        if (at != nullptr)
-            reader.ListLeaves(*at, &out);
-        return out;
-    }
-    static Strings Flat(const std::string &path)
-    {
-        zq::TreeReader reader;
-        Strings out;
-        const zq::ItemRecord *at = reader.ResolvePath(path);
-        EXPECT_NE(at, nullptr) << path;
-        if (at != nullptr)
-            reader.ListFlat(*at, &out);
-        return out;
-    }
+    static Strings Leaves(const std::string &path) { return List(&zq::TreeReader::ListLeaves, path); }
+    static Strings Flat(const std::string &path) { return List(&zq::TreeReader::ListFlat, path); }
     static bool Resolves(const std::string &path)
     {
         zq::TreeReader reader;
