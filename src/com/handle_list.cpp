@@ -2,21 +2,13 @@
 
 #include <cstring>
 
+#include "runtime/srw_guard.h"
+
 namespace zq {
 
 namespace {
-struct Exclusive
-{
-    explicit Exclusive(SRWLOCK &l) : lock(l) { AcquireSRWLockExclusive(&lock); }
-    ~Exclusive() { ReleaseSRWLockExclusive(&lock); }
-    SRWLOCK &lock;
-};
-struct Shared
-{
-    explicit Shared(SRWLOCK &l) : lock(l) { AcquireSRWLockShared(&lock); }
-    ~Shared() { ReleaseSRWLockShared(&lock); }
-    SRWLOCK &lock;
-};
+using Exclusive = SrwExclusive;
+using Shared = SrwShared;
 } // namespace
 
 void HandleList::Add(HandleEntry entry)
