@@ -4,7 +4,6 @@
 
 namespace zq {
 
-OwnedInterface *CreateServerInterface(HDAServer *) { return nullptr; }
 OwnedInterface *CreateSyncReadInterface(HDAServer *) { return nullptr; }
 OwnedInterface *CreateAsyncReadInterface(HDAServer *) { return nullptr; }
 OwnedInterface *CreateSyncUpdateInterface(HDAServer *) { return nullptr; }

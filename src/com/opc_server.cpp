@@ -1,0 +1,267 @@
+#include "com/opc_server.h"
+
+#include <new>
+#include <string>
+#include <vector>
+
+#include "addrspace/browser.h"
+#include "addrspace/catalogue.h"
+#include "addrspace/item_registry.h"
+#include "opchda_constants.h"
+#include "runtime/guard.h"
+#include "runtime/server_state.h"
+#include "runtime/task_memory.h"
+#include "security/access.h"
+
+namespace zq {
+
+namespace {
+
+// Size of the status string block: 40 UTF-16 units, all zero (empty).
+constexpr size_t kStatusStringUnits = 40;
+
+// Clears each out pointer that the client gave, so that a refused call never
+// leaves the client's variables as they were.
+template <typename... T> void NullOut(T **...outs)
+{
+    ((outs != nullptr ? static_cast<void>(*outs = nullptr) : static_cast<void>(0)), ...);
+}
+
+template <typename... T> bool AnyNull(const T *...pointers)
+{
+    return ((pointers == nullptr) || ...);
+}
+
+// Runs step(i) for every index, storing its result; S_FALSE when any of them
+// is not S_OK.
+template <typename Step> HRESULT PerItem(DWORD count, HRESULT *results, Step step)
+{
+    bool failed = false;
+    for (DWORD i = 0; i < count; ++i) {
+        results[i] = step(i);
+        failed = failed || results[i] != S_OK;
+    }
+    return failed ? S_FALSE : S_OK;
+}
+
+// Hands a catalogue list to the client: IDs, names, descriptions and, when
+// dataTypes is given, data types, in definition order. Without memory for an
+// array nothing is handed out (E_OUTOFMEMORY); a name or description that
+// cannot be copied stays a null entry.
+HRESULT CopyCatalogue(const std::vector<CatalogueEntry> &list, DWORD **ids, LPWSTR **names,
+                      LPWSTR **descriptions, VARTYPE **dataTypes)
+{
+    const size_t n = list.size();
+    TaskPtr<DWORD> idArray(ZeroedTaskArray<DWORD>(n));
+    TaskPtr<LPWSTR> nameArray(ZeroedTaskArray<LPWSTR>(n));
+    TaskPtr<LPWSTR> descriptionArray(ZeroedTaskArray<LPWSTR>(n));
+    TaskPtr<VARTYPE> typeArray(dataTypes != nullptr ? ZeroedTaskArray<VARTYPE>(n) : nullptr);
+    if (!idArray || !nameArray || !descriptionArray || (dataTypes != nullptr && !typeArray))
+        return E_OUTOFMEMORY;
+    for (size_t i = 0; i < n; ++i) {
+        idArray[i] = list[i].id;
+        nameArray[i] = WideCopy(list[i].name.c_str(), true);
+        descriptionArray[i] = WideCopy(list[i].description.c_str(), true);
+        if (dataTypes != nullptr)
+            typeArray[i] = list[i].dataType;
+    }
+    *ids = idArray.release();
+    *names = nameArray.release();
+    *descriptions = descriptionArray.release();
+    if (dataTypes != nullptr)
+        *dataTypes = typeArray.release();
+    return S_OK;
+}
+
+// One item of GetItemHandles: a new handle entry in the client's list with
+// the rights of the caller, and the item's server handle.
+HRESULT AddHandle(HandleList &handles, AccessEvaluator &evaluator, LPCWSTR itemId,
+                  OPCHANDLE clientHandle, OPCHANDLE *serverHandle)
+{
+    return Guarded([&] {
+        ItemInfo item;
+        if (!LookupItem(AnsiFromWide(itemId), &item))
+            return OPC_E_UNKNOWNITEMID;
+        HandleEntry entry;
+        entry.clientHandle = clientHandle;
+        entry.itemHandle = item.handle;
+        evaluator.Fill(item.readAccess, item.writeAccess, entry);
+        handles.Add(std::move(entry));
+        *serverHandle = ToServerHandle(item.handle);
+        return S_OK;
+    });
+}
+
+} // namespace
+
+ServerInterface::ServerInterface(HDAServer *owner)
+    : InterfaceObject(owner, {"IHDAServer::AddRef() [defered to HDAServer]",
+                              "IHDAServer::Release() [defered to HDAServer]",
+                              "IHDAServer::QueryInterface()  [defered to HDAServer]"})
+{
+}
+
+HRESULT STDMETHODCALLTYPE ServerInterface::GetItemAttributes(DWORD *count, DWORD **ids,
+                                                             LPWSTR **names,
+                                                             LPWSTR **descriptions,
+                                                             VARTYPE **dataTypes)
+{
+    Trace("IHDAServer::GetItemAttributes()");
+    NullOut(ids, names, descriptions, dataTypes);
+    if (AnyNull(count, ids, names, descriptions, dataTypes)) {
+        if (count != nullptr)
+            *count = 0;
+        return E_INVALIDARG;
+    }
+    CatalogueReader catalogue;
+    const std::vector<CatalogueEntry> &list = catalogue.Attributes();
+    // The count is stored first and stays when the arrays cannot be made.
+    *count = static_cast<DWORD>(list.size());
+    return CopyCatalogue(list, ids, names, descriptions, dataTypes);
+}
+
+HRESULT STDMETHODCALLTYPE ServerInterface::GetAggregates(DWORD *count, DWORD **ids,
+                                                         LPWSTR **names, LPWSTR **descriptions)
+{
+    Trace("IHDAServer::GetAggregates()");
+    NullOut(ids, names, descriptions);
+    if (AnyNull(count, ids, names, descriptions)) {
+        if (count != nullptr)
+            *count = 0;
+        return E_INVALIDARG;
+    }
+    CatalogueReader catalogue;
+    const std::vector<CatalogueEntry> &list = catalogue.Aggregates();
+    *count = static_cast<DWORD>(list.size());
+    return CopyCatalogue(list, ids, names, descriptions, nullptr);
+}
+
+HRESULT STDMETHODCALLTYPE ServerInterface::GetHistorianStatus(
+    OPCHDA_SERVERSTATUS *status, FILETIME **currentTime, FILETIME **startTime, WORD *majorVersion,
+    WORD *minorVersion, WORD *buildNumber, DWORD *maxReturnValues, LPWSTR *statusString,
+    LPWSTR *vendorInfo)
+{
+    Trace("IHDAServer::GetHistorianStatus()");
+    NullOut(currentTime, startTime, statusString, vendorInfo);
+    if (AnyNull(status, currentTime, startTime, majorVersion, minorVersion, buildNumber,
+                maxReturnValues, statusString, vendorInfo))
+        return E_INVALIDARG;
+    return Guarded([&] {
+        TaskPtr<FILETIME> now(ZeroedTaskArray<FILETIME>(1));
+        TaskPtr<FILETIME> started(ZeroedTaskArray<FILETIME>(1));
+        TaskPtr<wchar_t> text(ZeroedTaskArray<wchar_t>(kStatusStringUnits));
+        TaskPtr<wchar_t> vendor(WideCopy(State().Vendor().c_str(), true));
+        if (!now || !started || !text || !vendor)
+            return E_OUTOFMEMORY;
+        CoFileTimeNow(now.get());
+        *started.get() = State().startTime;
+        *status = OPCHDA_UP;
+        *majorVersion = 1;
+        *minorVersion = 0;
+        *buildNumber = 0;
+        *maxReturnValues = 0;
+        *currentTime = now.release();
+        *startTime = started.release();
+        *statusString = text.release();
+        *vendorInfo = vendor.release();
+        return S_OK;
+    });
+}
+
+// Every call makes new entries: asking twice for one item gives two entries
+// with the same server handle. The rights of the caller are evaluated once
+// per call (one evaluator), on this thread, with the client's identity.
+HRESULT STDMETHODCALLTYPE ServerInterface::GetItemHandles(DWORD count, LPWSTR *itemIds,
+                                                          OPCHANDLE *clientHandles,
+                                                          OPCHANDLE **serverHandles,
+                                                          HRESULT **errors)
+{
+    Trace("IHDAServer::GetItemHandles()");
+    NullOut(serverHandles, errors);
+    if (count == 0 || AnyNull(itemIds, clientHandles, serverHandles, errors))
+        return E_INVALIDARG;
+    // Unknown items keep server handle 0.
+    TaskPtr<OPCHANDLE> handles(ZeroedTaskArray<OPCHANDLE>(count));
+    TaskPtr<HRESULT> results(ZeroedTaskArray<HRESULT>(count));
+    if (!handles || !results)
+        return E_OUTOFMEMORY;
+    AccessEvaluator evaluator;
+    HandleList &list = owner_->Handles();
+    HRESULT hr = PerItem(count, results.get(), [&](DWORD i) {
+        return AddHandle(list, evaluator, itemIds[i], clientHandles[i], &handles[i]);
+    });
+    *serverHandles = handles.release();
+    *errors = results.release();
+    return hr;
+}
+
+HRESULT STDMETHODCALLTYPE ServerInterface::ReleaseItemHandles(DWORD count,
+                                                              OPCHANDLE *serverHandles,
+                                                              HRESULT **errors)
+{
+    Trace("IHDAServer::ReleaseItemHandles()");
+    NullOut(errors);
+    if (count == 0 || AnyNull(serverHandles, errors))
+        return E_INVALIDARG;
+    TaskPtr<HRESULT> results(ZeroedTaskArray<HRESULT>(count));
+    if (!results)
+        return E_OUTOFMEMORY;
+    HandleList &list = owner_->Handles();
+    HRESULT hr = PerItem(count, results.get(), [&](DWORD i) {
+        // The oldest entry with that handle goes first.
+        return list.Remove(ToItemHandle(serverHandles[i])) ? S_OK : OPC_E_INVALIDHANDLE;
+    });
+    *errors = results.release();
+    return hr;
+}
+
+HRESULT STDMETHODCALLTYPE ServerInterface::ValidateItemIDs(DWORD count, LPWSTR *itemIds,
+                                                           HRESULT **errors)
+{
+    Trace("IHDAServer::ValidateItemIDs()");
+    NullOut(errors);
+    if (count == 0 || AnyNull(itemIds, errors))
+        return E_INVALIDARG;
+    TaskPtr<HRESULT> results(ZeroedTaskArray<HRESULT>(count));
+    if (!results)
+        return E_OUTOFMEMORY;
+    HRESULT hr = PerItem(count, results.get(), [&](DWORD i) {
+        return Guarded([&] {
+            return LookupItem(AnsiFromWide(itemIds[i]), nullptr) ? S_OK : OPC_E_UNKNOWNITEMID;
+        });
+    });
+    *errors = results.release();
+    return hr;
+}
+
+// The browser keeps no filter, so every filter entry is reported S_OK
+// whatever it says. With no filters the error array is null: there is
+// nothing to report and nothing for the client to free.
+HRESULT STDMETHODCALLTYPE ServerInterface::CreateBrowse(DWORD count, DWORD *, OPCHDA_OPERATORCODES *,
+                                                        VARIANT *, IOPCHDA_Browser **browser,
+                                                        HRESULT **errors)
+{
+    Trace("IHDAServer::CreateBrowse()");
+    NullOut(browser, errors);
+    if (AnyNull(browser, errors))
+        return E_INVALIDARG;
+    TaskPtr<HRESULT> results;
+    if (count != 0) {
+        results.reset(ZeroedTaskArray<HRESULT>(count));
+        if (!results)
+            return E_OUTOFMEMORY;
+    }
+    HDABrowser *created = HDABrowser::Create(static_cast<IUnknown *>(owner_));
+    if (created == nullptr)
+        return E_OUTOFMEMORY;
+    *browser = created;
+    *errors = results.release();
+    return S_OK;
+}
+
+OwnedInterface *CreateServerInterface(HDAServer *owner)
+{
+    return new (std::nothrow) ServerInterface(owner);
+}
+
+} // namespace zq
