@@ -15,7 +15,15 @@ void HandleList::Add(HandleEntry entry)
 {
     Exclusive lock(lock_);
     void *key = entry.itemHandle;
-    entries_[key].push_back(std::move(entry));
+    std::vector<HandleEntry> &list = entries_[key];
+    try {
+        list.push_back(std::move(entry));
+    } catch (...) {
+        // Never leave an empty list behind: Find and Remove take its front.
+        if (list.empty())
+            entries_.erase(key);
+        throw;
+    }
     ++count_;
 }
 

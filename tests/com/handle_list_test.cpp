@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "alloc_counter.h"
 #include "com/handle_list.h"
 
 namespace {
@@ -63,6 +64,25 @@ TEST(HandleList, UserNameCopyIsCutAndTerminated)
     ASSERT_TRUE(list.Find(H(1), nullptr, buffer));
     EXPECT_EQ(std::string(buffer), std::string(zq::kUserNameBuffer - 1, 'u'));
     EXPECT_EQ(buffer[zq::kUserNameBuffer], 'x') << "nothing written past the buffer";
+}
+
+TEST(HandleList, AnAddWithoutMemoryLeavesNoTrace)
+{
+    zq::HandleList list;
+    list.Add(Entry(1, 1));
+    zq::HandleEntry entry = Entry(2, 2);
+    // Fail each allocation of the add in turn: the list stays as it was.
+    for (long allowed = 0; allowed < 2; ++allowed) {
+        {
+            zqtest::AllocFailure fail(allowed);
+            EXPECT_THROW(list.Add(entry), std::bad_alloc) << allowed;
+        }
+        EXPECT_EQ(list.Size(), 1u);
+        EXPECT_FALSE(list.Find(H(2), nullptr));
+        EXPECT_FALSE(list.Remove(H(2)));
+    }
+    list.Add(entry);
+    EXPECT_TRUE(list.Find(H(2), nullptr));
 }
 
 TEST(HandleList, ChangesAndLookupsOnSeveralThreads)
