@@ -32,23 +32,8 @@ IOPCEnumString::~IOPCEnumString() { --g_liveEnums; }
 
 HRESULT STDMETHODCALLTYPE IOPCEnumString::QueryInterface(REFIID iid, void **out)
 {
-    const char *text = "IOPCEnumString::QueryInterface";
-    if (out == nullptr) {
-        ZQ_TRACEF("%s E_INVALIDARG", text);
-        return E_INVALIDARG;
-    }
-    const char *answer = IsEqualIID(iid, IID_IUnknown)      ? " IID_IUnknown"
-                         : IsEqualIID(iid, IID_IEnumString) ? " IID_IEnumString"
-                                                            : nullptr;
-    if (answer == nullptr) {
-        ZQ_TRACEF("%s%s", text, InterfaceNameSuffix(iid));
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ZQ_TRACEF("%s%s", text, answer);
-    *out = static_cast<IEnumString *>(this);
-    AddRef();
-    return S_OK;
+    return AnswerOwnInterface(static_cast<IEnumString *>(this), "IOPCEnumString::QueryInterface",
+                              IID_IEnumString, " IID_IEnumString", iid, out);
 }
 
 ULONG STDMETHODCALLTYPE IOPCEnumString::AddRef()

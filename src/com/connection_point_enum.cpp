@@ -30,23 +30,9 @@ ConnectionPointEnum::~ConnectionPointEnum() { container_->Owner()->Release(); }
 
 HRESULT STDMETHODCALLTYPE ConnectionPointEnum::QueryInterface(REFIID iid, void **out)
 {
-    const char *text = "CIOPCServerConnectionContainer::QueryInterface";
-    if (out == nullptr) {
-        ZQ_TRACEF("%s E_INVALIDARG", text);
-        return E_INVALIDARG;
-    }
-    const char *answer = IsEqualIID(iid, IID_IUnknown)               ? " IID_IUnknown"
-                         : IsEqualIID(iid, IID_IEnumConnectionPoints) ? " IID_IEnumConnectionPoints"
-                                                                      : nullptr;
-    if (answer == nullptr) {
-        ZQ_TRACEF("%s%s", text, InterfaceNameSuffix(iid));
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ZQ_TRACEF("%s%s", text, answer);
-    *out = static_cast<IEnumConnectionPoints *>(this);
-    AddRef();
-    return S_OK;
+    return AnswerOwnInterface(static_cast<IEnumConnectionPoints *>(this),
+                              "CIOPCServerConnectionContainer::QueryInterface",
+                              IID_IEnumConnectionPoints, " IID_IEnumConnectionPoints", iid, out);
 }
 
 ULONG STDMETHODCALLTYPE ConnectionPointEnum::AddRef()

@@ -1,5 +1,7 @@
 #include "com/interface_names.h"
 
+#include "runtime/trace.h"
+
 namespace zq {
 
 namespace {
@@ -49,6 +51,27 @@ const char *InterfaceNameSuffix(REFIID iid)
             return n.suffix;
     }
     return "";
+}
+
+HRESULT AnswerOwnInterface(IUnknown *self, const char *text, REFIID own, const char *ownSuffix,
+                           REFIID iid, void **out)
+{
+    if (out == nullptr) {
+        ZQ_TRACEF("%s E_INVALIDARG", text);
+        return E_INVALIDARG;
+    }
+    const char *answer = IsEqualIID(iid, IID_IUnknown) ? " IID_IUnknown"
+                         : IsEqualIID(iid, own)        ? ownSuffix
+                                                       : nullptr;
+    if (answer == nullptr) {
+        ZQ_TRACEF("%s%s", text, InterfaceNameSuffix(iid));
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ZQ_TRACEF("%s%s", text, answer);
+    *out = self;
+    self->AddRef();
+    return S_OK;
 }
 
 } // namespace zq

@@ -44,6 +44,18 @@ template <typename Step> HRESULT PerItem(DWORD count, HRESULT *results, Step ste
     return failed ? S_FALSE : S_OK;
 }
 
+// The error array of a per-item call: step(i) for every index, handed out
+// through errors; S_FALSE when any item failed.
+template <typename Step> HRESULT ErrorsPerItem(DWORD count, HRESULT **errors, Step step)
+{
+    TaskPtr<HRESULT> results(ZeroedTaskArray<HRESULT>(count));
+    if (!results)
+        return E_OUTOFMEMORY;
+    HRESULT hr = PerItem(count, results.get(), step);
+    *errors = results.release();
+    return hr;
+}
+
 // Hands a catalogue list to the client: IDs, names, descriptions and, when
 // dataTypes is given, data types, in definition order. Without memory for an
 // array nothing is handed out (E_OUTOFMEMORY); a name or description that
@@ -203,16 +215,11 @@ HRESULT STDMETHODCALLTYPE ServerInterface::ReleaseItemHandles(DWORD count,
     NullOut(errors);
     if (count == 0 || AnyNull(serverHandles, errors))
         return E_INVALIDARG;
-    TaskPtr<HRESULT> results(ZeroedTaskArray<HRESULT>(count));
-    if (!results)
-        return E_OUTOFMEMORY;
     HandleList &list = owner_->Handles();
-    HRESULT hr = PerItem(count, results.get(), [&](DWORD i) {
+    return ErrorsPerItem(count, errors, [&](DWORD i) {
         // The oldest entry with that handle goes first.
         return list.Remove(ToItemHandle(serverHandles[i])) ? S_OK : OPC_E_INVALIDHANDLE;
     });
-    *errors = results.release();
-    return hr;
 }
 
 HRESULT STDMETHODCALLTYPE ServerInterface::ValidateItemIDs(DWORD count, LPWSTR *itemIds,
@@ -222,16 +229,11 @@ HRESULT STDMETHODCALLTYPE ServerInterface::ValidateItemIDs(DWORD count, LPWSTR *
     NullOut(errors);
     if (count == 0 || AnyNull(itemIds, errors))
         return E_INVALIDARG;
-    TaskPtr<HRESULT> results(ZeroedTaskArray<HRESULT>(count));
-    if (!results)
-        return E_OUTOFMEMORY;
-    HRESULT hr = PerItem(count, results.get(), [&](DWORD i) {
+    return ErrorsPerItem(count, errors, [&](DWORD i) {
         return Guarded([&] {
             return LookupItem(AnsiFromWide(itemIds[i]), nullptr) ? S_OK : OPC_E_UNKNOWNITEMID;
         });
     });
-    *errors = results.release();
-    return hr;
 }
 
 // The browser keeps no filter, so every filter entry is reported S_OK

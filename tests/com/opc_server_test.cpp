@@ -195,6 +195,25 @@ TEST_F(Methods, HandlesForDefinedAndUndefinedIds)
     EXPECT_EQ(ReleaseHandles(server, {h.server[0], h.server[0]}), (Results{S_OK, S_OK}));
 }
 
+TEST_F(Methods, WithAccessControlOnTheCallersRightsAreRecorded)
+{
+    // This caller is not a COM client (a direct call, no incoming call to
+    // impersonate): it gets its handles, with no rights and "Unknown".
+    void *item = DefineSecureHDAItem("Secure", 0x00010000, 0x00020000);
+    ASSERT_NE(item, zq::NoItemHandle());
+    ASSERT_EQ(EnableHDASecurity(1, 0), 1);
+    Handles h = GetHandles(server, {L"Secure"}, {5});
+    EnableHDASecurity(0, 0);
+    ASSERT_EQ(h.hr, S_OK);
+    EXPECT_EQ(h.server[0], ServerHandleOf(item));
+    zq::HandleLookup entry;
+    char user[zq::kUserNameBuffer] = "unset";
+    ASSERT_TRUE(ObjectOf(server).Handles().Find(item, &entry, user));
+    EXPECT_FALSE(entry.readAllowed);
+    EXPECT_FALSE(entry.writeAllowed);
+    EXPECT_STREQ(user, "Unknown");
+}
+
 TEST_F(Methods, TheSameIdTwiceGivesTwoEntriesReleasedOneByOne)
 {
     ASSERT_NE(DefineHDAItem("Twice"), zq::NoItemHandle());
