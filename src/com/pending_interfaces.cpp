@@ -5,9 +5,7 @@
 namespace zq {
 
 OwnedInterface *CreateServerInterface(HDAServer *) { return nullptr; }
-OwnedInterface *CreateSyncReadInterface(HDAServer *) { return nullptr; }
 OwnedInterface *CreateAsyncReadInterface(HDAServer *) { return nullptr; }
-OwnedInterface *CreateSyncUpdateInterface(HDAServer *) { return nullptr; }
 OwnedInterface *CreateAsyncUpdateInterface(HDAServer *) { return nullptr; }
 void RunClientTickStep(HDAServer &) {}
 
