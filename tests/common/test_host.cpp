@@ -1,0 +1,675 @@
+#include "test_host.h"
+
+#include <algorithm>
+
+#include "opchda_constants.h"
+#include "runtime/server_state.h"
+
+namespace zqtest {
+
+const char *MethodName(Method m)
+{
+    switch (m) {
+    case Method::GetTimeStamps: return "GetTimeStamps";
+    case Method::GetPreviousTimeStamp: return "GetPreviousTimeStamp";
+    case Method::GetNextTimeStamp: return "GetNextTimeStamp";
+    case Method::ReadAt: return "ReadAt";
+    case Method::ReadCurrentAttribute: return "ReadCurrentAttribute";
+    case Method::ReadAttributeAt: return "ReadAttributeAt";
+    case Method::PrepareAggregates: return "PrepareAggregates";
+    case Method::ReadProcessed: return "ReadProcessed";
+    case Method::QueryUpdateCapabilities: return "QueryUpdateCapabilities";
+    case Method::Insert: return "Insert";
+    case Method::Replace: return "Replace";
+    case Method::InsertReplace: return "InsertReplace";
+    case Method::DeleteRaw: return "DeleteRaw";
+    case Method::DeleteAtTime: return "DeleteAtTime";
+    }
+    return "?";
+}
+
+namespace {
+
+Call NewCall(Method m, void *item)
+{
+    Call c;
+    c.method = m;
+    c.item = item;
+    c.thread = GetCurrentThreadId();
+    return c;
+}
+
+TimeRecord RecordOf(const OPCHDA_TIME *t)
+{
+    TimeRecord r;
+    if (t == nullptr)
+        return r;
+    r.given = true;
+    r.bString = t->bString;
+    r.textNull = t->szTime == nullptr;
+    if (t->szTime != nullptr)
+        r.text = t->szTime;
+    r.ftTime = Ticks(t->ftTime);
+    return r;
+}
+
+std::vector<Sample>::const_iterator At(const std::vector<Sample> &list, uint64_t time)
+{
+    auto it = std::lower_bound(list.begin(), list.end(), time,
+                               [](const Sample &s, uint64_t t) { return s.time < t; });
+    return it != list.end() && it->time == time ? it : list.end();
+}
+
+void Insert(std::vector<Sample> &list, Sample s)
+{
+    auto it = std::lower_bound(list.begin(), list.end(), s.time,
+                               [](const Sample &x, uint64_t t) { return x.time < t; });
+    list.insert(it, std::move(s));
+}
+
+} // namespace
+
+// --- History ------------------------------------------------------------------
+
+void TestHost::AddValue(void *item, uint64_t time, const Variant &value, DWORD quality)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<Sample> &list = values_[item];
+    auto it = At(list, time);
+    if (it != list.end())
+        list.erase(it);
+    zqtest::Insert(list, Sample{time, value, quality});
+}
+
+void TestHost::AddSeries(void *item, uint64_t start, uint64_t step, int count, double first)
+{
+    for (int i = 0; i < count; ++i)
+        AddValue(item, start + static_cast<uint64_t>(i) * step, Variant::R8(first + i));
+}
+
+std::vector<Sample> TestHost::Values(void *item) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::vector<Sample> *list = Find(item);
+    return list != nullptr ? *list : std::vector<Sample>();
+}
+
+void TestHost::SetCurrentAttribute(void *item, DWORD id, uint64_t time, const Variant &value)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    attributes_[{item, id}].current = Sample{time, value, 0};
+}
+
+void TestHost::AddAttributeValue(void *item, DWORD id, uint64_t time, const Variant &value)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    zqtest::Insert(attributes_[{item, id}].history, Sample{time, value, 0});
+}
+
+void TestHost::SetCapabilities(DWORD capabilities)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    capabilities_ = capabilities;
+}
+
+const std::vector<Sample> *TestHost::Find(void *item) const
+{
+    auto it = values_.find(item);
+    return it != values_.end() ? &it->second : nullptr;
+}
+
+// --- Knobs --------------------------------------------------------------------
+
+void TestHost::ForceResult(Method m, long result)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    forced_.push_back(Forced{m, std::nullopt, std::nullopt, std::nullopt, result});
+}
+
+void TestHost::ForceResultFor(Method m, void *item, long result)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    forced_.push_back(Forced{m, item, std::nullopt, std::nullopt, result});
+}
+
+void TestHost::ForceResultAt(Method m, uint64_t time, long result)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    forced_.push_back(Forced{m, std::nullopt, time, std::nullopt, result});
+}
+
+void TestHost::ForceNthResult(Method m, int nth, long result)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    forced_.push_back(Forced{m, std::nullopt, std::nullopt, seen_[m] + nth, result});
+}
+
+void TestHost::SetCountAnswer(int count)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    countAnswer_ = count;
+}
+
+void TestHost::SetFillAnswer(int count)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    fillAnswer_ = count;
+}
+
+void TestHost::SetOverfill(int extra)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    overfill_ = extra;
+}
+
+void TestHost::SetContext(unsigned long context)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    context_ = context;
+}
+
+void TestHost::MoveIntervals(int64_t startShift, int64_t endShift)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    startShift_ = startShift;
+    endShift_ = endShift;
+}
+
+void TestHost::SetAggregate(AggregateFn fn)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    aggregate_ = std::move(fn);
+}
+
+void TestHost::SetHook(std::function<void(Method, void *)> hook)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    hook_ = std::move(hook);
+}
+
+void TestHost::ClearKnobs()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    forced_.clear();
+    countAnswer_.reset();
+    fillAnswer_.reset();
+    overfill_.reset();
+    context_.reset();
+    startShift_ = endShift_ = 0;
+    aggregate_ = nullptr;
+    hook_ = nullptr;
+}
+
+void TestHost::Reset()
+{
+    ClearKnobs();
+    std::lock_guard<std::mutex> lock(mutex_);
+    values_.clear();
+    attributes_.clear();
+    capabilities_ = 0;
+    seen_.clear();
+    calls_.clear();
+}
+
+// --- Record -------------------------------------------------------------------
+
+std::vector<Call> TestHost::Calls() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return calls_;
+}
+
+std::vector<Call> TestHost::CallsOf(Method m) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<Call> out;
+    for (const Call &c : calls_) {
+        if (c.method == m)
+            out.push_back(c);
+    }
+    return out;
+}
+
+int TestHost::CountOf(Method m) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<int>(
+        std::count_if(calls_.begin(), calls_.end(), [m](const Call &c) { return c.method == m; }));
+}
+
+void TestHost::ClearCalls()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    calls_.clear();
+}
+
+std::optional<long> TestHost::Enter(Method m, void *item, std::optional<uint64_t> time)
+{
+    std::function<void(Method, void *)> hook;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        hook = hook_;
+    }
+    if (hook)
+        hook(m, item);
+    std::lock_guard<std::mutex> lock(mutex_);
+    int index = seen_[m]++;
+    for (const Forced &f : forced_) {
+        if (f.method != m)
+            continue;
+        if (f.item && *f.item != item)
+            continue;
+        if (f.time && (!time || *f.time != *time))
+            continue;
+        if (f.nth && *f.nth != index)
+            continue;
+        return f.result;
+    }
+    return std::nullopt;
+}
+
+void TestHost::Record(Call call)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    calls_.push_back(std::move(call));
+}
+
+// --- Callbacks ----------------------------------------------------------------
+
+int TestHost::GetTimeStamps(void *hItem, FILETIME *start, FILETIME *end, int maxCount,
+                            FILETIME *times, unsigned long *context)
+{
+    Call c = NewCall(Method::GetTimeStamps, hItem);
+    c.hasStart = start != nullptr;
+    c.hasEnd = end != nullptr;
+    c.start = start != nullptr ? Ticks(*start) : 0;
+    c.end = end != nullptr ? Ticks(*end) : 0;
+    c.maxCount = maxCount;
+    c.arrayGiven = times != nullptr;
+    c.context = context != nullptr ? *context : 0;
+    std::optional<long> forced = Enter(Method::GetTimeStamps, hItem, std::nullopt);
+
+    long result = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (context != nullptr && context_)
+            *context = *context_;
+        if (forced) {
+            result = *forced;
+        } else {
+            // The stamps in range, in reading order.
+            std::vector<uint64_t> stamps;
+            if (const std::vector<Sample> *list = Find(hItem)) {
+                uint64_t lo = 0, hi = ~0ull;
+                bool descending = start == nullptr || (end != nullptr && c.start > c.end);
+                if (start != nullptr && end != nullptr) {
+                    lo = std::min(c.start, c.end);
+                    hi = std::max(c.start, c.end);
+                } else if (start != nullptr) {
+                    lo = c.start;
+                } else if (end != nullptr) {
+                    hi = c.end;
+                }
+                for (const Sample &s : *list) {
+                    if (s.time >= lo && s.time <= hi)
+                        stamps.push_back(s.time);
+                }
+                if (descending)
+                    std::reverse(stamps.begin(), stamps.end());
+            }
+            if (maxCount <= 0 || times == nullptr) {
+                result = countAnswer_ ? *countAnswer_ : static_cast<long>(stamps.size());
+            } else if (overfill_) {
+                uint64_t from =
+                    (start != nullptr ? c.start : (end != nullptr ? c.end : kBase)) + kSecond;
+                for (int i = 0; i < maxCount; ++i)
+                    times[i] = Ft(from + static_cast<uint64_t>(i) * kSecond);
+                result = maxCount + *overfill_;
+            } else {
+                size_t n = std::min(stamps.size(), static_cast<size_t>(maxCount));
+                for (size_t i = 0; i < n; ++i)
+                    times[i] = Ft(stamps[i]);
+                result = fillAnswer_ ? *fillAnswer_ : static_cast<long>(n);
+            }
+        }
+    }
+    c.result = result;
+    Record(std::move(c));
+    return static_cast<int>(result);
+}
+
+long TestHost::GetPreviousTimeStamp(void *hItem, FILETIME time, FILETIME *stamp,
+                                    unsigned long context)
+{
+    Call c = NewCall(Method::GetPreviousTimeStamp, hItem);
+    c.time = Ticks(time);
+    c.context = context;
+    std::optional<long> forced = Enter(c.method, hItem, c.time);
+    long result = OPC_S_NODATA;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (forced) {
+            result = *forced;
+        } else if (const std::vector<Sample> *list = Find(hItem)) {
+            for (auto it = list->rbegin(); it != list->rend(); ++it) {
+                if (it->time < c.time) {
+                    *stamp = Ft(it->time);
+                    result = S_OK;
+                    break;
+                }
+            }
+        }
+    }
+    c.result = result;
+    Record(std::move(c));
+    return result;
+}
+
+long TestHost::GetNextTimeStamp(void *hItem, FILETIME time, FILETIME *stamp,
+                                unsigned long context)
+{
+    Call c = NewCall(Method::GetNextTimeStamp, hItem);
+    c.time = Ticks(time);
+    c.context = context;
+    std::optional<long> forced = Enter(c.method, hItem, c.time);
+    long result = OPC_S_NODATA;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (forced) {
+            result = *forced;
+        } else if (const std::vector<Sample> *list = Find(hItem)) {
+            for (const Sample &s : *list) {
+                if (s.time > c.time) {
+                    *stamp = Ft(s.time);
+                    result = S_OK;
+                    break;
+                }
+            }
+        }
+    }
+    c.result = result;
+    Record(std::move(c));
+    return result;
+}
+
+long TestHost::ReadAt(void *hItem, FILETIME time, VARIANT *value, unsigned long *quality,
+                      unsigned long context)
+{
+    Call c = NewCall(Method::ReadAt, hItem);
+    c.time = Ticks(time);
+    c.context = context;
+    c.valueEmptyOnEntry = value->vt == VT_EMPTY;
+    std::optional<long> forced = Enter(c.method, hItem, c.time);
+    long result = OPC_S_NODATA;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (forced) {
+            result = *forced;
+        } else if (const std::vector<Sample> *list = Find(hItem)) {
+            auto it = At(*list, c.time);
+            if (it != list->end()) {
+                result = VariantCopy(value, const_cast<VARIANT *>(&it->value.Get()));
+                *quality = it->quality;
+            }
+        }
+    }
+    c.result = result;
+    Record(std::move(c));
+    return result;
+}
+
+long TestHost::ReadCurrentAttribute(void *hItem, unsigned long attributeId, FILETIME *stamp,
+                                    VARIANT *value)
+{
+    Call c = NewCall(Method::ReadCurrentAttribute, hItem);
+    c.id = attributeId;
+    c.valueEmptyOnEntry = value->vt == VT_EMPTY;
+    std::optional<long> forced = Enter(c.method, hItem, std::nullopt);
+    long result = E_FAIL;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = attributes_.find({hItem, attributeId});
+        if (forced) {
+            result = *forced;
+        } else if (it != attributes_.end() && it->second.current) {
+            result = VariantCopy(value, const_cast<VARIANT *>(&it->second.current->value.Get()));
+            *stamp = Ft(it->second.current->time);
+        }
+    }
+    c.result = result;
+    Record(std::move(c));
+    return result;
+}
+
+long TestHost::ReadAttributeAt(void *hItem, unsigned long attributeId, FILETIME time,
+                               VARIANT *value, unsigned long context)
+{
+    Call c = NewCall(Method::ReadAttributeAt, hItem);
+    c.id = attributeId;
+    c.time = Ticks(time);
+    c.context = context;
+    c.valueEmptyOnEntry = value->vt == VT_EMPTY;
+    std::optional<long> forced = Enter(c.method, hItem, c.time);
+    long result = E_FAIL;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = attributes_.find({hItem, attributeId});
+        if (forced) {
+            result = *forced;
+        } else if (it != attributes_.end()) {
+            const Sample *found = nullptr;
+            for (const Sample &s : it->second.history) {
+                if (s.time <= c.time)
+                    found = &s;
+            }
+            if (found != nullptr)
+                result = VariantCopy(value, const_cast<VARIANT *>(&found->value.Get()));
+        }
+    }
+    c.result = result;
+    Record(std::move(c));
+    return result;
+}
+
+int TestHost::PrepareAggregates(void *hItem, unsigned long aggregateId, FILETIME start,
+                                FILETIME end, FILETIME resampleInterval, unsigned long *context)
+{
+    Call c = NewCall(Method::PrepareAggregates, hItem);
+    c.id = aggregateId;
+    c.hasStart = c.hasEnd = true;
+    c.start = Ticks(start);
+    c.end = Ticks(end);
+    c.interval = Ticks(resampleInterval);
+    c.context = context != nullptr ? *context : 0;
+    std::optional<long> forced = Enter(c.method, hItem, std::nullopt);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (context != nullptr && context_)
+            *context = *context_;
+    }
+    c.result = forced ? *forced : 0;
+    Record(std::move(c));
+    return static_cast<int>(c.result);
+}
+
+long TestHost::ReadProcessed(void *hItem, unsigned long aggregateId, FILETIME *intervalStart,
+                             FILETIME *intervalEnd, VARIANT *value, unsigned long *quality,
+                             unsigned long context)
+{
+    Call c = NewCall(Method::ReadProcessed, hItem);
+    c.id = aggregateId;
+    c.hasStart = c.hasEnd = true;
+    c.start = Ticks(*intervalStart);
+    c.end = Ticks(*intervalEnd);
+    c.context = context;
+    c.valueEmptyOnEntry = value->vt == VT_EMPTY;
+    std::optional<long> forced = Enter(c.method, hItem, c.start);
+    AggregateFn fn;
+    long result = OPC_S_NODATA;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        *intervalStart = Ft(Ticks(*intervalStart) + static_cast<uint64_t>(startShift_));
+        *intervalEnd = Ft(Ticks(*intervalEnd) + static_cast<uint64_t>(endShift_));
+        fn = aggregate_;
+        if (forced) {
+            result = *forced;
+        } else if (!fn) {
+            uint64_t a = Ticks(*intervalStart), b = Ticks(*intervalEnd);
+            uint64_t lo = std::min(a, b), hi = std::max(a, b);
+            double sum = 0;
+            long count = 0;
+            if (const std::vector<Sample> *list = Find(hItem)) {
+                for (const Sample &s : *list) {
+                    if (s.time < lo || s.time >= hi)
+                        continue;
+                    VARIANT d;
+                    VariantInit(&d);
+                    if (SUCCEEDED(VariantChangeType(&d, const_cast<VARIANT *>(&s.value.Get()), 0,
+                                                    VT_R8))) {
+                        sum += d.dblVal;
+                        ++count;
+                    }
+                }
+            }
+            if (aggregateId == kCountAggregate) {
+                value->vt = VT_I4;
+                value->lVal = count;
+                result = S_OK;
+            } else if (count > 0) {
+                value->vt = VT_R8;
+                value->dblVal = sum / count;
+                result = S_OK;
+            }
+            if (result == S_OK)
+                *quality = kAggregateQuality;
+        }
+    }
+    if (!forced && fn)
+        result = fn(hItem, aggregateId, intervalStart, intervalEnd, value, quality);
+    c.result = result;
+    Record(std::move(c));
+    return result;
+}
+
+long TestHost::QueryUpdateCapabilities(OPCHDA_UPDATECAPABILITIES *capabilities)
+{
+    Call c = NewCall(Method::QueryUpdateCapabilities, nullptr);
+    std::optional<long> forced = Enter(c.method, nullptr, std::nullopt);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        *capabilities = static_cast<OPCHDA_UPDATECAPABILITIES>(capabilities_);
+    }
+    c.result = forced ? *forced : S_OK;
+    Record(std::move(c));
+    return c.result;
+}
+
+long TestHost::Update(Method m, char *user, void *hItem, FILETIME time, VARIANT *value,
+                      unsigned long quality)
+{
+    Call c = NewCall(m, hItem);
+    c.user = user != nullptr ? user : "(null)";
+    c.time = Ticks(time);
+    c.value = Variant(*value);
+    c.quality = quality;
+    std::optional<long> forced = Enter(m, hItem, c.time);
+    long result = S_OK;
+    if (forced) {
+        result = *forced;
+    } else {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::vector<Sample> &list = values_[hItem];
+        auto it = At(list, c.time);
+        bool exists = it != list.end();
+        if (m == Method::Insert && exists) {
+            result = OPC_E_DATAEXISTS;
+        } else if (m == Method::Replace && !exists) {
+            result = OPC_E_NODATAEXISTS;
+        } else {
+            if (exists)
+                list.erase(it);
+            zqtest::Insert(list, Sample{c.time, Variant(*value), quality});
+            result = m == Method::InsertReplace ? (exists ? OPC_S_REPLACED : OPC_S_INSERTED)
+                                                : S_OK;
+        }
+    }
+    c.result = result;
+    Record(std::move(c));
+    return result;
+}
+
+long TestHost::Insert(char *user, void *hItem, FILETIME time, VARIANT *value,
+                      unsigned long quality)
+{
+    return Update(Method::Insert, user, hItem, time, value, quality);
+}
+
+long TestHost::Replace(char *user, void *hItem, FILETIME time, VARIANT *value,
+                       unsigned long quality)
+{
+    return Update(Method::Replace, user, hItem, time, value, quality);
+}
+
+long TestHost::InsertReplace(char *user, void *hItem, FILETIME time, VARIANT *value,
+                             unsigned long quality)
+{
+    return Update(Method::InsertReplace, user, hItem, time, value, quality);
+}
+
+long TestHost::DeleteRaw(char *user, void *hItem, OPCHDA_TIME *start, OPCHDA_TIME *end)
+{
+    Call c = NewCall(Method::DeleteRaw, hItem);
+    c.user = user != nullptr ? user : "(null)";
+    c.startRecord = RecordOf(start);
+    c.endRecord = RecordOf(end);
+    std::optional<long> forced = Enter(c.method, hItem, std::nullopt);
+    long result = S_OK;
+    if (forced) {
+        result = *forced;
+    } else if (start != nullptr && end != nullptr && !start->bString && !end->bString) {
+        uint64_t a = Ticks(start->ftTime), b = Ticks(end->ftTime);
+        uint64_t lo = std::min(a, b), hi = std::max(a, b);
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::vector<Sample> &list = values_[hItem];
+        list.erase(std::remove_if(list.begin(), list.end(),
+                                  [&](const Sample &s) { return s.time >= lo && s.time <= hi; }),
+                   list.end());
+    }
+    c.result = result;
+    Record(std::move(c));
+    return result;
+}
+
+long TestHost::DeleteAtTime(char *user, void *hItem, FILETIME time)
+{
+    Call c = NewCall(Method::DeleteAtTime, hItem);
+    c.user = user != nullptr ? user : "(null)";
+    c.time = Ticks(time);
+    std::optional<long> forced = Enter(c.method, hItem, c.time);
+    long result = OPC_E_NODATAEXISTS;
+    if (forced) {
+        result = *forced;
+    } else {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::vector<Sample> &list = values_[hItem];
+        auto it = At(list, c.time);
+        if (it != list.end()) {
+            list.erase(it);
+            result = S_OK;
+        }
+    }
+    c.result = result;
+    Record(std::move(c));
+    return result;
+}
+
+// --- HostInstalled ------------------------------------------------------------
+
+HostInstalled::HostInstalled(CZqHDACallback *host) : previous_(zq::State().callback.load())
+{
+    SetHDAServerCallback(host);
+}
+
+HostInstalled::~HostInstalled() { SetHDAServerCallback(previous_); }
+
+} // namespace zqtest
