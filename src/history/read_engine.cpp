@@ -35,12 +35,23 @@ size_t ClampCount(int reported, size_t capacity)
     return n < capacity ? n : capacity;
 }
 
-// A zeroed heap list of n time stamps; null when it cannot be had.
-std::unique_ptr<FILETIME[]> NewTimeList(size_t n)
+// A zeroed heap list of time stamps. Allocated as raw bytes: an array
+// new-expression throws for sizes it considers too large, even in its
+// nothrow form, and a list too large to have must be an answer, not a throw.
+struct TimeListDelete
+{
+    void operator()(FILETIME *p) const { ::operator delete(p); }
+};
+using TimeList = std::unique_ptr<FILETIME[], TimeListDelete>;
+
+TimeList NewTimeList(size_t n)
 {
     if (n == 0 || n > static_cast<size_t>(-1) / sizeof(FILETIME))
         return nullptr;
-    return std::unique_ptr<FILETIME[]>(new (std::nothrow) FILETIME[n]());
+    void *p = ::operator new(n * sizeof(FILETIME), std::nothrow);
+    if (p != nullptr)
+        memset(p, 0, n * sizeof(FILETIME));
+    return TimeList(static_cast<FILETIME *>(p));
 }
 
 // The three arrays of an item record, owned until given to the record. With
@@ -118,7 +129,7 @@ HRESULT RunReadRaw(void *item, OPCHDA_ITEM &result, const FILETIME *start, const
     if (capacity > static_cast<uint64_t>(INT_MAX))
         return E_OUTOFMEMORY;
     const size_t n = static_cast<size_t>(capacity);
-    std::unique_ptr<FILETIME[]> list = NewTimeList(n);
+    TimeList list = NewTimeList(n);
     if (!list)
         return E_OUTOFMEMORY;
     startCopy = start != nullptr ? *start : FILETIME{};
@@ -268,7 +279,7 @@ HRESULT RunReadAttribute(void *item, DWORD attributeId, OPCHDA_ATTRIBUTE &result
     // list lives on the heap: the host's callbacks run on top of this frame,
     // on threads whose stack size the library does not choose.
     const bool backwards = Later(start, *end);
-    std::unique_ptr<FILETIME[]> list = NewTimeList(kAttributeHistoryLimit + 1);
+    TimeList list = NewTimeList(kAttributeHistoryLimit + 1);
     if (!list)
         return E_OUTOFMEMORY;
     FILETIME *stamps = &list[1];
