@@ -19,6 +19,16 @@ Variant &Variant::operator=(const Variant &other)
     return *this;
 }
 
+Variant &Variant::operator=(Variant &&other) noexcept
+{
+    if (this != &other) {
+        VariantClear(&v_);
+        v_ = other.v_;
+        VariantInit(&other.v_);
+    }
+    return *this;
+}
+
 Variant Variant::R8(double d)
 {
     Variant v;

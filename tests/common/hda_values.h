@@ -21,7 +21,10 @@ public:
     Variant() { VariantInit(&v_); }
     explicit Variant(const VARIANT &v);
     Variant(const Variant &other) : Variant(other.v_) {}
+    // Moves take the value over without copying it (no allocation).
+    Variant(Variant &&other) noexcept : v_(other.v_) { VariantInit(&other.v_); }
     Variant &operator=(const Variant &other);
+    Variant &operator=(Variant &&other) noexcept;
     ~Variant() { VariantClear(&v_); }
 
     static Variant R8(double d);
