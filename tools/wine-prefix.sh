@@ -19,6 +19,10 @@ setup)
     wineserver -w </dev/null >/dev/null 2>&1
     # No display here: let top-level windows be created by the null driver.
     wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+    # A crashing test program ends at once instead of starting the debugger,
+    # which would hold the test's output pipe until ctest's time-out.
+    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f \
+      </dev/null >/dev/null 2>&1
     wineserver -w </dev/null >/dev/null 2>&1
   fi
   wineserver -p </dev/null >/dev/null 2>&1

@@ -1,7 +1,134 @@
 #include "addrspace/catalogue.h"
 
+#include <utility>
+
+#include "ZqHDAsvr.h"
+
 namespace zq {
 
-void ClearCatalogues() {}
+namespace {
+
+// Created on first use and never destroyed (see ClearCatalogues).
+struct Catalogues
+{
+    SRWLOCK lock = SRWLOCK_INIT;
+    std::vector<CatalogueEntry> attributes;
+    std::vector<CatalogueEntry> aggregates;
+
+    static Catalogues &Get()
+    {
+        static Catalogues *c = new Catalogues();
+        return *c;
+    }
+};
+
+bool Append(std::vector<CatalogueEntry> Catalogues::*list, CatalogueEntry entry)
+{
+    Catalogues &c = Catalogues::Get();
+    AcquireSRWLockExclusive(&c.lock);
+    bool added = true;
+    try {
+        (c.*list).push_back(std::move(entry)); // unchanged if it throws
+    } catch (...) {
+        added = false;
+    }
+    ReleaseSRWLockExclusive(&c.lock);
+    return added;
+}
+
+bool Add(std::vector<CatalogueEntry> Catalogues::*list, DWORD id, const char *name,
+         const char *description, VARTYPE dataType, DWORD history) noexcept
+{
+    try {
+        CatalogueEntry entry;
+        entry.name = name != nullptr ? name : "";
+        entry.description = description != nullptr ? description : "";
+        entry.id = id;
+        entry.dataType = dataType;
+        entry.history = history;
+        return Append(list, std::move(entry));
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace
+
+bool AddAttribute(DWORD id, const char *name, const char *description, DWORD dataType,
+                  DWORD history) noexcept
+{
+    return Add(&Catalogues::attributes, id, name, description,
+               static_cast<VARTYPE>(dataType & 0xFFFF), history);
+}
+
+bool AddAggregate(DWORD id, const char *name, const char *description) noexcept
+{
+    return Add(&Catalogues::aggregates, id, name, description, 0, 0);
+}
+
+bool FindAttribute(DWORD id, AttributeInfo *out) noexcept
+{
+    Catalogues &c = Catalogues::Get();
+    AcquireSRWLockShared(&c.lock);
+    bool found = false;
+    for (const CatalogueEntry &e : c.attributes) {
+        if (e.id == id) {
+            if (out != nullptr) {
+                out->id = e.id;
+                out->dataType = e.dataType;
+                out->history = e.history;
+            }
+            found = true;
+            break;
+        }
+    }
+    ReleaseSRWLockShared(&c.lock);
+    return found;
+}
+
+CatalogueReader::CatalogueReader() { AcquireSRWLockShared(&Catalogues::Get().lock); }
+CatalogueReader::~CatalogueReader() { ReleaseSRWLockShared(&Catalogues::Get().lock); }
+
+const std::vector<CatalogueEntry> &CatalogueReader::Attributes() const
+{
+    return Catalogues::Get().attributes;
+}
+
+const std::vector<CatalogueEntry> &CatalogueReader::Aggregates() const
+{
+    return Catalogues::Get().aggregates;
+}
+
+void ClearCatalogues(bool processExit)
+{
+    Catalogues &c = Catalogues::Get();
+    if (processExit) {
+        // A thread stopped by the exit may still hold the lock.
+        if (!TryAcquireSRWLockExclusive(&c.lock))
+            return;
+    } else {
+        AcquireSRWLockExclusive(&c.lock);
+    }
+    // Release the storage too, not only the entries.
+    std::vector<CatalogueEntry>().swap(c.attributes);
+    std::vector<CatalogueEntry>().swap(c.aggregates);
+    ReleaseSRWLockExclusive(&c.lock);
+}
 
 } // namespace zq
+
+// --- Exports ---------------------------------------------------------------------
+
+// Only the low 16 bits of dataType are kept, as the attribute's VARTYPE.
+extern "C" int __stdcall DefineHDAAttribute(DWORD attributeId, const char *name,
+                                            const char *description, DWORD dataType,
+                                            DWORD history)
+{
+    return zq::AddAttribute(attributeId, name, description, dataType, history) ? 1 : 0;
+}
+
+extern "C" int __stdcall DefineHDAAggregate(DWORD aggregateId, const char *name,
+                                            const char *description)
+{
+    return zq::AddAggregate(aggregateId, name, description) ? 1 : 0;
+}

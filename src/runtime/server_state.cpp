@@ -89,8 +89,8 @@ void ModuleUnload(bool processExit)
         g_tickEvent = nullptr;
     }
     // 5. The item tree; 6. the catalogues.
-    ClearItemTree();
-    ClearCatalogues();
+    ClearItemTree(processExit);
+    ClearCatalogues(processExit);
     // 7. The server lock.
     DeleteCriticalSection(&s.serverLock);
     // 8. The class factory.

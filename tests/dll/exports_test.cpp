@@ -50,6 +50,11 @@ const Export kExports[] = {
     {"HDAAddLocalServiceKeysToRegistry", 4},
     {"UnregisterHDAServer", 20},
     {"UnregisterHDAServer1", 8},
+    {"DefineHDAItem", 4},
+    {"DeleteHDAItem", 4},
+    {"SetZqHDAsvrQualifier", 4},
+    {"DefineHDAAttribute", 20},
+    {"DefineHDAAggregate", 12},
 };
 
 // Names in the module's export directory.

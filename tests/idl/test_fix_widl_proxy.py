@@ -1,0 +1,122 @@
+#!/usr/bin/env python3
+"""Tests of tools/fix_widl_proxy.py on the proxy code widl generated in this
+build: exactly the misdirected parameters change, a second run changes
+nothing, and code of an unexpected shape stops the build."""
+
+import argparse
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import unittest
+
+ARGS = None
+
+
+def run(src_text, *extra):
+    with tempfile.TemporaryDirectory() as tmp:
+        src = os.path.join(tmp, "x_p.c")
+        dst = os.path.join(tmp, "x_proxy.c")
+        with open(src, "w", encoding="utf-8") as f:
+            f.write(src_text)
+        proc = subprocess.run([sys.executable, ARGS.tool, "--in", src, "--out", dst] + list(extra),
+                              capture_output=True, text=True)
+        out = None
+        if os.path.exists(dst):
+            with open(dst, encoding="utf-8") as f:
+                out = f.read()
+        return proc, out
+
+
+def generated(name):
+    with open(os.path.join(ARGS.generated, name + "_p.c"), encoding="utf-8") as f:
+        return f.read()
+
+
+def changed_lines(before, after):
+    a, b = before.split("\n"), after.split("\n")
+    assert len(a) == len(b)
+    return [(x, y) for x, y in zip(a, b) if x != y]
+
+
+class RealGeneratedCode(unittest.TestCase):
+    def check(self, name, corrected):
+        text = generated(name)
+        proc, out = run(text)
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        self.assertIn("%d corrected" % corrected, proc.stdout)
+        changes = changed_lines(text, out)
+        self.assertEqual(len(changes), corrected)
+        for before, after in changes:
+            old = re.search(r"NdrFcShort\(0x([0-9a-f]+)\),\s*/\* type offset = (\d+) \*/", before)
+            new = re.search(r"NdrFcShort\(0x([0-9a-f]+)\),\s*/\* type offset = (\d+) \(widl wrote (\d+)\) \*/",
+                            after)
+            self.assertTrue(old and new, (before, after))
+            self.assertEqual(int(old.group(1), 16), int(old.group(2)))
+            self.assertEqual(int(new.group(1), 16), int(new.group(2)))
+            self.assertEqual(new.group(3), old.group(2))
+            # The top-level pointer precedes the descriptor widl named.
+            self.assertLess(int(new.group(2)), int(old.group(2)))
+        return out
+
+    def test_opchda_string_out_parameters_are_redirected(self):
+        out = self.check("opchda", 8)
+        proc, again = run(out)
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        self.assertIn("0 corrected", proc.stdout)
+        self.assertEqual(again, out)
+
+    def test_opccomn_string_out_parameters_are_redirected(self):
+        self.check("opccomn", 6)
+
+    def test_report_only_leaves_the_code_unchanged(self):
+        text = generated("opccomn")
+        proc, out = run(text, "--report-only")
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        self.assertEqual(out, text)
+        self.assertEqual(proc.stdout.count("would redirect"), 6)
+
+
+class UnexpectedShapes(unittest.TestCase):
+    def refuse(self, text, why):
+        proc, _ = run(text)
+        self.assertNotEqual(proc.returncode, 0, "accepted: " + why)
+        self.assertIn("unexpected generated code", proc.stderr)
+
+    def test_offset_comment_that_does_not_match_the_bytes(self):
+        text = generated("opccomn")
+        self.assertIn("/* 36 (LPWSTR) */", text)
+        self.refuse(text.replace("/* 36 (LPWSTR) */", "/* 37 (LPWSTR) */"), "shifted comment")
+
+    def test_unknown_token(self):
+        text = generated("opccomn").replace("0x25,\t/* FC_C_WSTRING */", "FC_C_WSTRING,", 1)
+        self.refuse(text, "symbolic byte")
+
+    def test_declared_size_that_differs(self):
+        text = re.sub(r"#define TYPE_FORMAT_STRING_SIZE (\d+)",
+                      lambda m: "#define TYPE_FORMAT_STRING_SIZE %d" % (int(m.group(1)) + 2),
+                      generated("opccomn"))
+        self.refuse(text, "size")
+
+    def test_misdirected_parameter_without_a_top_level_pointer(self):
+        # GetErrorString's ppString names 36; turn the FC_RP at 32 into FC_UP.
+        text = generated("opccomn")
+        marker = "/* 32 (LPWSTR *) */\n        0x11, 0x14,"
+        self.assertIn(marker, text)
+        self.refuse(text.replace(marker, "/* 32 (LPWSTR *) */\n        0x12, 0x14,"), "no FC_RP")
+
+    def test_explicit_handle(self):
+        text = generated("opccomn")
+        first = "/* 0 (procedure IOPCShutdown::ShutdownRequest) */\n        0x33,"
+        self.assertIn(first, text)
+        self.refuse(text.replace(first, "/* 0 (procedure IOPCShutdown::ShutdownRequest) */\n        0x0,"),
+                    "explicit handle")
+
+
+if __name__ == "__main__":
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--tool", required=True)
+    ap.add_argument("--generated", required=True)
+    ARGS, rest = ap.parse_known_args()
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

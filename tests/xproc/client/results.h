@@ -1,0 +1,77 @@
+// Copies of OPC HDA results that outlive the call (a sink's [in] arrays are
+// freed when the call returns) and the checks of the canned values.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "xproc_canned.h"
+
+namespace xclient {
+
+unsigned long long Ticks(const FILETIME &time);
+
+struct OwnedValue
+{
+    VARTYPE vt = VT_EMPTY;
+    double r8 = 0;
+    short i2 = 0;
+    std::wstring text;
+};
+
+struct OwnedItem
+{
+    OPCHANDLE hClient = 0;
+    DWORD aggregate = 0;
+    DWORD count = 0;
+    bool hasTimes = false, hasQualities = false, hasValues = false;
+    std::vector<unsigned long long> times;
+    std::vector<DWORD> qualities;
+    std::vector<OwnedValue> values;
+};
+
+struct OwnedAttribute
+{
+    OPCHANDLE hClient = 0;
+    DWORD id = 0;
+    DWORD count = 0;
+    bool hasTimes = false, hasValues = false;
+    std::vector<unsigned long long> times;
+    std::vector<OwnedValue> values;
+};
+
+OwnedValue CopyValue(const VARIANT &value);
+OwnedItem CopyItem(const OPCHDA_ITEM &item);
+OwnedAttribute CopyAttribute(const OPCHDA_ATTRIBUTE &attribute);
+
+// Frees what a client receives: the arrays inside and the array itself.
+void FreeItems(OPCHDA_ITEM *items, DWORD count);
+void FreeAttributes(OPCHDA_ATTRIBUTE *attributes, DWORD count);
+void FreeModifiedItems(OPCHDA_MODIFIEDITEM *items, DWORD count);
+void FreeStrings(LPWSTR *strings, DWORD count);
+
+// Everything IOPCHDA_Server::GetHistorianStatus returns, freed on destruction.
+struct HistorianStatus
+{
+    explicit HistorianStatus(IOPCHDA_Server *server);
+    ~HistorianStatus();
+    HistorianStatus(const HistorianStatus &) = delete;
+    HistorianStatus &operator=(const HistorianStatus &) = delete;
+
+    HRESULT hr = E_FAIL;
+    OPCHDA_SERVERSTATUS status = OPCHDA_INDETERMINATE;
+    FILETIME *now = nullptr;
+    FILETIME *start = nullptr;
+    WORD major = 0, minor = 0, build = 0;
+    DWORD maxValues = 0;
+    LPWSTR text = nullptr;
+    LPWSTR vendor = nullptr;
+};
+
+// The canned results (GoogleTest expectations).
+void ExpectDoubleItem(const OwnedItem &item);
+void ExpectTextItem(const OwnedItem &item);
+void ExpectDescriptionAttribute(const OwnedAttribute &attribute);
+void ExpectMaximumAttribute(const OwnedAttribute &attribute);
+
+}  // namespace xclient

@@ -1,0 +1,41 @@
+// One test server process for a whole suite: created in the multithreaded
+// apartment with CLSCTX_LOCAL_SERVER, and at the end released and watched
+// until its process has ended.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "server_process.h"
+
+namespace xclient {
+
+constexpr DWORD kSinkTimeoutMs = 10000;
+constexpr DWORD kExitTimeoutMs = 15000;
+
+// The class the fixture creates (set by main before the tests run).
+extern CLSID g_serverClsid;
+
+class XprocServer : public ::testing::Test
+{
+public:
+    static void SetUpTestSuite();
+    static void TearDownTestSuite();
+
+protected:
+    void SetUp() override { ASSERT_NE(server_, nullptr) << "the test server could not be created"; }
+
+    template <class T>
+    void Query(ComRef<T> &out)
+    {
+        ASSERT_HRESULT_SUCCEEDED(server_->QueryInterface(__uuidof(T), out.PutVoid()));
+        ASSERT_TRUE(out);
+    }
+
+    static IOPCHDA_Server *server_;
+};
+
+// The main() of both cross-process test programs: MTA, the server's
+// registration for the duration of the run, the tests.
+int RunXprocTests(int argc, char **argv, REFCLSID clsid, const wchar_t *serverArguments, bool unfixedProxies);
+
+}  // namespace xclient

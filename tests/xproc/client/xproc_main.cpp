@@ -1,0 +1,6 @@
+#include "xproc_fixture.h"
+
+int main(int argc, char **argv)
+{
+    return xclient::RunXprocTests(argc, argv, xproc::kServerClsid, nullptr, false);
+}

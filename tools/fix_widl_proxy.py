@@ -1,0 +1,376 @@
+#!/usr/bin/env python3
+"""Corrects the out-parameter type offsets in widl's interpreted (-Oif) proxy code.
+
+widl (7.0 and 8.0 alike) describes an [out] or [in,out] parameter whose pointee
+is itself a pointer to a string or to a conformant array (LPWSTR*, LPWSTR**
+with size_is(,n), ...) with a type offset that points at the pointee's
+descriptor instead of at the top-level FC_RP descriptor that precedes it (the
+one flagged allocated-on-stack / pointer-deref). The NDR engine then treats the
+parameter as if the caller's pointer itself were the string or array pointer:
+strings arrive NULL, string arrays fail or crash, [in,out] strings come back
+unchanged.
+
+This tool reads a widl-generated *_p.c, rebuilds the procedure and type format
+strings byte by byte from the C initialisers (checking every offset comment
+widl wrote against the byte position), walks every procedure and parameter
+and, for each non-simple-ref out parameter whose type offset does not name an
+FC_RP descriptor, redirects it to the single FC_RP [pointer_deref] descriptor
+whose chain leads to the descriptor widl named. Anything that does not have
+the expected shape stops the build. Every change is logged.
+
+  fix_widl_proxy.py --in X_p.c --out X_p_fixed.c [--log FILE] [--report-only]
+
+--report-only copies the input unchanged (after the same checks) and logs what
+would have been changed; it exists to show what the build is like without the
+correction.
+"""
+
+import argparse
+import re
+import sys
+
+# Parameter attribute bits (PARAM_ATTRIBUTES).
+IS_PIPE = 0x0004
+IS_OUT = 0x0010
+IS_RETURN = 0x0020
+IS_BASETYPE = 0x0040
+IS_BYVALUE = 0x0080
+IS_SIMPLE_REF = 0x0100
+
+# Format characters.
+FC_RP = 0x11
+FC_UP = 0x12
+FC_OP = 0x13
+FC_FP = 0x14
+FC_AUTO_HANDLE = 0x33
+FC_CALLBACK_HANDLE = 0x34
+POINTER_FLAG_SIMPLE = 0x08
+POINTER_FLAG_DEREF = 0x10
+
+OI_HAS_RPCFLAGS = 0x08
+OI2_HAS_EXTENSIONS = 0x40
+
+
+class ShapeError(Exception):
+    """The generated code does not have the shape this tool understands."""
+
+
+class FormatString:
+    """A format string rebuilt from widl's C initialiser."""
+
+    def __init__(self, data, markers, short_sites, first_line):
+        self.data = data              # bytearray
+        self.markers = markers        # offset -> label ('' when none)
+        self.short_sites = short_sites  # offset of an NdrFcShort -> line index
+        self.first_line = first_line
+
+    def u8(self, off):
+        if off < 0 or off >= len(self.data):
+            raise ShapeError("offset %d outside the format string" % off)
+        return self.data[off]
+
+    def u16(self, off):
+        return self.u8(off) | (self.u8(off + 1) << 8)
+
+    def s16(self, off):
+        v = self.u16(off)
+        return v - 0x10000 if v & 0x8000 else v
+
+
+TOKEN_SHORT = re.compile(r"^NdrFcShort\(\s*(0x[0-9a-fA-F]+|\d+)\s*\)$")
+TOKEN_LONG = re.compile(r"^NdrFcLong\(\s*(0x[0-9a-fA-F]+|\d+)\s*\)$")
+TOKEN_BYTE = re.compile(r"^(0x[0-9a-fA-F]+|\d+)$")
+MARKER = re.compile(r"^/\*\s*(\d+)\s*(?:\((.*)\))?\s*\*/$")
+
+
+def parse_format_string(lines, kind):
+    """kind is 'TYPE' or 'PROC'."""
+    head = "static const MIDL_%s_FORMAT_STRING __MIDL_%sFormatString =" % (
+        kind, "Type" if kind == "TYPE" else "Proc")
+    try:
+        start = next(i for i, l in enumerate(lines) if l.strip() == head)
+    except StopIteration:
+        raise ShapeError("no %s format string" % kind.lower())
+    # Expect: '{', '0,', '{' and then the bytes up to a line '}'.
+    expect = ["{", "0,", "{"]
+    i = start + 1
+    for e in expect:
+        if lines[i].strip() != e:
+            raise ShapeError("%s format string: expected %r at line %d, found %r"
+                             % (kind.lower(), e, i + 1, lines[i].strip()))
+        i += 1
+    data = bytearray()
+    markers = {}
+    short_sites = {}
+    first = i
+    while True:
+        if i >= len(lines):
+            raise ShapeError("%s format string not terminated" % kind.lower())
+        raw = lines[i].strip()
+        if raw == "}":
+            break
+        i += 1
+        if not raw:
+            continue
+        m = MARKER.match(raw)
+        if m:
+            off = int(m.group(1))
+            if off != len(data):
+                raise ShapeError("%s format string: comment says offset %d at byte %d (line %d)"
+                                 % (kind.lower(), off, len(data), i))
+            markers[off] = m.group(2) or ""
+            continue
+        code = raw.split("/*", 1)[0]
+        for tok in (t.strip() for t in code.split(",")):
+            if not tok:
+                continue
+            m = TOKEN_SHORT.match(tok)
+            if m:
+                v = int(m.group(1), 0)
+                if v > 0xFFFF:
+                    raise ShapeError("short out of range at line %d" % i)
+                short_sites[len(data)] = i - 1
+                data += bytes((v & 0xFF, v >> 8))
+                continue
+            m = TOKEN_LONG.match(tok)
+            if m:
+                v = int(m.group(1), 0)
+                data += v.to_bytes(4, "little")
+                continue
+            m = TOKEN_BYTE.match(tok)
+            if m:
+                v = int(m.group(1), 0)
+                if v > 0xFF:
+                    raise ShapeError("byte out of range at line %d" % i)
+                data.append(v)
+                continue
+            raise ShapeError("%s format string: unknown token %r at line %d"
+                             % (kind.lower(), tok, i))
+    return FormatString(data, markers, short_sites, first)
+
+
+def declared_size(text, kind):
+    m = re.search(r"^#define %s_FORMAT_STRING_SIZE (\d+)$" % kind, text, re.M)
+    if not m:
+        raise ShapeError("no %s_FORMAT_STRING_SIZE" % kind)
+    return int(m.group(1))
+
+
+def parse_offset_tables(text):
+    """Interface name -> list of (procedure offset, 'I::M')."""
+    tables = {}
+    for m in re.finditer(r"static const unsigned short (\w+)_FormatStringOffsetTable\[\] =\s*\{(.*?)\};",
+                         text, re.S):
+        entries = re.findall(r"(\d+),\s*/\*\s*([\w:]+)\s*\*/", m.group(2))
+        tables[m.group(1)] = [(int(o), n) for o, n in entries]
+    return tables
+
+
+class Param:
+    def __init__(self, proc, name, pos, flags, stack, type_offset):
+        self.proc = proc
+        self.name = name
+        self.pos = pos               # offset of the parameter in the proc string
+        self.flags = flags
+        self.stack = stack
+        self.type_offset = type_offset  # None for base types
+
+    @property
+    def type_offset_pos(self):
+        return self.pos + 4
+
+    def needs_top_level_pointer(self):
+        """An out parameter passed by pointer that the engine walks through its
+        type description: its descriptor must be the top-level ref pointer."""
+        f = self.flags
+        return (f & IS_OUT) and not (f & (IS_BASETYPE | IS_SIMPLE_REF | IS_BYVALUE | IS_RETURN | IS_PIPE))
+
+
+def walk_procedures(proc):
+    """Yields (procedure name, [Param]) for every procedure, in order."""
+    pos = 0
+    size = len(proc.data)
+    procs = []
+    while pos < size:
+        if pos == size - 1 and proc.data[pos] == 0:
+            break   # widl's terminating zero
+        label = proc.markers.get(pos)
+        if label is None or not label.startswith("procedure "):
+            raise ShapeError("procedure format string: no procedure starts at %d" % pos)
+        name = label[len("procedure "):]
+        handle = proc.u8(pos)
+        if handle not in (FC_AUTO_HANDLE, FC_CALLBACK_HANDLE):
+            raise ShapeError("%s: unexpected handle type 0x%02x" % (name, handle))
+        oi_flags = proc.u8(pos + 1)
+        p = pos + 2
+        if oi_flags & OI_HAS_RPCFLAGS:
+            p += 4
+        p += 2   # procedure number
+        p += 2   # stack size
+        p += 2   # client buffer size
+        p += 2   # server buffer size
+        oi2 = proc.u8(p)
+        nparams = proc.u8(p + 1)
+        p += 2
+        if oi2 & OI2_HAS_EXTENSIONS:
+            ext = proc.u8(p)
+            if ext < 2:
+                raise ShapeError("%s: bad extension size %d" % (name, ext))
+            p += ext
+        params = []
+        for _ in range(nparams):
+            plabel = proc.markers.get(p)
+            if plabel is None:
+                raise ShapeError("%s: no parameter comment at %d" % (name, p))
+            if plabel.startswith("parameter "):
+                pname = plabel[len("parameter "):]
+            elif plabel == "return value":
+                pname = "(return)"
+            else:
+                raise ShapeError("%s: unexpected comment %r at %d" % (name, plabel, p))
+            flags = proc.u16(p)
+            stack = proc.u16(p + 2)
+            if flags & IS_BASETYPE:
+                toff = None
+            else:
+                toff = proc.u16(p + 4)
+                if (p + 4) not in proc.short_sites:
+                    raise ShapeError("%s %s: type offset is not a short" % (name, pname))
+            params.append(Param(name, pname, p, flags, stack, toff))
+            p += 6
+        procs.append((name, pos, params))
+        pos = p
+    return procs
+
+
+def pointer_target(types, off):
+    """Target of a full pointer descriptor at off (not a simple pointer)."""
+    return off + 2 + types.s16(off + 2)
+
+
+def find_top_level_pointer(types, target):
+    """The FC_RP [pointer_deref] descriptors whose chain leads to target: either
+    directly, or through one FC_UP/FC_OP/FC_FP descriptor (ref -> unique -> T)."""
+    found = []
+    for off in sorted(types.markers):
+        if off + 3 >= len(types.data):
+            continue
+        if types.u8(off) != FC_RP:
+            continue
+        attr = types.u8(off + 1)
+        if attr & POINTER_FLAG_SIMPLE or not attr & POINTER_FLAG_DEREF:
+            continue
+        t = pointer_target(types, off)
+        if t == target:
+            found.append(off)
+            continue
+        if t in types.markers:
+            if types.u8(t) in (FC_UP, FC_OP, FC_FP) and not types.u8(t + 1) & POINTER_FLAG_SIMPLE:
+                if pointer_target(types, t) == target:
+                    found.append(off)
+    return found
+
+
+def describe(types, off):
+    label = types.markers.get(off, "")
+    return "%d (%s)" % (off, label) if label else str(off)
+
+
+def analyse(text):
+    """Returns (proc, types, procs, corrections[(Param, old, new)], checked)."""
+    lines = text.split("\n")
+    types = parse_format_string(lines, "TYPE")
+    proc = parse_format_string(lines, "PROC")
+    for kind, fs in (("TYPE", types), ("PROC", proc)):
+        want = declared_size(text, kind)
+        if len(fs.data) != want:
+            raise ShapeError("%s format string has %d bytes, %s_FORMAT_STRING_SIZE is %d"
+                             % (kind.lower(), len(fs.data), kind, want))
+    procs = walk_procedures(proc)
+    starts = {pos: name for name, pos, _ in procs}
+    for iface, entries in parse_offset_tables(text).items():
+        for off, name in entries:
+            if starts.get(off) != name:
+                raise ShapeError("offset table of %s: %s at %d is not a procedure start"
+                                 % (iface, name, off))
+    corrections = []
+    checked = 0
+    for name, _, params in procs:
+        for prm in params:
+            if prm.type_offset is not None and prm.type_offset not in types.markers:
+                raise ShapeError("%s %s: type offset %d is not the start of a descriptor"
+                                 % (name, prm.name, prm.type_offset))
+            if not prm.needs_top_level_pointer():
+                continue
+            checked += 1
+            t = prm.type_offset
+            if types.u8(t) == FC_RP:
+                continue
+            candidates = find_top_level_pointer(types, t)
+            if len(candidates) != 1:
+                raise ShapeError("%s %s: type offset %s is not a top-level pointer and %d FC_RP "
+                                 "descriptors lead to it" % (name, prm.name, describe(types, t),
+                                                             len(candidates)))
+            corrections.append((prm, t, candidates[0]))
+    return proc, types, procs, corrections, checked
+
+
+def apply(text, proc, corrections):
+    lines = text.split("\n")
+    for prm, old, new in corrections:
+        li = proc.short_sites[prm.type_offset_pos]
+        line = lines[li]
+        pattern = re.compile(r"NdrFcShort\(0x%x\),(\s*)/\* type offset = %d \*/" % (old, old))
+        if len(pattern.findall(line)) != 1:
+            raise ShapeError("%s %s: cannot find the type offset on line %d: %r"
+                             % (prm.proc, prm.name, li + 1, line))
+        lines[li] = pattern.sub(
+            lambda m: "NdrFcShort(0x%x),%s/* type offset = %d (widl wrote %d) */" % (new, m.group(1), new, old),
+            line)
+    return "\n".join(lines)
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("--in", dest="src", required=True)
+    ap.add_argument("--out", dest="dst", required=True)
+    ap.add_argument("--log")
+    ap.add_argument("--report-only", action="store_true")
+    args = ap.parse_args()
+
+    with open(args.src, encoding="utf-8") as f:
+        text = f.read()
+    name = args.src.rsplit("/", 1)[-1]
+    log = []
+    try:
+        proc, types, procs, corrections, checked = analyse(text)
+        verb = "would redirect" if args.report_only else "redirected"
+        for prm, old, new in corrections:
+            log.append("%s: %s %s: type offset %s -> %s (%s)"
+                       % (name, prm.proc, prm.name, describe(types, old), describe(types, new), verb))
+        if args.report_only:
+            out = text
+        else:
+            out = apply(text, proc, corrections)
+            # The corrected code must pass the same walk with nothing left to correct.
+            _, _, _, left, rechecked = analyse(out)
+            if left or rechecked != checked:
+                raise ShapeError("corrected code still has %d misdirected parameters" % len(left))
+        log.append("%s: %d procedures, %d out parameters by pointer checked, %d %s"
+                   % (name, len(procs), checked, len(corrections),
+                      "left uncorrected (report only)" if args.report_only else "corrected"))
+    except ShapeError as e:
+        sys.stderr.write("fix_widl_proxy: %s: unexpected generated code: %s\n" % (name, e))
+        return 1
+    with open(args.dst, "w", encoding="utf-8") as f:
+        f.write(out)
+    for l in log:
+        print("fix_widl_proxy: " + l)
+    if args.log:
+        with open(args.log, "w", encoding="utf-8") as f:
+            f.write("\n".join(log) + "\n")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
