@@ -2,6 +2,7 @@
 // engine, and the release helpers for result records.
 #include "engine_fixture.h"
 
+#include "alloc_counter.h"
 #include "malloc_spy.h"
 #include "opchda_constants.h"
 
@@ -398,6 +399,49 @@ TEST_F(EngineMemory, EveryRefusedAllocationLeavesNothingBehind)
             ASSERT_LT(n, 50) << c.name;
         }
     }
+}
+
+// The scratch lists live on the heap: a list that cannot be had is
+// E_OUTOFMEMORY before the host is asked anything, and no list outlives
+// its read.
+TEST_F(EngineMemory, AScratchListThatCannotBeHadIsOutOfMemory)
+{
+    host.AddSeries(kItem, Sec(1), kSecond, 3);
+    const FILETIME s = Ft(Sec(0)), e = Ft(Sec(10));
+    ItemRecord raw;
+    AttributeRecord attribute;
+    HRESULT rawResult, attributeResult;
+    {
+        AllocFailure failure(0);
+        rawResult = zq::RunReadRaw(kItem, raw.r, &s, &e, 5, FALSE);
+        attributeResult = zq::RunReadAttribute(kItem, kHistoryAttribute, attribute.r, s, &e);
+    }
+    EXPECT_EQ(rawResult, E_OUTOFMEMORY);
+    EXPECT_TRUE(raw.Empty());
+    EXPECT_EQ(attributeResult, E_OUTOFMEMORY);
+    EXPECT_TRUE(attribute.NoArrays());
+    EXPECT_TRUE(host.Calls().empty());
+}
+
+TEST_F(EngineMemory, NoScratchListOutlivesItsRead)
+{
+    host.AddValue(kItem, Sec(-1), Variant::R8(0));
+    host.AddSeries(kItem, Sec(1), kSecond, 8);
+    host.AddAttributeValue(kItem, kHistoryAttribute, Sec(-1), Variant::R8(1));
+    const FILETIME s = Ft(Sec(0)), e = Ft(Sec(10));
+    auto reads = [&] {
+        ItemRecord a, b, c;
+        AttributeRecord d;
+        zq::RunReadRaw(kItem, a.r, &s, &e, 0, TRUE);
+        zq::RunReadRaw(kItem, b.r, &e, &s, 3, TRUE);
+        zq::RunReadProcessed(kItem, c.r, 3, s, e, 2 * kSecond);
+        zq::RunReadAttribute(kItem, kHistoryAttribute, d.r, s, &e);
+        host.ClearCalls(); // the host keeps its record's capacity
+    };
+    reads(); // the host's own records grow to their size here
+    long long before = LiveAllocations();
+    reads();
+    EXPECT_EQ(LiveAllocations(), before);
 }
 
 } // namespace
