@@ -274,6 +274,19 @@ void TestHost::Record(Call call)
     calls_.push_back(std::move(call));
 }
 
+template <typename Answer>
+long TestHost::Respond(Call call, std::optional<uint64_t> time, Answer &&answer)
+{
+    std::optional<long> forced = Enter(call.method, call.item, time);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        call.result = forced ? *forced : answer();
+    }
+    long result = call.result;
+    Record(std::move(call));
+    return result;
+}
+
 // --- Callbacks ----------------------------------------------------------------
 
 int TestHost::GetTimeStamps(void *hItem, FILETIME *start, FILETIME *end, int maxCount,
@@ -338,58 +351,42 @@ int TestHost::GetTimeStamps(void *hItem, FILETIME *start, FILETIME *end, int max
     return static_cast<int>(result);
 }
 
+long TestHost::Neighbour(Method m, void *hItem, FILETIME time, FILETIME *stamp,
+                         unsigned long context)
+{
+    Call c = NewCall(m, hItem);
+    c.time = Ticks(time);
+    c.context = context;
+    const uint64_t t = c.time;
+    return Respond(std::move(c), t, [&]() -> long {
+        // The nearest stamp strictly before (previous) or after (next).
+        const std::vector<Sample> *list = Find(hItem);
+        const Sample *found = nullptr;
+        for (size_t i = 0; list != nullptr && i < list->size(); ++i) {
+            const Sample &s = (*list)[i];
+            if (m == Method::GetPreviousTimeStamp ? s.time < t : s.time > t) {
+                found = &s;
+                if (m == Method::GetNextTimeStamp)
+                    break;
+            }
+        }
+        if (found == nullptr)
+            return OPC_S_NODATA;
+        *stamp = Ft(found->time);
+        return S_OK;
+    });
+}
+
 long TestHost::GetPreviousTimeStamp(void *hItem, FILETIME time, FILETIME *stamp,
                                     unsigned long context)
 {
-    Call c = NewCall(Method::GetPreviousTimeStamp, hItem);
-    c.time = Ticks(time);
-    c.context = context;
-    std::optional<long> forced = Enter(c.method, hItem, c.time);
-    long result = OPC_S_NODATA;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (forced) {
-            result = *forced;
-        } else if (const std::vector<Sample> *list = Find(hItem)) {
-            for (auto it = list->rbegin(); it != list->rend(); ++it) {
-                if (it->time < c.time) {
-                    *stamp = Ft(it->time);
-                    result = S_OK;
-                    break;
-                }
-            }
-        }
-    }
-    c.result = result;
-    Record(std::move(c));
-    return result;
+    return Neighbour(Method::GetPreviousTimeStamp, hItem, time, stamp, context);
 }
 
 long TestHost::GetNextTimeStamp(void *hItem, FILETIME time, FILETIME *stamp,
                                 unsigned long context)
 {
-    Call c = NewCall(Method::GetNextTimeStamp, hItem);
-    c.time = Ticks(time);
-    c.context = context;
-    std::optional<long> forced = Enter(c.method, hItem, c.time);
-    long result = OPC_S_NODATA;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (forced) {
-            result = *forced;
-        } else if (const std::vector<Sample> *list = Find(hItem)) {
-            for (const Sample &s : *list) {
-                if (s.time > c.time) {
-                    *stamp = Ft(s.time);
-                    result = S_OK;
-                    break;
-                }
-            }
-        }
-    }
-    c.result = result;
-    Record(std::move(c));
-    return result;
+    return Neighbour(Method::GetNextTimeStamp, hItem, time, stamp, context);
 }
 
 long TestHost::ReadAt(void *hItem, FILETIME time, VARIANT *value, unsigned long *quality,
@@ -399,23 +396,15 @@ long TestHost::ReadAt(void *hItem, FILETIME time, VARIANT *value, unsigned long 
     c.time = Ticks(time);
     c.context = context;
     c.valueEmptyOnEntry = value->vt == VT_EMPTY;
-    std::optional<long> forced = Enter(c.method, hItem, c.time);
-    long result = OPC_S_NODATA;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (forced) {
-            result = *forced;
-        } else if (const std::vector<Sample> *list = Find(hItem)) {
-            auto it = At(*list, c.time);
-            if (it != list->end()) {
-                result = VariantCopy(value, const_cast<VARIANT *>(&it->value.Get()));
-                *quality = it->quality;
-            }
-        }
-    }
-    c.result = result;
-    Record(std::move(c));
-    return result;
+    const uint64_t t = c.time;
+    return Respond(std::move(c), t, [&]() -> long {
+        const std::vector<Sample> *list = Find(hItem);
+        if (list == nullptr || At(*list, t) == list->end())
+            return OPC_S_NODATA;
+        const Sample &s = *At(*list, t);
+        *quality = s.quality;
+        return VariantCopy(value, const_cast<VARIANT *>(&s.value.Get()));
+    });
 }
 
 long TestHost::ReadCurrentAttribute(void *hItem, unsigned long attributeId, FILETIME *stamp,
@@ -424,21 +413,13 @@ long TestHost::ReadCurrentAttribute(void *hItem, unsigned long attributeId, FILE
     Call c = NewCall(Method::ReadCurrentAttribute, hItem);
     c.id = attributeId;
     c.valueEmptyOnEntry = value->vt == VT_EMPTY;
-    std::optional<long> forced = Enter(c.method, hItem, std::nullopt);
-    long result = E_FAIL;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
+    return Respond(std::move(c), std::nullopt, [&]() -> long {
         auto it = attributes_.find({hItem, attributeId});
-        if (forced) {
-            result = *forced;
-        } else if (it != attributes_.end() && it->second.current) {
-            result = VariantCopy(value, const_cast<VARIANT *>(&it->second.current->value.Get()));
-            *stamp = Ft(it->second.current->time);
-        }
-    }
-    c.result = result;
-    Record(std::move(c));
-    return result;
+        if (it == attributes_.end() || !it->second.current)
+            return E_FAIL;
+        *stamp = Ft(it->second.current->time);
+        return VariantCopy(value, const_cast<VARIANT *>(&it->second.current->value.Get()));
+    });
 }
 
 long TestHost::ReadAttributeAt(void *hItem, unsigned long attributeId, FILETIME time,
@@ -449,26 +430,21 @@ long TestHost::ReadAttributeAt(void *hItem, unsigned long attributeId, FILETIME 
     c.time = Ticks(time);
     c.context = context;
     c.valueEmptyOnEntry = value->vt == VT_EMPTY;
-    std::optional<long> forced = Enter(c.method, hItem, c.time);
-    long result = E_FAIL;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
+    const uint64_t t = c.time;
+    return Respond(std::move(c), t, [&]() -> long {
+        // The latest historical value at or before the time.
         auto it = attributes_.find({hItem, attributeId});
-        if (forced) {
-            result = *forced;
-        } else if (it != attributes_.end()) {
-            const Sample *found = nullptr;
+        const Sample *found = nullptr;
+        if (it != attributes_.end()) {
             for (const Sample &s : it->second.history) {
-                if (s.time <= c.time)
+                if (s.time <= t)
                     found = &s;
             }
-            if (found != nullptr)
-                result = VariantCopy(value, const_cast<VARIANT *>(&found->value.Get()));
         }
-    }
-    c.result = result;
-    Record(std::move(c));
-    return result;
+        if (found == nullptr)
+            return E_FAIL;
+        return VariantCopy(value, const_cast<VARIANT *>(&found->value.Get()));
+    });
 }
 
 int TestHost::PrepareAggregates(void *hItem, unsigned long aggregateId, FILETIME start,
@@ -553,15 +529,10 @@ long TestHost::ReadProcessed(void *hItem, unsigned long aggregateId, FILETIME *i
 
 long TestHost::QueryUpdateCapabilities(OPCHDA_UPDATECAPABILITIES *capabilities)
 {
-    Call c = NewCall(Method::QueryUpdateCapabilities, nullptr);
-    std::optional<long> forced = Enter(c.method, nullptr, std::nullopt);
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
+    return Respond(NewCall(Method::QueryUpdateCapabilities, nullptr), std::nullopt, [&]() -> long {
         *capabilities = static_cast<OPCHDA_UPDATECAPABILITIES>(capabilities_);
-    }
-    c.result = forced ? *forced : S_OK;
-    Record(std::move(c));
-    return c.result;
+        return S_OK;
+    });
 }
 
 long TestHost::Update(Method m, char *user, void *hItem, FILETIME time, VARIANT *value,
@@ -572,30 +543,22 @@ long TestHost::Update(Method m, char *user, void *hItem, FILETIME time, VARIANT 
     c.time = Ticks(time);
     c.value = Variant(*value);
     c.quality = quality;
-    std::optional<long> forced = Enter(m, hItem, c.time);
-    long result = S_OK;
-    if (forced) {
-        result = *forced;
-    } else {
-        std::lock_guard<std::mutex> lock(mutex_);
+    const uint64_t t = c.time;
+    return Respond(std::move(c), t, [&]() -> long {
         std::vector<Sample> &list = values_[hItem];
-        auto it = At(list, c.time);
+        auto it = At(list, t);
         bool exists = it != list.end();
-        if (m == Method::Insert && exists) {
-            result = OPC_E_DATAEXISTS;
-        } else if (m == Method::Replace && !exists) {
-            result = OPC_E_NODATAEXISTS;
-        } else {
-            if (exists)
-                list.erase(it);
-            zqtest::Insert(list, Sample{c.time, Variant(*value), quality});
-            result = m == Method::InsertReplace ? (exists ? OPC_S_REPLACED : OPC_S_INSERTED)
-                                                : S_OK;
-        }
-    }
-    c.result = result;
-    Record(std::move(c));
-    return result;
+        if (m == Method::Insert && exists)
+            return OPC_E_DATAEXISTS;
+        if (m == Method::Replace && !exists)
+            return OPC_E_NODATAEXISTS;
+        if (exists)
+            list.erase(it);
+        zqtest::Insert(list, Sample{t, Variant(*value), quality});
+        if (m == Method::InsertReplace)
+            return exists ? OPC_S_REPLACED : OPC_S_INSERTED;
+        return S_OK;
+    });
 }
 
 long TestHost::Insert(char *user, void *hItem, FILETIME time, VARIANT *value,
@@ -622,22 +585,18 @@ long TestHost::DeleteRaw(char *user, void *hItem, OPCHDA_TIME *start, OPCHDA_TIM
     c.user = user != nullptr ? user : "(null)";
     c.startRecord = RecordOf(start);
     c.endRecord = RecordOf(end);
-    std::optional<long> forced = Enter(c.method, hItem, std::nullopt);
-    long result = S_OK;
-    if (forced) {
-        result = *forced;
-    } else if (start != nullptr && end != nullptr && !start->bString && !end->bString) {
+    return Respond(std::move(c), std::nullopt, [&]() -> long {
+        // Only absolute times are applied; texts are left alone.
+        if (start == nullptr || end == nullptr || start->bString || end->bString)
+            return S_OK;
         uint64_t a = Ticks(start->ftTime), b = Ticks(end->ftTime);
         uint64_t lo = std::min(a, b), hi = std::max(a, b);
-        std::lock_guard<std::mutex> lock(mutex_);
         std::vector<Sample> &list = values_[hItem];
         list.erase(std::remove_if(list.begin(), list.end(),
                                   [&](const Sample &s) { return s.time >= lo && s.time <= hi; }),
                    list.end());
-    }
-    c.result = result;
-    Record(std::move(c));
-    return result;
+        return S_OK;
+    });
 }
 
 long TestHost::DeleteAtTime(char *user, void *hItem, FILETIME time)
@@ -645,22 +604,15 @@ long TestHost::DeleteAtTime(char *user, void *hItem, FILETIME time)
     Call c = NewCall(Method::DeleteAtTime, hItem);
     c.user = user != nullptr ? user : "(null)";
     c.time = Ticks(time);
-    std::optional<long> forced = Enter(c.method, hItem, c.time);
-    long result = OPC_E_NODATAEXISTS;
-    if (forced) {
-        result = *forced;
-    } else {
-        std::lock_guard<std::mutex> lock(mutex_);
+    const uint64_t t = c.time;
+    return Respond(std::move(c), t, [&]() -> long {
         std::vector<Sample> &list = values_[hItem];
-        auto it = At(list, c.time);
-        if (it != list.end()) {
-            list.erase(it);
-            result = S_OK;
-        }
-    }
-    c.result = result;
-    Record(std::move(c));
-    return result;
+        auto it = At(list, t);
+        if (it == list.end())
+            return OPC_E_NODATAEXISTS;
+        list.erase(it);
+        return S_OK;
+    });
 }
 
 // --- HostInstalled ------------------------------------------------------------

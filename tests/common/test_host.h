@@ -230,7 +230,12 @@ private:
     // Counts the call for ForceNthResult.
     std::optional<long> Enter(Method m, void *item, std::optional<uint64_t> time);
     void Record(Call call);
+    // Enter, then the forced result or (under the lock) the answer's, which
+    // becomes the call's recorded result.
+    template <typename Answer>
+    long Respond(Call call, std::optional<uint64_t> time, Answer &&answer);
     const std::vector<Sample> *Find(void *item) const; // lock held
+    long Neighbour(Method m, void *item, FILETIME time, FILETIME *stamp, unsigned long context);
     long Update(Method m, char *user, void *item, FILETIME time, VARIANT *value,
                 unsigned long quality);
 

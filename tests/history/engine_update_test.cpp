@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "com/handle_list.h"
+#include "handle_entry.h"
 #include "history/item_check.h"
 #include "history/update_engine.h"
 #include "opchda_constants.h"
@@ -112,23 +112,11 @@ TEST_F(UpdateEngine, CapabilitiesComeFromTheHost)
 
 // --- Item checks --------------------------------------------------------------
 
-zq::HandleEntry Entry(DWORD client, OPCHANDLE server, BOOL read, BOOL write,
-                      std::string user = "Unknown")
-{
-    zq::HandleEntry e;
-    e.clientHandle = client;
-    e.itemHandle = zq::ItemHandleOf(server);
-    e.readAllowed = read;
-    e.writeAllowed = write;
-    e.userName = std::move(user);
-    return e;
-}
-
 TEST(ItemCheck, ReadsNeedAnEntryWithReadPermission)
 {
     zq::HandleList list;
-    list.Add(Entry(0xFFFFFFFF, 10, TRUE, FALSE));
-    list.Add(Entry(5, 11, FALSE, TRUE));
+    list.Add(MakeEntry(10, 0xFFFFFFFF, TRUE, FALSE));
+    list.Add(MakeEntry(11, 5, FALSE, TRUE));
     OPCHANDLE client = 123;
     EXPECT_EQ(zq::CheckReadItem(list, 10, &client), S_OK);
     EXPECT_EQ(client, 0xFFFFFFFFu); // a legal client handle
@@ -141,9 +129,9 @@ TEST(ItemCheck, ReadsNeedAnEntryWithReadPermission)
 TEST(ItemCheck, UpdatesNeedWritePermissionAndCarryTheUserName)
 {
     zq::HandleList list;
-    list.Add(Entry(1, 10, TRUE, FALSE, "reader"));
-    list.Add(Entry(2, 11, FALSE, TRUE, "writer"));
-    list.Add(Entry(3, 12, TRUE, TRUE, std::string(300, 'w')));
+    list.Add(MakeEntry(10, 1, TRUE, FALSE, "reader"));
+    list.Add(MakeEntry(11, 2, FALSE, TRUE, "writer"));
+    list.Add(MakeEntry(12, 3, TRUE, TRUE, std::string(300, 'w')));
     char user[zq::kUserNameBuffer];
     OPCHANDLE client = 0;
     EXPECT_EQ(zq::CheckUpdateItem(list, 10, &client, user), OPC_E_BADRIGHTS);

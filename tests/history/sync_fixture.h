@@ -9,8 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "handle_entry.h"
 #include "hda_values.h"
-#include "history/item_check.h"
 #include "test_host.h"
 
 namespace zqtest {
@@ -54,13 +54,8 @@ protected:
     void AddItem(OPCHANDLE serverHandle, OPCHANDLE clientHandle, BOOL canRead = TRUE,
                  BOOL canWrite = TRUE, std::string user = "Unknown")
     {
-        zq::HandleEntry e;
-        e.clientHandle = clientHandle;
-        e.itemHandle = zq::ItemHandleOf(serverHandle);
-        e.readAllowed = canRead;
-        e.writeAllowed = canWrite;
-        e.userName = std::move(user);
-        server->Handles().Add(std::move(e));
+        server->Handles().Add(
+            MakeEntry(serverHandle, clientHandle, canRead, canWrite, std::move(user)));
     }
     static void *ItemOf(OPCHANDLE serverHandle) { return zq::ItemHandleOf(serverHandle); }
 
@@ -74,62 +69,46 @@ private:
     std::optional<HostInstalled> installed_;
 };
 
-// Result arrays as a client receives them, freed the client's way.
-struct ReadOut
-{
-    OPCHDA_ITEM *items = reinterpret_cast<OPCHDA_ITEM *>(1);
-    HRESULT *errors = reinterpret_cast<HRESULT *>(1);
-    DWORD count = 0;
-    explicit ReadOut(DWORD n) : count(n) {}
-    ReadOut(const ReadOut &) = delete;
-    ReadOut &operator=(const ReadOut &) = delete;
-    ~ReadOut() { Free(); }
-    void Free()
-    {
-        if (items != reinterpret_cast<OPCHDA_ITEM *>(1))
-            FreeItems(items, count);
-        if (errors != reinterpret_cast<HRESULT *>(1))
-            CoTaskMemFree(errors);
-        items = nullptr;
-        errors = nullptr;
-    }
-    bool BothNull() const { return items == nullptr && errors == nullptr; }
-};
+// Out pointers start as this non-null marker, so that a test sees whether
+// a method set them.
+template <typename T> T *Unset() { return reinterpret_cast<T *>(1); }
 
-struct AttributeOut
+// Result arrays as a client receives them, freed the client's way.
+template <typename Record, void (*FreeRecords)(Record *, DWORD)> struct ResultsOut
 {
-    OPCHDA_ATTRIBUTE *attributes = reinterpret_cast<OPCHDA_ATTRIBUTE *>(1);
-    HRESULT *errors = reinterpret_cast<HRESULT *>(1);
-    DWORD count = 0;
-    explicit AttributeOut(DWORD n) : count(n) {}
-    AttributeOut(const AttributeOut &) = delete;
-    AttributeOut &operator=(const AttributeOut &) = delete;
-    ~AttributeOut() { Free(); }
+    explicit ResultsOut(DWORD n) : count(n) {}
+    ResultsOut(const ResultsOut &) = delete;
+    ResultsOut &operator=(const ResultsOut &) = delete;
+    ~ResultsOut() { Free(); }
     void Free()
     {
-        if (attributes != reinterpret_cast<OPCHDA_ATTRIBUTE *>(1))
-            FreeAttributes(attributes, count);
-        if (errors != reinterpret_cast<HRESULT *>(1))
+        if (records != Unset<Record>())
+            FreeRecords(records, count);
+        if (errors != Unset<HRESULT>())
             CoTaskMemFree(errors);
-        attributes = nullptr;
+        records = nullptr;
         errors = nullptr;
     }
-    bool BothNull() const { return attributes == nullptr && errors == nullptr; }
+    bool BothNull() const { return records == nullptr && errors == nullptr; }
+
+    Record *records = Unset<Record>();
+    HRESULT *errors = Unset<HRESULT>();
+    DWORD count;
 };
+using ReadOut = ResultsOut<OPCHDA_ITEM, FreeItems>;
+using AttributeOut = ResultsOut<OPCHDA_ATTRIBUTE, FreeAttributes>;
 
 struct ErrorsOut
 {
-    HRESULT *errors = reinterpret_cast<HRESULT *>(1);
     ErrorsOut() = default;
     ErrorsOut(const ErrorsOut &) = delete;
     ErrorsOut &operator=(const ErrorsOut &) = delete;
-    ~ErrorsOut() { Free(); }
-    void Free()
+    ~ErrorsOut()
     {
-        if (errors != reinterpret_cast<HRESULT *>(1))
+        if (errors != Unset<HRESULT>())
             CoTaskMemFree(errors);
-        errors = nullptr;
     }
+    HRESULT *errors = Unset<HRESULT>();
 };
 
 } // namespace zqtest

@@ -62,12 +62,12 @@ TEST_F(SyncMemory, EveryRefusedAllocationIsAnsweredAndLeavesNothing)
         {"ReadRaw", [&] {
              OPCHDA_TIME s = AbsoluteTime(Sec(0)), e = AbsoluteTime(Sec(10));
              ReadOut out(3);
-             HRESULT hr = read->ReadRaw(&s, &e, 0, TRUE, 3, items, &out.items, &out.errors);
+             HRESULT hr = read->ReadRaw(&s, &e, 0, TRUE, 3, items, &out.records, &out.errors);
              if (SUCCEEDED(hr)) {
                  for (int i = 0; i < 3; ++i) {
                      if (out.errors[i] == E_OUTOFMEMORY) {
-                         EXPECT_EQ(out.items[i].dwCount, 0u);
-                         EXPECT_EQ(out.items[i].pvDataValues, nullptr);
+                         EXPECT_EQ(out.records[i].dwCount, 0u);
+                         EXPECT_EQ(out.records[i].pvDataValues, nullptr);
                      }
                  }
              }
@@ -77,18 +77,18 @@ TEST_F(SyncMemory, EveryRefusedAllocationIsAnsweredAndLeavesNothing)
              OPCHDA_TIME s = AbsoluteTime(Sec(0)), e = AbsoluteTime(Sec(4));
              ReadOut out(3);
              HRESULT hr = read->ReadProcessed(&s, &e, Ft(kSecond), 3, items, aggregates,
-                                              &out.items, &out.errors);
+                                              &out.records, &out.errors);
              return Outcome{hr, out.BothNull()};
          }},
         {"ReadAtTime", [&] {
              ReadOut out(3);
-             HRESULT hr = read->ReadAtTime(2, times, 3, items, &out.items, &out.errors);
+             HRESULT hr = read->ReadAtTime(2, times, 3, items, &out.records, &out.errors);
              return Outcome{hr, out.BothNull()};
          }},
         {"ReadAttribute", [&] {
              OPCHDA_TIME s = AbsoluteTime(Sec(0)), e = AbsoluteTime(Sec(10));
              AttributeOut out(2);
-             HRESULT hr = read->ReadAttribute(&s, &e, 1, 2, ids, &out.attributes, &out.errors);
+             HRESULT hr = read->ReadAttribute(&s, &e, 1, 2, ids, &out.records, &out.errors);
              return Outcome{hr, out.BothNull()};
          }},
         {"DeleteRaw", [&] {
@@ -151,39 +151,39 @@ TEST_F(SyncMemory, ReadsAndUpdatesLeaveNoTaskMemoryBehind)
         {
             OPCHDA_TIME s = AbsoluteTime(Sec(0)), e = AbsoluteTime(Sec(10));
             ReadOut out(3);
-            EXPECT_EQ(read->ReadRaw(&s, &e, 0, TRUE, 3, items, &out.items, &out.errors),
+            EXPECT_EQ(read->ReadRaw(&s, &e, 0, TRUE, 3, items, &out.records, &out.errors),
                       S_FALSE);
-            EXPECT_EQ(out.items[0].dwCount, 4u);
+            EXPECT_EQ(out.records[0].dwCount, 4u);
         }
         {
             OPCHDA_TIME s = AbsoluteTime(Sec(10)), e = AbsoluteTime(Sec(0));
             ReadOut out(3);
-            EXPECT_EQ(read->ReadRaw(&s, &e, 2, FALSE, 3, items, &out.items, &out.errors),
+            EXPECT_EQ(read->ReadRaw(&s, &e, 2, FALSE, 3, items, &out.records, &out.errors),
                       S_FALSE);
         }
         {
             FILETIME times[] = {Ft(Sec(1)), Ft(Sec(2)), Ft(Sec(3))};
             ReadOut out(3);
-            read->ReadAtTime(3, times, 3, items, &out.items, &out.errors);
+            read->ReadAtTime(3, times, 3, items, &out.records, &out.errors);
         }
         {
             OPCHDA_TIME s = TextTime(L"NOW-1D"), e = TextTime(L"NOW");
             DWORD aggregates[] = {3, 5, 3};
             ReadOut out(3);
-            read->ReadProcessed(&s, &e, Ft(3600 * kSecond), 3, items, aggregates, &out.items,
+            read->ReadProcessed(&s, &e, Ft(3600 * kSecond), 3, items, aggregates, &out.records,
                                 &out.errors);
         }
         {
             OPCHDA_TIME s = AbsoluteTime(Sec(0)), e = AbsoluteTime(Sec(10));
             DWORD ids[] = {kCurrentAttr, kHistoryAttr, 0x999};
             AttributeOut out(3);
-            EXPECT_EQ(read->ReadAttribute(&s, &e, 1, 3, ids, &out.attributes, &out.errors),
+            EXPECT_EQ(read->ReadAttribute(&s, &e, 1, 3, ids, &out.records, &out.errors),
                       S_FALSE);
         }
         {
             OPCHDA_TIME s = AbsoluteTime(Sec(0));
             ReadOut out(1);
-            EXPECT_EQ(read->ReadRaw(&s, nullptr, 0, FALSE, 1, items, &out.items, &out.errors),
+            EXPECT_EQ(read->ReadRaw(&s, nullptr, 0, FALSE, 1, items, &out.records, &out.errors),
                       E_INVALIDARG);
         }
         {

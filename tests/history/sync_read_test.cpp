@@ -17,7 +17,7 @@ protected:
                 std::vector<OPCHANDLE> items, ReadOut &out)
     {
         return read->ReadRaw(s, e, numValues, bounds, static_cast<DWORD>(items.size()),
-                             items.data(), &out.items, &out.errors);
+                             items.data(), &out.records, &out.errors);
     }
 };
 
@@ -38,15 +38,15 @@ TEST_F(SyncRead, EveryMethodTracesItsName)
     OPCHDA_MODIFIEDITEM *modified = nullptr;
     {
         ReadOut out(1);
-        read->ReadRaw(&s, &e, 0, FALSE, 1, &h, &out.items, &out.errors);
+        read->ReadRaw(&s, &e, 0, FALSE, 1, &h, &out.records, &out.errors);
     }
     {
         ReadOut out(1);
-        read->ReadProcessed(&s, &e, Ft(kSecond), 1, &h, &aggregate, &out.items, &out.errors);
+        read->ReadProcessed(&s, &e, Ft(kSecond), 1, &h, &aggregate, &out.records, &out.errors);
     }
     {
         ReadOut out(1);
-        read->ReadAtTime(1, &t, 1, &h, &out.items, &out.errors);
+        read->ReadAtTime(1, &t, 1, &h, &out.records, &out.errors);
     }
     {
         ReadOut out(1);
@@ -54,7 +54,7 @@ TEST_F(SyncRead, EveryMethodTracesItsName)
     }
     {
         AttributeOut out(1);
-        read->ReadAttribute(&s, &e, h, 1, &attribute, &out.attributes, &out.errors);
+        read->ReadAttribute(&s, &e, h, 1, &attribute, &out.records, &out.errors);
     }
     EXPECT_EQ(cap.Texts(), (std::vector<std::string>{
                                "IHDA_SyncRead::ReadRaw()", "IHDA_SyncRead::ReadProcessed()",
@@ -87,12 +87,12 @@ TEST_F(SyncRead, ReadRawRefusesMissingArgumentsWithNullOutPointers)
     OPCHANDLE h = 1;
     {
         ReadOut out(1);
-        EXPECT_EQ(read->ReadRaw(&s, &e, 0, FALSE, 0, &h, &out.items, &out.errors), E_INVALIDARG);
+        EXPECT_EQ(read->ReadRaw(&s, &e, 0, FALSE, 0, &h, &out.records, &out.errors), E_INVALIDARG);
         EXPECT_TRUE(out.BothNull());
     }
     {
         ReadOut out(1);
-        EXPECT_EQ(read->ReadRaw(&s, &e, 0, FALSE, 1, nullptr, &out.items, &out.errors),
+        EXPECT_EQ(read->ReadRaw(&s, &e, 0, FALSE, 1, nullptr, &out.records, &out.errors),
                   E_INVALIDARG);
         EXPECT_TRUE(out.BothNull());
     }
@@ -100,13 +100,13 @@ TEST_F(SyncRead, ReadRawRefusesMissingArgumentsWithNullOutPointers)
         ReadOut out(1);
         EXPECT_EQ(read->ReadRaw(&s, &e, 0, FALSE, 1, &h, nullptr, &out.errors), E_INVALIDARG);
         EXPECT_EQ(out.errors, nullptr);
-        EXPECT_EQ(read->ReadRaw(&s, &e, 0, FALSE, 1, &h, &out.items, nullptr), E_INVALIDARG);
-        EXPECT_EQ(out.items, nullptr);
+        EXPECT_EQ(read->ReadRaw(&s, &e, 0, FALSE, 1, &h, &out.records, nullptr), E_INVALIDARG);
+        EXPECT_EQ(out.records, nullptr);
     }
     {
         // A start with a null end.
         ReadOut out(1);
-        EXPECT_EQ(read->ReadRaw(&s, nullptr, 10, FALSE, 1, &h, &out.items, &out.errors),
+        EXPECT_EQ(read->ReadRaw(&s, nullptr, 10, FALSE, 1, &h, &out.records, &out.errors),
                   E_INVALIDARG);
         EXPECT_TRUE(out.BothNull());
     }
@@ -128,7 +128,7 @@ TEST_F(SyncRead, UnresolvableTimesBecomeAbsentWhereTheRulesAllow)
         EXPECT_TRUE(ts[0].hasStart);
         EXPECT_FALSE(ts[0].hasEnd);
         EXPECT_EQ(ts[0].start, Sec(2));
-        EXPECT_EQ(out.items[0].dwCount, 4u); // 2..5 s
+        EXPECT_EQ(out.records[0].dwCount, 4u); // 2..5 s
     }
     {
         ReadOut out(1);
@@ -175,11 +175,11 @@ TEST_F(SyncRead, AnUnknownItemGetsAZeroRecordAndTheOthersTheirValues)
     EXPECT_EQ(Raw(&s, &e, 0, FALSE, {1, 2}, out), S_FALSE);
     EXPECT_EQ(out.errors[0], S_OK);
     EXPECT_EQ(out.errors[1], OPC_E_INVALIDHANDLE);
-    EXPECT_EQ(out.items[0].hClient, 0xFFFFFFFFu);
-    EXPECT_EQ(out.items[0].dwCount, 3u);
-    EXPECT_EQ(out.items[0].pvDataValues[2].dblVal, 9.0);
+    EXPECT_EQ(out.records[0].hClient, 0xFFFFFFFFu);
+    EXPECT_EQ(out.records[0].dwCount, 3u);
+    EXPECT_EQ(out.records[0].pvDataValues[2].dblVal, 9.0);
     const OPCHDA_ITEM zero{};
-    EXPECT_EQ(memcmp(&out.items[1], &zero, sizeof zero), 0);
+    EXPECT_EQ(memcmp(&out.records[1], &zero, sizeof zero), 0);
     for (const Call &c : host.Calls())
         EXPECT_EQ(c.item, ItemOf(1)) << MethodName(c.method);
 }
@@ -192,7 +192,7 @@ TEST_F(SyncRead, AnItemWithoutReadRightsNeverReachesTheHost)
     ReadOut out(1);
     EXPECT_EQ(Raw(&s, &e, 0, FALSE, {1}, out), S_FALSE);
     EXPECT_EQ(out.errors[0], OPC_E_BADRIGHTS);
-    EXPECT_EQ(out.items[0].hClient, 0u);
+    EXPECT_EQ(out.records[0].hClient, 0u);
     EXPECT_TRUE(host.Calls().empty());
 }
 
@@ -222,10 +222,10 @@ TEST_F(SyncRead, StringsAndArraysReachTheClientIntact)
     OPCHDA_TIME s = AbsoluteTime(Sec(0)), e = AbsoluteTime(Sec(9));
     ReadOut out(1);
     ASSERT_EQ(Raw(&s, &e, 0, FALSE, {1}, out), S_OK);
-    ASSERT_EQ(out.items[0].dwCount, 2u);
-    EXPECT_EQ(Text(out.items[0].pvDataValues[0]), L"gr\u00fcn");
-    EXPECT_EQ(R8Elements(out.items[0].pvDataValues[1]), (std::vector<double>{0.5, 1e300, -7}));
-    EXPECT_EQ(out.items[0].pdwQualities[1], 0x40u);
+    ASSERT_EQ(out.records[0].dwCount, 2u);
+    EXPECT_EQ(Text(out.records[0].pvDataValues[0]), L"gr\u00fcn");
+    EXPECT_EQ(R8Elements(out.records[0].pvDataValues[1]), (std::vector<double>{0.5, 1e300, -7}));
+    EXPECT_EQ(out.records[0].pdwQualities[1], 0x40u);
 }
 
 TEST_F(SyncRead, ReadProcessedPassesEachItemsOwnAggregate)
@@ -236,12 +236,12 @@ TEST_F(SyncRead, ReadProcessedPassesEachItemsOwnAggregate)
     OPCHANDLE h[] = {1, 2};
     DWORD aggregates[] = {kCountAggregate, 9};
     ReadOut out(2);
-    EXPECT_EQ(read->ReadProcessed(&s, &e, Ft(5 * kSecond), 2, h, aggregates, &out.items,
+    EXPECT_EQ(read->ReadProcessed(&s, &e, Ft(5 * kSecond), 2, h, aggregates, &out.records,
                                   &out.errors),
               S_OK);
-    EXPECT_EQ(out.items[0].dwCount, 2u);
-    EXPECT_EQ(out.items[1].hClient, 20u);
-    EXPECT_EQ(out.items[0].haAggregate, 0u);
+    EXPECT_EQ(out.records[0].dwCount, 2u);
+    EXPECT_EQ(out.records[1].hClient, 20u);
+    EXPECT_EQ(out.records[0].haAggregate, 0u);
     std::vector<Call> prepare = host.CallsOf(Method::PrepareAggregates);
     ASSERT_EQ(prepare.size(), 2u);
     EXPECT_EQ(prepare[0].id, kCountAggregate);
@@ -270,7 +270,7 @@ TEST_F(SyncRead, ReadProcessedNeedsEveryArgumentAndTwoResolvableTimes)
     };
     for (const Case &c : cases) {
         ReadOut out(1);
-        EXPECT_EQ(read->ReadProcessed(c.s, c.e, i, c.n, c.h, c.aggregates, &out.items,
+        EXPECT_EQ(read->ReadProcessed(c.s, c.e, i, c.n, c.h, c.aggregates, &out.records,
                                       &out.errors),
                   E_INVALIDARG);
         EXPECT_TRUE(out.BothNull());
@@ -289,13 +289,13 @@ TEST_F(SyncRead, ReadAtTimeGivesEveryItemEveryTime)
     for (int i = 0; i < 10; ++i)
         times.push_back(Ft(Sec(9 - i)));
     ReadOut out(3);
-    EXPECT_EQ(read->ReadAtTime(10, times.data(), 3, handles.data(), &out.items, &out.errors),
+    EXPECT_EQ(read->ReadAtTime(10, times.data(), 3, handles.data(), &out.records, &out.errors),
               S_OK);
     for (DWORD i = 0; i < 3; ++i) {
-        EXPECT_EQ(out.items[i].hClient, handles[i] * 100);
-        ASSERT_EQ(out.items[i].dwCount, 10u);
-        EXPECT_EQ(Ticks(out.items[i].pftTimeStamps[0]), Sec(9));
-        EXPECT_EQ(out.items[i].pvDataValues[0].dblVal, handles[i] + 9.0);
+        EXPECT_EQ(out.records[i].hClient, handles[i] * 100);
+        ASSERT_EQ(out.records[i].dwCount, 10u);
+        EXPECT_EQ(Ticks(out.records[i].pftTimeStamps[0]), Sec(9));
+        EXPECT_EQ(out.records[i].pvDataValues[0].dblVal, handles[i] + 9.0);
     }
 }
 
@@ -305,12 +305,12 @@ TEST_F(SyncRead, ReadAtTimeRefusesEveryMissingArgument)
     OPCHANDLE h = 1;
     FILETIME t = Ft(Sec(1));
     ReadOut out(1);
-    EXPECT_EQ(read->ReadAtTime(0, &t, 1, &h, &out.items, &out.errors), E_INVALIDARG);
-    EXPECT_EQ(read->ReadAtTime(1, nullptr, 1, &h, &out.items, &out.errors), E_INVALIDARG);
-    EXPECT_EQ(read->ReadAtTime(1, &t, 0, &h, &out.items, &out.errors), E_INVALIDARG);
-    EXPECT_EQ(read->ReadAtTime(1, &t, 1, nullptr, &out.items, &out.errors), E_INVALIDARG);
+    EXPECT_EQ(read->ReadAtTime(0, &t, 1, &h, &out.records, &out.errors), E_INVALIDARG);
+    EXPECT_EQ(read->ReadAtTime(1, nullptr, 1, &h, &out.records, &out.errors), E_INVALIDARG);
+    EXPECT_EQ(read->ReadAtTime(1, &t, 0, &h, &out.records, &out.errors), E_INVALIDARG);
+    EXPECT_EQ(read->ReadAtTime(1, &t, 1, nullptr, &out.records, &out.errors), E_INVALIDARG);
     EXPECT_EQ(read->ReadAtTime(1, &t, 1, &h, nullptr, &out.errors), E_INVALIDARG);
-    EXPECT_EQ(read->ReadAtTime(1, &t, 1, &h, &out.items, nullptr), E_INVALIDARG);
+    EXPECT_EQ(read->ReadAtTime(1, &t, 1, &h, &out.records, nullptr), E_INVALIDARG);
     EXPECT_TRUE(out.BothNull());
     EXPECT_TRUE(host.Calls().empty());
 }
@@ -335,34 +335,32 @@ class SyncAttributes : public SyncTest
 TEST_F(SyncAttributes, TheItemIsCheckedBeforeTheTimes)
 {
     AddItem(1, 1, FALSE, TRUE);
-    DWORD ids[] = {kCurrentAttr};
-    OPCHDA_TIME s = AbsoluteTime(Sec(0));
-    {
-        AttributeOut out(1);
-        EXPECT_EQ(read->ReadAttribute(nullptr, nullptr, 5, 1, ids, &out.attributes, &out.errors),
-                  OPC_E_INVALIDHANDLE);
-        EXPECT_TRUE(out.BothNull());
-    }
-    {
-        AttributeOut out(1);
-        EXPECT_EQ(read->ReadAttribute(&s, nullptr, 1, 1, ids, &out.attributes, &out.errors),
-                  OPC_E_BADRIGHTS);
-        EXPECT_TRUE(out.BothNull());
-    }
     AddItem(2, 2);
-    OPCHDA_TIME bad = BadTime();
-    for (OPCHDA_TIME *start : {static_cast<OPCHDA_TIME *>(nullptr), &bad}) {
+    DWORD ids[] = {kCurrentAttr};
+    OPCHDA_TIME s = AbsoluteTime(Sec(0)), bad = BadTime();
+    struct Case
+    {
+        OPCHDA_TIME *start;
+        OPCHANDLE item;
+        DWORD count;
+        DWORD *ids;
+        HRESULT result;
+    } const cases[] = {
+        {nullptr, 5, 1, ids, OPC_E_INVALIDHANDLE}, // unknown item, even without a start
+        {&s, 1, 1, ids, OPC_E_BADRIGHTS},
+        {nullptr, 2, 1, ids, E_INVALIDARG},
+        {&bad, 2, 1, ids, E_INVALIDARG},
+        {&s, 2, 0, ids, E_INVALIDARG},
+        {&s, 2, 1, nullptr, E_INVALIDARG},
+        {nullptr, 5, 0, ids, E_INVALIDARG}, // the arguments come first
+    };
+    for (const Case &c : cases) {
         AttributeOut out(1);
-        EXPECT_EQ(read->ReadAttribute(start, nullptr, 2, 1, ids, &out.attributes, &out.errors),
-                  E_INVALIDARG);
+        EXPECT_EQ(read->ReadAttribute(c.start, nullptr, c.item, c.count, c.ids, &out.records,
+                                      &out.errors),
+                  c.result);
         EXPECT_TRUE(out.BothNull());
     }
-    AttributeOut out(1);
-    EXPECT_EQ(read->ReadAttribute(&s, nullptr, 2, 0, ids, &out.attributes, &out.errors),
-              E_INVALIDARG);
-    EXPECT_EQ(read->ReadAttribute(&s, nullptr, 2, 1, nullptr, &out.attributes, &out.errors),
-              E_INVALIDARG);
-    EXPECT_TRUE(out.BothNull());
     EXPECT_TRUE(host.Calls().empty());
 }
 
@@ -375,18 +373,18 @@ TEST_F(SyncAttributes, EachAttributeGetsItsRecordAndCode)
     DWORD ids[] = {kCurrentAttr, 0x7777, kHistoryAttr};
     OPCHDA_TIME s = AbsoluteTime(Sec(0)), e = AbsoluteTime(Sec(5));
     AttributeOut out(3);
-    EXPECT_EQ(read->ReadAttribute(&s, &e, 1, 3, ids, &out.attributes, &out.errors), S_FALSE);
+    EXPECT_EQ(read->ReadAttribute(&s, &e, 1, 3, ids, &out.records, &out.errors), S_FALSE);
     EXPECT_EQ(out.errors[0], OPC_S_CURRENTVALUE);
     EXPECT_EQ(out.errors[1], OPC_E_INVALIDATTRID);
     EXPECT_EQ(out.errors[2], S_OK);
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(out.attributes[i].hClient, 0x77u);
-    EXPECT_EQ(Text(out.attributes[0].vAttributeValues[0]), L"a pump");
-    EXPECT_EQ(out.attributes[1].dwNumValues, 0u);
-    EXPECT_EQ(out.attributes[1].vAttributeValues, nullptr);
-    ASSERT_EQ(out.attributes[2].dwNumValues, 1u);
-    EXPECT_EQ(out.attributes[2].vAttributeValues[0].dblVal, 42.0);
-    EXPECT_EQ(Ticks(out.attributes[2].ftTimeStamps[0]), Sec(1));
+        EXPECT_EQ(out.records[i].hClient, 0x77u);
+    EXPECT_EQ(Text(out.records[0].vAttributeValues[0]), L"a pump");
+    EXPECT_EQ(out.records[1].dwNumValues, 0u);
+    EXPECT_EQ(out.records[1].vAttributeValues, nullptr);
+    ASSERT_EQ(out.records[2].dwNumValues, 1u);
+    EXPECT_EQ(out.records[2].vAttributeValues[0].dblVal, 42.0);
+    EXPECT_EQ(Ticks(out.records[2].ftTimeStamps[0]), Sec(1));
 }
 
 TEST_F(SyncAttributes, AnUnresolvableEndReadsCurrentValues)
@@ -396,7 +394,7 @@ TEST_F(SyncAttributes, AnUnresolvableEndReadsCurrentValues)
     DWORD ids[] = {kHistoryAttr};
     OPCHDA_TIME s = TextTime(L"NOW-1H"), e = BadTime();
     AttributeOut out(1);
-    EXPECT_EQ(read->ReadAttribute(&s, &e, 1, 1, ids, &out.attributes, &out.errors), S_OK);
+    EXPECT_EQ(read->ReadAttribute(&s, &e, 1, 1, ids, &out.records, &out.errors), S_OK);
     EXPECT_EQ(out.errors[0], S_OK);
     EXPECT_EQ(host.CountOf(Method::ReadCurrentAttribute), 1);
     EXPECT_NE(Ticks(s.ftTime), 0u); // written back

@@ -193,8 +193,8 @@ TEST_F(SyncUpdate, StringsAndArraysReachTheHostIntact)
     OPCHANDLE h = 2;
     FILETIME t = Ft(Sec(2));
     ReadOut read1(1);
-    ASSERT_EQ(read->ReadAtTime(1, &t, 1, &h, &read1.items, &read1.errors), S_OK);
-    EXPECT_EQ(R8Elements(read1.items[0].pvDataValues[0]), (std::vector<double>{2.5, -1, 0}));
+    ASSERT_EQ(read->ReadAtTime(1, &t, 1, &h, &read1.records, &read1.errors), S_OK);
+    EXPECT_EQ(R8Elements(read1.records[0].pvDataValues[0]), (std::vector<double>{2.5, -1, 0}));
 }
 
 TEST_F(SyncUpdate, ReplaceInsertReplaceAndDeleteAtTimeReachTheirMethods)
