@@ -235,6 +235,23 @@ ZQHDA_API int __stdcall HDAAddLocalServiceKeysToRegistry(const char *serviceName
 ZQHDA_API int __stdcall UnregisterHDAServer(CLSID clsid, const char *progId);
 ZQHDA_API int __stdcall UnregisterHDAServer1(const CLSID *clsid, const char *progId);
 
+/* --- Client access control ---------------------------------------------- */
+
+/* Switches access control on (non-zero) or off, with the lowest RPC
+   impersonation level (RPC_C_IMP_LEVEL_DEFAULT 0 .. DELEGATE 4) a client's
+   call must carry. Rights are decided when a client obtains item handles. */
+ZQHDA_API int __stdcall EnableHDASecurity(int enable, DWORD minimumImpersonationLevel);
+/* Grants the Windows account user (as a member of the account group) the
+   rights 0x1 (read), 0x2 (write) or 0x3 (both); rights given in the upper
+   16 bits are shifted down. Redefining a group/user pair replaces it. 0 on
+   success, else a Windows error code (the record then grants nothing). */
+ZQHDA_API DWORD __stdcall DefineHDAUser(const char *group, const char *user, DWORD rights);
+/* Defines an item as DefineHDAItem does, with the right required for
+   reading and for writing in the upper 16 bits of each word (0x00010000:
+   read right, 0x00020000: write right). */
+ZQHDA_API void *__stdcall DefineSecureHDAItem(const char *itemId, DWORD readAccess,
+                                             DWORD writeAccess);
+
 /* --- Time conversion ----------------------------------------------------- */
 
 /* OLE Automation dates <-> UTC FILETIMEs (the date's clock time is taken as UTC). */

@@ -1,7 +1,213 @@
 #include "security/users.h"
 
+#include <aclapi.h>
+
+#include <memory>
+#include <vector>
+
+#include "addrspace/item_registry.h"
+#include "runtime/guard.h"
+#include "runtime/server_state.h"
+
 namespace zq {
 
-void DeleteAllUsers() {}
+namespace {
+
+SRWLOCK g_usersLock = SRWLOCK_INIT;
+std::vector<std::unique_ptr<UserRecord>> g_users; // guarded by g_usersLock
+
+constexpr size_t kNameLimit = 200;
+
+// Names take part in a descriptor with at most 200 characters.
+std::wstring WideName(const std::string &name)
+{
+    std::string cut = name.substr(0, kNameLimit);
+    if (cut.empty())
+        return std::wstring();
+    int n = MultiByteToWideChar(CP_ACP, 0, cut.data(), static_cast<int>(cut.size()), nullptr, 0);
+    std::wstring w(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0)
+        MultiByteToWideChar(CP_ACP, 0, cut.data(), static_cast<int>(cut.size()), &w[0], n);
+    return w;
+}
+
+// The explicit-access array lives in a movable global block, locked while in use.
+class GlobalBlock
+{
+public:
+    explicit GlobalBlock(SIZE_T size) : handle_(GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size))
+    {
+        if (handle_ != nullptr)
+            data_ = GlobalLock(handle_);
+    }
+    ~GlobalBlock()
+    {
+        if (data_ != nullptr)
+            GlobalUnlock(handle_);
+        if (handle_ != nullptr)
+            GlobalFree(handle_);
+    }
+    GlobalBlock(const GlobalBlock &) = delete;
+    GlobalBlock &operator=(const GlobalBlock &) = delete;
+    void *Data() const { return data_; }
+
+private:
+    HGLOBAL handle_;
+    void *data_ = nullptr;
+};
+
+} // namespace
+
+UserRecord::UserRecord(std::string group, std::string user, DWORD rights)
+    : group_(std::move(group)), user_(std::move(user)), rights_(rights)
+{
+}
+
+UserRecord::~UserRecord()
+{
+    if (descriptor_ != nullptr)
+        LocalFree(descriptor_);
+}
+
+// The descriptor is built through the wide form of BuildSecurityDescriptor,
+// which behaves as the 8-bit one does (the names are converted from the ANSI
+// code page).
+DWORD UserRecord::BuildDescriptor()
+{
+    if (descriptor_ != nullptr) {
+        LocalFree(descriptor_);
+        descriptor_ = nullptr;
+    }
+    // An empty name names no account (a null pointer counts as empty).
+    if (user_.empty() || group_.empty())
+        return ERROR_INVALID_PARAMETER;
+    GlobalBlock block(sizeof(EXPLICIT_ACCESS_W));
+    auto *access = static_cast<EXPLICIT_ACCESS_W *>(block.Data());
+    if (access == nullptr)
+        return ERROR_OUTOFMEMORY;
+
+    std::wstring userW = WideName(user_);
+    std::wstring groupW = WideName(group_);
+    access->grfAccessPermissions = rights_;
+    access->grfAccessMode = GRANT_ACCESS;
+    access->grfInheritance = NO_INHERITANCE;
+    BuildTrusteeWithNameW(&access->Trustee, &userW[0]);
+    TRUSTEE_W owner, group;
+    wchar_t currentUser[] = L"CURRENT_USER";
+    BuildTrusteeWithNameW(&owner, currentUser);
+    BuildTrusteeWithNameW(&group, &groupW[0]);
+
+    ULONG size = 0;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    SetLastError(ERROR_SUCCESS);
+    DWORD err = BuildSecurityDescriptorW(&owner, &group, 1, access, 0, nullptr, nullptr, &size, &sd);
+    if (err == ERROR_SUCCESS && sd != nullptr) {
+        descriptor_ = sd;
+        return 0;
+    }
+    if (sd != nullptr)
+        LocalFree(sd);
+    DWORD last = GetLastError();
+    return last != ERROR_SUCCESS ? last : (err != ERROR_SUCCESS ? err : ERROR_INVALID_PARAMETER);
+}
+
+bool FirstGrantingUser(HANDLE token, DWORD desired, std::string *user)
+{
+    GENERIC_MAPPING mapping = {1, 2, 0, 3};
+    AcquireSRWLockShared(&g_usersLock);
+    const UserRecord *granting = nullptr;
+    for (const auto &r : g_users) {
+        if (r->Descriptor() == nullptr)
+            continue;
+        DWORD access = desired;
+        MapGenericMask(&access, &mapping);
+        BYTE privileges[20] = {};
+        DWORD privilegesLength = sizeof privileges;
+        DWORD granted = 0;
+        BOOL status = FALSE;
+        if (AccessCheck(r->Descriptor(), token, access, &mapping,
+                        reinterpret_cast<PPRIVILEGE_SET>(privileges), &privilegesLength, &granted,
+                        &status) &&
+            status) {
+            granting = r.get();
+            break;
+        }
+    }
+    bool found = granting != nullptr;
+    bool copied = true;
+    if (found && user != nullptr) {
+        try {
+            *user = granting->User();
+        } catch (...) {
+            copied = false;
+        }
+    }
+    ReleaseSRWLockShared(&g_usersLock);
+    return found && copied;
+}
+
+size_t UserCount()
+{
+    AcquireSRWLockShared(&g_usersLock);
+    size_t n = g_users.size();
+    ReleaseSRWLockShared(&g_usersLock);
+    return n;
+}
+
+void DeleteAllUsers()
+{
+    std::vector<std::unique_ptr<UserRecord>> old;
+    AcquireSRWLockExclusive(&g_usersLock);
+    old.swap(g_users);
+    ReleaseSRWLockExclusive(&g_usersLock);
+}
 
 } // namespace zq
+
+using namespace zq;
+
+extern "C" int __stdcall EnableHDASecurity(int enable, DWORD minimumImpersonationLevel)
+{
+    State().minImpersonationLevel = minimumImpersonationLevel;
+    State().securitySwitch = enable;
+    return 1;
+}
+
+extern "C" DWORD __stdcall DefineHDAUser(const char *group, const char *user, DWORD rights)
+{
+    return GuardedOr<DWORD>(ERROR_OUTOFMEMORY, [&]() -> DWORD {
+        if ((rights & 0xFFFF) == 0)
+            rights >>= 16;
+        std::string groupName = group != nullptr ? group : "";
+        std::string userName = user != nullptr ? user : "";
+        auto record = std::make_unique<UserRecord>(groupName, userName, rights);
+        // The descriptor is built before the list is locked: it may consult
+        // the account database, which must not hold up clients' checks.
+        DWORD result = record->BuildDescriptor();
+
+        std::unique_ptr<UserRecord> replaced;
+        AcquireSRWLockExclusive(&g_usersLock);
+        try {
+            g_users.reserve(g_users.size() + 1);
+        } catch (...) {
+            ReleaseSRWLockExclusive(&g_usersLock);
+            throw;
+        }
+        for (auto it = g_users.begin(); it != g_users.end(); ++it) {
+            if ((*it)->Group() == groupName && (*it)->User() == userName) {
+                replaced = std::move(*it);
+                g_users.erase(it);
+                break;
+            }
+        }
+        // A redefined pair moves to the end of the list.
+        g_users.push_back(std::move(record));
+        ReleaseSRWLockExclusive(&g_usersLock);
+        return result;
+    });
+}
+
+extern "C" void *__stdcall DefineSecureHDAItem(const char *itemId, DWORD readAccess, DWORD writeAccess)
+{
+    return AddItem(itemId, readAccess, writeAccess);
+}

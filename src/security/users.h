@@ -1,7 +1,49 @@
-// Client access control: the user list.
+// Client access control: the users the host defined, each with a Windows
+// security descriptor that grants one account a set of rights.
+//
+// The host may define users while clients obtain item handles: a
+// reader-writer lock guards the list (definitions exclusive, checks shared).
 #pragma once
 
+#include <windows.h>
+
+#include <string>
+
 namespace zq {
+
+// One DefineHDAUser definition in force.
+class UserRecord
+{
+public:
+    UserRecord(std::string group, std::string user, DWORD rights);
+    virtual ~UserRecord();
+    UserRecord(const UserRecord &) = delete;
+    UserRecord &operator=(const UserRecord &) = delete;
+
+    const std::string &Group() const { return group_; }
+    const std::string &User() const { return user_; }
+    DWORD Rights() const { return rights_; }
+    // Self-relative descriptor, or null when it could not be built.
+    PSECURITY_DESCRIPTOR Descriptor() const { return descriptor_; }
+
+    // Builds the descriptor: owner "CURRENT_USER", the group, one grant entry
+    // for the user. 0 on success, else a Windows error code.
+    DWORD BuildDescriptor();
+
+private:
+    std::string group_;
+    std::string user_;
+    DWORD rights_;
+    PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+};
+
+// The first user record, in definition order, whose descriptor grants the
+// desired access (already mapped) to the token. True if there is one; its
+// user name is then copied to *user when user is given.
+bool FirstGrantingUser(HANDLE token, DWORD desired, std::string *user);
+
+// Number of user records (for tests and diagnostics).
+size_t UserCount();
 
 // Deletes every user record (module unload).
 void DeleteAllUsers();

@@ -55,6 +55,9 @@ const Export kExports[] = {
     {"SetZqHDAsvrQualifier", 4},
     {"DefineHDAAttribute", 20},
     {"DefineHDAAggregate", 12},
+    {"EnableHDASecurity", 8},
+    {"DefineHDAUser", 12},
+    {"DefineSecureHDAItem", 12},
 };
 
 // Names in the module's export directory.
