@@ -36,6 +36,22 @@ TEST_F(UpdateEngine, WithoutCallbackObjectEveryOperationFails)
     EXPECT_EQ(zq::RunQueryCapabilities(&caps), E_FAIL);
 }
 
+TEST_F(UpdateEngine, AnObjectWithoutOverridesAnswersWithTheDefaults)
+{
+    CZqHDACallback bare; // no plain callbacks are installed in this program
+    HostInstalled installed(&bare);
+    Variant v = Variant::R8(1);
+    EXPECT_EQ(zq::RunInsert("u", kItem, Ft(Sec(1)), v.Ptr(), 0), E_FAIL);
+    OPCHDA_UPDATECAPABILITIES caps = OPCHDA_INSERTCAP;
+    EXPECT_EQ(zq::RunQueryCapabilities(&caps), S_OK);
+    EXPECT_EQ(static_cast<DWORD>(caps), 0u);
+    OPCHDA_ITEM item{};
+    const FILETIME s = Ft(Sec(0)), e = Ft(Sec(10));
+    EXPECT_EQ(zq::RunReadRaw(kItem, item, &s, &e, 0, TRUE), OPC_S_NODATA);
+    EXPECT_EQ(item.dwCount, 0u);
+    EXPECT_EQ(item.pvDataValues, nullptr);
+}
+
 TEST_F(UpdateEngine, TheHostsResultAndArgumentsPassUnchanged)
 {
     host.ForceResult(Method::Insert, OPC_S_INSERTED);

@@ -3,6 +3,8 @@
 // as the client receives them.
 #include "sync_fixture.h"
 
+#include <thread>
+
 #include "history/time_spec.h"
 #include "opchda_constants.h"
 
@@ -226,6 +228,38 @@ TEST_F(SyncRead, StringsAndArraysReachTheClientIntact)
     EXPECT_EQ(Text(out.records[0].pvDataValues[0]), L"gr\u00fcn");
     EXPECT_EQ(R8Elements(out.records[0].pvDataValues[1]), (std::vector<double>{0.5, 1e300, -7}));
     EXPECT_EQ(out.records[0].pdwQualities[1], 0x40u);
+}
+
+// Several calls of one client at once: each gets its own items' values, and
+// the host sees each item's calls on the thread that asked.
+TEST_F(SyncRead, ConcurrentCallsOfOneClientStayApart)
+{
+    constexpr int kThreads = 4;
+    for (OPCHANDLE h = 1; h <= kThreads; ++h) {
+        AddItem(h, h + 100);
+        host.AddSeries(ItemOf(h), Sec(1), kSecond, 20, h * 1000.0);
+    }
+    std::vector<std::thread> threads;
+    std::vector<int> good(kThreads, 0);
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            OPCHANDLE h = static_cast<OPCHANDLE>(t + 1);
+            for (int round = 0; round < 25; ++round) {
+                OPCHDA_TIME s = AbsoluteTime(Sec(0)), e = AbsoluteTime(Sec(30));
+                ReadOut out(1);
+                HRESULT hr = read->ReadRaw(&s, &e, 0, TRUE, 1, &h, &out.records, &out.errors);
+                if (hr == S_OK && out.records[0].hClient == h + 100 &&
+                    out.records[0].dwCount == 22 &&
+                    out.records[0].pvDataValues[20].dblVal == h * 1000.0 + 19)
+                    ++good[t];
+            }
+        });
+    }
+    for (std::thread &t : threads)
+        t.join();
+    EXPECT_EQ(good, std::vector<int>(kThreads, 25));
+    for (const Call &c : host.Calls())
+        EXPECT_NE(c.thread, GetCurrentThreadId());
 }
 
 TEST_F(SyncRead, ReadProcessedPassesEachItemsOwnAggregate)
