@@ -4,9 +4,7 @@
 
 namespace zq {
 
-OwnedInterface *CreateSyncReadInterface(HDAServer *) { return nullptr; }
 OwnedInterface *CreateAsyncReadInterface(HDAServer *) { return nullptr; }
-OwnedInterface *CreateSyncUpdateInterface(HDAServer *) { return nullptr; }
 OwnedInterface *CreateAsyncUpdateInterface(HDAServer *) { return nullptr; }
 void RunClientTickStep(HDAServer &) {}
 

@@ -1,0 +1,83 @@
+#include "history/item_check.h"
+
+#include "history/time_spec.h"
+#include "opchda_constants.h"
+
+namespace zq {
+
+HRESULT CheckReadItem(const HandleList &handles, OPCHANDLE server, OPCHANDLE *clientHandle)
+{
+    HandleLookup entry;
+    if (!handles.Find(ItemHandleOf(server), &entry))
+        return OPC_E_INVALIDHANDLE;
+    if (!entry.readAllowed)
+        return OPC_E_BADRIGHTS;
+    *clientHandle = entry.clientHandle;
+    return S_OK;
+}
+
+HRESULT CheckUpdateItem(const HandleList &handles, OPCHANDLE server, OPCHANDLE *clientHandle,
+                        char (&userName)[kUserNameBuffer])
+{
+    HandleLookup entry;
+    userName[0] = '\0';
+    if (!handles.Find(ItemHandleOf(server), &entry, userName))
+        return OPC_E_INVALIDHANDLE;
+    if (!entry.writeAllowed)
+        return OPC_E_BADRIGHTS;
+    *clientHandle = entry.clientHandle;
+    return S_OK;
+}
+
+HRESULT OverallReadResult(const HRESULT *codes, DWORD count)
+{
+    for (DWORD i = 0; i < count; ++i) {
+        if (codes[i] != S_OK && codes[i] != OPC_S_MOREDATA)
+            return S_FALSE;
+    }
+    return S_OK;
+}
+
+HRESULT OverallUpdateResult(const HRESULT *codes, DWORD count)
+{
+    for (DWORD i = 0; i < count; ++i) {
+        if (FAILED(codes[i]))
+            return S_FALSE;
+    }
+    return S_OK;
+}
+
+bool ResolveOptionalTime(OPCHDA_TIME *time, FILETIME *out)
+{
+    if (time == nullptr || !ResolveTime(*time))
+        return false;
+    *out = time->ftTime;
+    return true;
+}
+
+HRESULT ResolveRequiredTime(OPCHDA_TIME *time, FILETIME *out)
+{
+    return ResolveOptionalTime(time, out) ? S_OK : E_INVALIDARG;
+}
+
+HRESULT ResolveRawReadTimes(OPCHDA_TIME *start, OPCHDA_TIME *end, DWORD numValues,
+                            RawReadTimes *out)
+{
+    RawReadTimes times;
+    times.hasStart = ResolveOptionalTime(start, &times.start);
+    if (times.hasStart) {
+        if (end == nullptr)
+            return E_INVALIDARG;
+        times.hasEnd = ResolveOptionalTime(end, &times.end);
+        if (!times.hasEnd && numValues == 0)
+            return E_INVALIDARG;
+    } else {
+        times.hasEnd = ResolveOptionalTime(end, &times.end);
+        if (times.hasEnd && numValues == 0)
+            return E_INVALIDARG;
+    }
+    *out = times;
+    return S_OK;
+}
+
+} // namespace zq

@@ -1,0 +1,69 @@
+// Per-item rules shared by the synchronous and the asynchronous read and
+// update requests: the item check against the client's handle list, the
+// overall result of a request, and the time rules of the read requests.
+// Nothing here takes a lock of its own or keeps state; all of it may run on
+// client threads and worker threads alike.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "com/handle_list.h"
+#include "opchda.h"
+
+namespace zq {
+
+// The item handle that a client's server handle names.
+inline void *ItemHandleOf(OPCHANDLE server)
+{
+    return reinterpret_cast<void *>(static_cast<uintptr_t>(server));
+}
+
+// Item check for reads: OPC_E_INVALIDHANDLE when the client has no entry for
+// the handle, OPC_E_BADRIGHTS when the entry does not allow reading, else
+// S_OK with the entry's client handle.
+HRESULT CheckReadItem(const HandleList &handles, OPCHANDLE server, OPCHANDLE *clientHandle);
+
+// Item check for updates: as for reads, with write permission; on S_OK the
+// entry's user name is in userName (cut to fit, always terminated).
+HRESULT CheckUpdateItem(const HandleList &handles, OPCHANDLE server, OPCHANDLE *clientHandle,
+                        char (&userName)[kUserNameBuffer]);
+
+// Overall result of a read: S_FALSE if any code is other than S_OK and
+// OPC_S_MOREDATA, else S_OK.
+HRESULT OverallReadResult(const HRESULT *codes, DWORD count);
+// Overall result of an update: S_FALSE if any code is a failure, else S_OK
+// (success codes such as OPC_S_INSERTED count as success).
+HRESULT OverallUpdateResult(const HRESULT *codes, DWORD count);
+
+// The resolved times of a raw read; either may be absent.
+struct RawReadTimes
+{
+    FILETIME start{};
+    FILETIME end{};
+    bool hasStart = false;
+    bool hasEnd = false;
+
+    const FILETIME *Start() const { return hasStart ? &start : nullptr; }
+    const FILETIME *End() const { return hasEnd ? &end : nullptr; }
+};
+
+// The time rules of a raw read (synchronous and asynchronous alike):
+// - start is present when given and it resolves;
+// - with a start: a null end is E_INVALIDARG, and so is an end that does
+//   not resolve when numValues is 0 (otherwise the end is absent);
+// - an end without a start needs numValues other than 0;
+// - with neither, the read runs with both absent.
+// Times that resolve are written back into the client's records.
+HRESULT ResolveRawReadTimes(OPCHDA_TIME *start, OPCHDA_TIME *end, DWORD numValues,
+                            RawReadTimes *out);
+
+// A time that must be given and resolve (written back): else E_INVALIDARG.
+HRESULT ResolveRequiredTime(OPCHDA_TIME *time, FILETIME *out);
+
+// A time that counts only when given and resolvable (written back): true
+// with the time in out, else false (absent).
+bool ResolveOptionalTime(OPCHDA_TIME *time, FILETIME *out);
+
+} // namespace zq

@@ -1,0 +1,409 @@
+#include "history/read_engine.h"
+
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "addrspace/catalogue.h"
+#include "history/filetime.h"
+#include "opchda_constants.h"
+#include "runtime/server_state.h"
+#include "runtime/task_memory.h"
+
+namespace zq {
+
+namespace {
+
+bool Same(const FILETIME &a, const FILETIME &b)
+{
+    return TicksFromFileTime(a) == TicksFromFileTime(b);
+}
+
+bool Later(const FILETIME &a, const FILETIME &b)
+{
+    return TicksFromFileTime(a) > TicksFromFileTime(b);
+}
+
+// A host count taken as a number of entries: negative counts as none, and
+// nothing beyond the capacity the host was given is ever looked at.
+size_t ClampCount(int reported, size_t capacity)
+{
+    if (reported <= 0)
+        return 0;
+    size_t n = static_cast<size_t>(reported);
+    return n < capacity ? n : capacity;
+}
+
+// A zeroed heap list of time stamps. Allocated as raw bytes: an array
+// new-expression throws for sizes it considers too large, even in its
+// nothrow form, and a list too large to have must be an answer, not a throw.
+struct TimeListDelete
+{
+    void operator()(FILETIME *p) const { ::operator delete(p); }
+};
+using TimeList = std::unique_ptr<FILETIME[], TimeListDelete>;
+
+TimeList NewTimeList(size_t n)
+{
+    if (n == 0 || n > static_cast<size_t>(-1) / sizeof(FILETIME))
+        return nullptr;
+    void *p = ::operator new(n * sizeof(FILETIME), std::nothrow);
+    if (p != nullptr)
+        memset(p, 0, n * sizeof(FILETIME));
+    return TimeList(static_cast<FILETIME *>(p));
+}
+
+// The three arrays of an item record, owned until given to the record. With
+// no entries nothing is allocated and the record gets null arrays.
+struct ItemArrays
+{
+    TaskPtr<FILETIME> times;
+    TaskPtr<DWORD> qualities;
+    TaskPtr<VARIANT> values;
+
+    bool Allocate(uint64_t n)
+    {
+        if (n == 0)
+            return true;
+        if (n > static_cast<size_t>(-1))
+            return false;
+        times.reset(ZeroedTaskArray<FILETIME>(static_cast<size_t>(n)));
+        if (!times)
+            return false;
+        qualities.reset(ZeroedTaskArray<DWORD>(static_cast<size_t>(n)));
+        if (!qualities)
+            return false;
+        values.reset(ZeroedTaskArray<VARIANT>(static_cast<size_t>(n)));
+        return static_cast<bool>(values);
+    }
+
+    // Every value starts empty, before the host writes any of them.
+    void HandTo(OPCHDA_ITEM &item, size_t n)
+    {
+        item.dwCount = static_cast<DWORD>(n);
+        item.pftTimeStamps = times.release();
+        item.pdwQualities = qualities.release();
+        item.pvDataValues = values.release();
+        for (size_t i = 0; i < n; ++i)
+            VariantInit(&item.pvDataValues[i]);
+    }
+};
+
+// A value the host failed to deliver: quality 0x20 and an empty value,
+// whatever the host left in either.
+void MarkNotDelivered(VARIANT &value, DWORD &quality)
+{
+    VariantClear(&value);
+    VariantInit(&value);
+    quality = kQualityNoValue;
+}
+
+} // namespace
+
+HRESULT RunReadRaw(void *item, OPCHDA_ITEM &result, const FILETIME *start, const FILETIME *end,
+                   DWORD numValues, BOOL bounds)
+{
+    CZqHDACallback *host = State().callback.load();
+    if (host == nullptr)
+        return OPC_S_NODATA;
+
+    const bool backwards = start == nullptr || (end != nullptr && Later(*start, *end));
+    // The host gets copies: whatever it does with them, the caller's times stay.
+    FILETIME startCopy = start != nullptr ? *start : FILETIME{};
+    FILETIME endCopy = end != nullptr ? *end : FILETIME{};
+    FILETIME *hostStart = start != nullptr ? &startCopy : nullptr;
+    FILETIME *hostEnd = end != nullptr ? &endCopy : nullptr;
+    unsigned long context = 0;
+
+    // Capacity: the client's count, or what the host counts plus room for
+    // the two bounds. A capacity the host cannot be told (beyond INT_MAX)
+    // could never be allocated on this platform either.
+    uint64_t capacity = numValues;
+    if (capacity == 0) {
+        int counted = host->GetTimeStamps(item, hostStart, hostEnd, 0, nullptr, &context);
+        if (counted <= 0)
+            return OPC_S_NODATA;
+        capacity = static_cast<uint64_t>(counted) + 3;
+    }
+    if (capacity > static_cast<uint64_t>(INT_MAX))
+        return E_OUTOFMEMORY;
+    const size_t n = static_cast<size_t>(capacity);
+    TimeList list = NewTimeList(n);
+    if (!list)
+        return E_OUTOFMEMORY;
+    startCopy = start != nullptr ? *start : FILETIME{};
+    endCopy = end != nullptr ? *end : FILETIME{};
+    size_t k = ClampCount(
+        host->GetTimeStamps(item, hostStart, hostEnd, static_cast<int>(n), list.get(), &context),
+        n);
+    if (k == 0)
+        return OPC_S_NODATA;
+
+    // Bounds: the values just outside the range, asked for on both sides.
+    const bool withBounds = bounds != FALSE && start != nullptr && end != nullptr;
+    DWORD startQuality = 0;
+    DWORD endQuality = 0;
+    if (withBounds) {
+        if (!Same(*start, list[0])) {
+            // Make room in front; the last entry falls off a full list.
+            size_t moved = k < n ? k : n - 1;
+            memmove(&list[1], &list[0], moved * sizeof(FILETIME));
+            if (k < n)
+                ++k;
+            HRESULT hr = backwards ? host->GetNextTimeStamp(item, *start, &list[0], context)
+                                   : host->GetPreviousTimeStamp(item, *start, &list[0], context);
+            if (hr != S_OK)
+                startQuality = kQualityNoBound;
+        }
+        if (!Same(*end, list[k - 1]) && k < n) {
+            ++k;
+            HRESULT hr = backwards ? host->GetPreviousTimeStamp(item, *end, &list[k - 1], context)
+                                   : host->GetNextTimeStamp(item, *end, &list[k - 1], context);
+            if (hr != S_OK)
+                endQuality = kQualityNoBound;
+        }
+    }
+
+    ItemArrays arrays;
+    if (!arrays.Allocate(k))
+        return E_OUTOFMEMORY;
+    arrays.HandTo(result, k);
+
+    for (size_t i = 0; i < k; ++i) {
+        DWORD quality = 0;
+        if (withBounds) {
+            if (i == 0)
+                quality = startQuality;
+            else if (i == k - 1)
+                quality = endQuality;
+        }
+        DWORD &q = result.pdwQualities[i];
+        VARIANT &value = result.pvDataValues[i];
+        if (quality == kQualityNoBound) {
+            // The bound does not exist: its time is the one it was sought for.
+            result.pftTimeStamps[i] = i == 0 ? *start : *end;
+            q = kQualityNoBound;
+            continue;
+        }
+        result.pftTimeStamps[i] = list[i];
+        unsigned long hostQuality = 0;
+        if (host->ReadAt(item, list[i], &value, &hostQuality, context) != S_OK)
+            MarkNotDelivered(value, q);
+        else
+            q = hostQuality;
+    }
+
+    list.reset();
+    if (k < n || start == nullptr || end == nullptr)
+        return S_OK;
+
+    // A full list: is there more before the end time? The reference is the
+    // last value read (with bounds, the entry before the end-side place).
+    size_t ref = withBounds && k >= 2 ? k - 2 : k - 1;
+    FILETIME after{};
+    if (!backwards) {
+        if (host->GetNextTimeStamp(item, result.pftTimeStamps[ref], &after, context) == S_OK &&
+            !Later(after, *end))
+            return OPC_S_MOREDATA;
+    } else {
+        if (host->GetPreviousTimeStamp(item, result.pftTimeStamps[ref], &after, context) == S_OK &&
+            !Later(*end, after))
+            return OPC_S_MOREDATA;
+    }
+    return S_OK;
+}
+
+HRESULT RunReadAtTime(void *item, OPCHDA_ITEM &result, DWORD count, const FILETIME *times)
+{
+    CZqHDACallback *host = State().callback.load();
+    if (host == nullptr)
+        return OPC_S_NODATA;
+    if (count != 0 && times == nullptr)
+        return E_INVALIDARG;
+
+    ItemArrays arrays;
+    if (!arrays.Allocate(count))
+        return E_OUTOFMEMORY;
+    arrays.HandTo(result, count);
+    for (DWORD i = 0; i < count; ++i) {
+        result.pftTimeStamps[i] = times[i];
+        unsigned long quality = result.pdwQualities[i];
+        if (host->ReadAt(item, times[i], &result.pvDataValues[i], &quality, 0) != S_OK)
+            MarkNotDelivered(result.pvDataValues[i], result.pdwQualities[i]);
+        else
+            result.pdwQualities[i] = quality;
+    }
+    return S_OK;
+}
+
+namespace {
+
+// The attribute's current value: one entry.
+HRESULT ReadCurrentValue(CZqHDACallback *host, void *item, DWORD attributeId,
+                             OPCHDA_ATTRIBUTE &result, bool historyAsked)
+{
+    TaskPtr<FILETIME> stamp(ZeroedTaskArray<FILETIME>(1));
+    TaskPtr<VARIANT> value(ZeroedTaskArray<VARIANT>(1));
+    if (!stamp || !value)
+        return E_OUTOFMEMORY;
+    result.dwAttributeID = attributeId;
+    result.dwNumValues = 1;
+    result.ftTimeStamps = stamp.release();
+    result.vAttributeValues = value.release();
+    VariantInit(&result.vAttributeValues[0]);
+    if (host->ReadCurrentAttribute(item, attributeId, &result.ftTimeStamps[0],
+                                   &result.vAttributeValues[0]) != S_OK) {
+        FreeAttributeArrays(result);
+        return E_FAIL;
+    }
+    return historyAsked ? OPC_S_CURRENTVALUE : S_OK;
+}
+
+} // namespace
+
+HRESULT RunReadAttribute(void *item, DWORD attributeId, OPCHDA_ATTRIBUTE &result,
+                         const FILETIME &start, const FILETIME *end)
+{
+    AttributeInfo info;
+    if (!FindAttribute(attributeId, &info))
+        return OPC_E_INVALIDATTRID;
+    CZqHDACallback *host = State().callback.load();
+    if (host == nullptr)
+        return E_FAIL;
+    if (end == nullptr || info.history == 0)
+        return ReadCurrentValue(host, item, attributeId, result, end != nullptr);
+
+    // History: the item's time stamps from start to end, at most the limit,
+    // with one spare place in front for the value in force at the start. The
+    // list lives on the heap: the host's callbacks run on top of this frame,
+    // on threads whose stack size the library does not choose.
+    const bool backwards = Later(start, *end);
+    TimeList list = NewTimeList(kAttributeHistoryLimit + 1);
+    if (!list)
+        return E_OUTOFMEMORY;
+    FILETIME *stamps = &list[1];
+    FILETIME startCopy = start;
+    FILETIME endCopy = *end;
+    unsigned long context = 0;
+    size_t k = ClampCount(host->GetTimeStamps(item, &startCopy, &endCopy,
+                                              static_cast<int>(kAttributeHistoryLimit), stamps,
+                                              &context),
+                          kAttributeHistoryLimit);
+    if (k == 0) {
+        // Nothing in range: the value in force at the start, if any.
+        if (host->GetPreviousTimeStamp(item, start, &stamps[0], context) != S_OK)
+            return E_FAIL;
+        k = 1;
+    } else if (!backwards) {
+        if (!Same(start, stamps[0]) && k < kAttributeHistoryLimit &&
+            host->GetPreviousTimeStamp(item, start, &list[0], context) == S_OK) {
+            stamps = &list[0];
+            ++k;
+        }
+    } else {
+        if (!Same(start, stamps[k - 1]) && k < kAttributeHistoryLimit &&
+            host->GetPreviousTimeStamp(item, start, &stamps[k], context) == S_OK)
+            ++k;
+    }
+
+    TaskPtr<FILETIME> times(ZeroedTaskArray<FILETIME>(k));
+    TaskPtr<VARIANT> values(ZeroedTaskArray<VARIANT>(k));
+    if (!times || !values)
+        return E_OUTOFMEMORY;
+    result.dwAttributeID = attributeId;
+    result.dwNumValues = static_cast<DWORD>(k);
+    result.ftTimeStamps = times.release();
+    result.vAttributeValues = values.release();
+    for (size_t i = 0; i < k; ++i)
+        VariantInit(&result.vAttributeValues[i]);
+    for (size_t i = 0; i < k; ++i) {
+        if (host->ReadAttributeAt(item, attributeId, stamps[i], &result.vAttributeValues[i],
+                                  context) != S_OK) {
+            FreeAttributeArrays(result);
+            return E_FAIL;
+        }
+        result.ftTimeStamps[i] = stamps[i];
+    }
+    return S_OK;
+}
+
+uint64_t CountResampleIntervals(const FILETIME &start, const FILETIME &end, uint64_t interval)
+{
+    if (interval == 0)
+        return 1;
+    uint64_t s = TicksFromFileTime(start);
+    uint64_t e = TicksFromFileTime(end);
+    uint64_t span = e >= s ? e - s : s - e;
+    return span / interval;
+}
+
+HRESULT RunReadProcessed(void *item, OPCHDA_ITEM &result, DWORD aggregate, const FILETIME &start,
+                         const FILETIME &end, uint64_t interval)
+{
+    CZqHDACallback *host = State().callback.load();
+    if (host == nullptr)
+        return OPC_S_NODATA;
+
+    unsigned long context = 0;
+    host->PrepareAggregates(item, aggregate, start, end, FileTimeFromTicks(interval), &context);
+
+    const uint64_t n = CountResampleIntervals(start, end, interval);
+    ItemArrays arrays;
+    if (!arrays.Allocate(n))
+        return E_OUTOFMEMORY;
+    arrays.HandTo(result, static_cast<size_t>(n));
+
+    // Intervals follow each other from the start, later when reading
+    // forwards and earlier when reading backwards. The host may move both
+    // bounds of an interval; the next one starts where this one ended.
+    const bool backwards = Later(start, end);
+    auto step = [&](uint64_t t) { return backwards ? t - interval : t + interval; };
+    uint64_t from = TicksFromFileTime(start);
+    uint64_t to = step(from);
+    for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
+        FILETIME intervalStart = FileTimeFromTicks(from);
+        FILETIME intervalEnd = FileTimeFromTicks(to);
+        unsigned long quality = 0;
+        VARIANT &value = result.pvDataValues[i];
+        if (host->ReadProcessed(item, aggregate, &intervalStart, &intervalEnd, &value, &quality,
+                                context) != S_OK)
+            MarkNotDelivered(value, result.pdwQualities[i]);
+        else
+            result.pdwQualities[i] = quality;
+        result.pftTimeStamps[i] = intervalStart;
+        from = TicksFromFileTime(intervalEnd);
+        to = step(from);
+    }
+    return S_OK;
+}
+
+void FreeItemArrays(OPCHDA_ITEM &item)
+{
+    if (item.pvDataValues != nullptr) {
+        for (DWORD i = 0; i < item.dwCount; ++i)
+            VariantClear(&item.pvDataValues[i]);
+    }
+    TaskFree(item.pftTimeStamps);
+    TaskFree(item.pdwQualities);
+    TaskFree(item.pvDataValues);
+    item.dwCount = 0;
+    item.pftTimeStamps = nullptr;
+    item.pdwQualities = nullptr;
+    item.pvDataValues = nullptr;
+}
+
+void FreeAttributeArrays(OPCHDA_ATTRIBUTE &attribute)
+{
+    if (attribute.vAttributeValues != nullptr) {
+        for (DWORD i = 0; i < attribute.dwNumValues; ++i)
+            VariantClear(&attribute.vAttributeValues[i]);
+    }
+    TaskFree(attribute.ftTimeStamps);
+    TaskFree(attribute.vAttributeValues);
+    attribute.dwNumValues = 0;
+    attribute.ftTimeStamps = nullptr;
+    attribute.vAttributeValues = nullptr;
+}
+
+} // namespace zq

@@ -1,0 +1,67 @@
+// The read engine: one item's share of an OPC HDA read, answered by calls of
+// the host's callback object and packed into the published result records.
+//
+// Every function works on one item and returns that item's (or attribute's)
+// result code. It takes no lock and keeps no state, so the synchronous
+// interfaces (client threads) and the asynchronous transactions (worker
+// threads) call it alike. The callback object is read from the server state
+// at every call.
+//
+// Result records: the engine fills the counts and the arrays; every array
+// comes from the task allocator, zeroed, and belongs to the caller afterwards
+// (handed to a client, or released with FreeItemArrays/FreeAttributeArrays).
+// An item whose result is a failure carries no arrays (count 0, null
+// pointers). The caller sets hClient; haAggregate is never touched.
+//
+// Times are resolved UTC FILETIMEs; a null pointer stands for an absent time.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include <cstdint>
+
+#include "opchda.h"
+
+namespace zq {
+
+// Quality words the engine sets itself; every other quality is the host's.
+constexpr DWORD kQualityNoBound = 0x10; // a requested bound does not exist
+constexpr DWORD kQualityNoValue = 0x20; // the host failed to deliver the value
+
+// Most values an attribute history read returns per attribute.
+constexpr DWORD kAttributeHistoryLimit = 5000;
+
+// Raw values between start and end (either may be absent). numValues 0 reads
+// everything the host counts; bounds adds the values just outside the range
+// when both times are present. OPC_S_NODATA, OPC_S_MOREDATA, S_OK or
+// E_OUTOFMEMORY.
+HRESULT RunReadRaw(void *item, OPCHDA_ITEM &result, const FILETIME *start, const FILETIME *end,
+                   DWORD numValues, BOOL bounds);
+
+// Values at the count given times (a failed value gets quality 0x20).
+// OPC_S_NODATA without a callback object, S_OK or E_OUTOFMEMORY.
+HRESULT RunReadAtTime(void *item, OPCHDA_ITEM &result, DWORD count, const FILETIME *times);
+
+// An attribute's current value (end absent, or an attribute without history)
+// or its values at the item's time stamps from start to end.
+// OPC_E_INVALIDATTRID, E_FAIL, E_OUTOFMEMORY, OPC_S_CURRENTVALUE or S_OK.
+HRESULT RunReadAttribute(void *item, DWORD attributeId, OPCHDA_ATTRIBUTE &result,
+                         const FILETIME &start, const FILETIME *end);
+
+// Aggregate values over the resample intervals from start to end (interval
+// in 100-ns units; 0 gives one interval at start).
+// OPC_S_NODATA without a callback object, S_OK or E_OUTOFMEMORY.
+HRESULT RunReadProcessed(void *item, OPCHDA_ITEM &result, DWORD aggregate, const FILETIME &start,
+                         const FILETIME &end, uint64_t interval);
+
+// Whole resample intervals between start and end (either order); 1 when the
+// interval is 0. A trailing partial interval is not counted.
+uint64_t CountResampleIntervals(const FILETIME &start, const FILETIME &end, uint64_t interval);
+
+// Clear every value, give the arrays back to the task allocator, and leave
+// the record with count 0 and null arrays (hClient and the IDs stay).
+void FreeItemArrays(OPCHDA_ITEM &item);
+void FreeAttributeArrays(OPCHDA_ATTRIBUTE &attribute);
+
+} // namespace zq

@@ -1,0 +1,12 @@
+// The IOPCHDA_SyncRead interface object of a client's server object: raw,
+// processed, at-time and attribute reads, answered on the calling thread by
+// the read engine. Made by CreateSyncReadInterface (com/hda_server.h).
+//
+// Every method traces its name first, checks its arguments, resolves the
+// request's times (writing them back into the client's records), checks each
+// item against the client's handle list and runs the engine per item. The
+// result arrays come from the task allocator, zeroed, and go to the client
+// only on success; on any failure result the out pointers are null.
+#pragma once
+
+#include "com/hda_server.h"
