@@ -81,6 +81,11 @@ DWORD UserRecord::BuildDescriptor()
     // An empty name names no account (a null pointer counts as empty).
     if (user_.empty() || group_.empty())
         return ERROR_INVALID_PARAMETER;
+    // No rights: nothing to grant. (Some platforms build a descriptor without
+    // a DACL for an entry that grants nothing, and such a descriptor would
+    // grant every access to every caller.)
+    if (rights_ == 0)
+        return 0;
     GlobalBlock block(sizeof(EXPLICIT_ACCESS_W));
     auto *access = static_cast<EXPLICIT_ACCESS_W *>(block.Data());
     if (access == nullptr)
@@ -102,8 +107,16 @@ DWORD UserRecord::BuildDescriptor()
     SetLastError(ERROR_SUCCESS);
     DWORD err = BuildSecurityDescriptorW(&owner, &group, 1, access, 0, nullptr, nullptr, &size, &sd);
     if (err == ERROR_SUCCESS && sd != nullptr) {
-        descriptor_ = sd;
-        return 0;
+        // Only a descriptor with a DACL restricts anything: never keep one
+        // without (it would grant everyone everything).
+        BOOL present = FALSE, defaulted = FALSE;
+        PACL dacl = nullptr;
+        if (GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted) && present && dacl != nullptr) {
+            descriptor_ = sd;
+            return 0;
+        }
+        LocalFree(sd);
+        return ERROR_INVALID_SECURITY_DESCR;
     }
     if (sd != nullptr)
         LocalFree(sd);
