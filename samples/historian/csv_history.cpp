@@ -168,7 +168,7 @@ bool ParseTimeStamp(const std::string &text, Ticks *out)
     st.wSecond = static_cast<WORD>(sec);
     FILETIME ft;
     // SystemTimeToFileTime refuses days the month lacks, hour 24 and so on.
-    if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || sec > 59 ||
+    if (mo < 1 || mo > 12 || d < 1 || d > DaysInMonth(y, mo) || h > 23 || mi > 59 || sec > 59 ||
         !SystemTimeToFileTime(&st, &ft))
         return false;
     *out = ToTicks(ft) + fraction;
@@ -180,8 +180,7 @@ bool ParseCsvHistory(const std::string &text, Ticks loadTime, Series *series, st
     ItemInfo info;
     info.description = L"History loaded from " + Widen(series->Id()) + L".csv";
     bool steppedGiven = false, maxGiven = false, minGiven = false;
-    bool allNumbers = true, allBools = true, anyValue = false;
-    double lowest = 0, highest = 0;
+    bool allNumbers = true, allBools = true;
     Samples samples;
     std::vector<std::string> fields;
     std::vector<bool> quoted;
@@ -250,8 +249,6 @@ bool ParseCsvHistory(const std::string &text, Ticks loadTime, Series *series, st
             s.value = Value();
         } else if (ParseNumber(v, &number)) {
             s.value = Value(number);
-            lowest = anyValue && lowest < number ? lowest : number;
-            highest = anyValue && highest > number ? highest : number;
         } else if (ParseBool(v, &flag)) {
             s.value = Value::Bool(flag);
         } else {
@@ -260,7 +257,6 @@ bool ParseCsvHistory(const std::string &text, Ticks loadTime, Series *series, st
         if (!s.value.IsEmpty()) {
             allNumbers = allNumbers && s.value.Type() == VT_R8;
             allBools = allBools && s.value.Type() == VT_BOOL;
-            anyValue = anyValue || s.value.Type() == VT_R8;
         }
         if (fields.size() == 3 && !ParseQuality(fields[2], &s.quality))
             return fail("bad quality '" + fields[2] + "'");
@@ -269,12 +265,25 @@ bool ParseCsvHistory(const std::string &text, Ticks loadTime, Series *series, st
     info.type = allNumbers ? VT_R8 : allBools ? VT_BOOL : VT_EMPTY;
     if (!steppedGiven)
         info.stepped = info.type != VT_R8;
+    series->Load(std::move(samples));
     if (info.type == VT_R8) {
+        // Unless given, the normal range is the range of the history.
+        double lowest = 0, highest = 0;
+        series->Read([&](const Samples &all) {
+            bool any = false;
+            for (const Sample &x : all) {
+                double d;
+                if (!x.value.ToDouble(&d))
+                    continue;
+                lowest = any && lowest < d ? lowest : d;
+                highest = any && highest > d ? highest : d;
+                any = true;
+            }
+        });
         info.hasNormalRange = true;
         info.normalMaximum = maxGiven ? info.normalMaximum : highest;
         info.normalMinimum = minGiven ? info.normalMinimum : lowest;
     }
-    series->Load(std::move(samples));
     ApplyItemInfo(*series, info, loadTime);
     return true;
 }

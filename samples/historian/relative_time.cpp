@@ -19,13 +19,6 @@ bool FromCalendar(const SYSTEMTIME &st, Ticks *t)
     return true;
 }
 
-int DaysInMonth(int year, int month)
-{
-    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return month == 2 && leap ? 29 : days[month - 1];
-}
-
 // Moves t by months calendar months (negative: back).
 bool AddMonths(Ticks *t, long long months)
 {

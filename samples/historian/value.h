@@ -36,6 +36,8 @@ inline FILETIME ToFileTime(Ticks t)
 
 // The current UTC time.
 Ticks NowTicks();
+// Days in a month (1..12) of the Gregorian calendar.
+int DaysInMonth(int year, int month);
 
 // Quality words: OPC DA quality in the low 16 bits, HDA flags in the high 16.
 constexpr DWORD kQualityMask = 0xC0;
