@@ -55,29 +55,33 @@ int HistorianCallback::GetTimeStamps(void *hItem, FILETIME *start, FILETIME *end
                               maxCount, times);
 }
 
-long HistorianCallback::GetPreviousTimeStamp(void *hItem, FILETIME time, FILETIME *stamp,
-                                             unsigned long)
+long HistorianCallback::Neighbour(void *hItem, FILETIME time, FILETIME *stamp, bool next) const
 {
     Series *series = Lookup(hItem);
     Ticks t;
-    if (series == nullptr || stamp == nullptr || !series->Previous(ToTicks(time), &t))
+    if (series == nullptr || stamp == nullptr ||
+        !(next ? series->Next(ToTicks(time), &t) : series->Previous(ToTicks(time), &t)))
         return OPC_S_NODATA;
     *stamp = ToFileTime(t);
     return S_OK;
+}
+
+long HistorianCallback::GetPreviousTimeStamp(void *hItem, FILETIME time, FILETIME *stamp,
+                                             unsigned long)
+{
+    return Neighbour(hItem, time, stamp, false);
 }
 
 long HistorianCallback::GetNextTimeStamp(void *hItem, FILETIME time, FILETIME *stamp,
                                          unsigned long)
 {
-    Series *series = Lookup(hItem);
-    Ticks t;
-    if (series == nullptr || stamp == nullptr || !series->Next(ToTicks(time), &t))
-        return OPC_S_NODATA;
-    *stamp = ToFileTime(t);
-    return S_OK;
+    return Neighbour(hItem, time, stamp, true);
 }
 
 namespace {
+
+// Times the calendar cannot hold (the top bit set) are refused for updates.
+bool IsCalendarTime(const FILETIME &t) { return (t.dwHighDateTime & 0x80000000u) == 0; }
 
 // Hands a value to the library's VARIANT, releasing what it held.
 HRESULT Deliver(const Value &from, VARIANT *to)
@@ -204,7 +208,7 @@ long HistorianCallback::Update(Kind kind, const char *user, void *hItem, FILETIM
     Series *series = Lookup(hItem);
     if (series == nullptr)
         return OPC_E_INVALIDHANDLE;
-    if (value == nullptr)
+    if (value == nullptr || !IsCalendarTime(time))
         return E_INVALIDARG;
     long hr;
     const char *what;
@@ -263,6 +267,8 @@ long HistorianCallback::DeleteAtTime(char *user, void *hItem, FILETIME time)
     Series *series = Lookup(hItem);
     if (series == nullptr)
         return OPC_E_INVALIDHANDLE;
+    if (!IsCalendarTime(time))
+        return E_INVALIDARG;
     long hr = store_.DeleteAt(*series, ToTicks(time));
     Report("DeleteAtTime", user, *series, hr);
     return hr;

@@ -73,6 +73,7 @@ public:
 
 private:
     enum class Kind { Insert, Replace, InsertReplace };
+    long Neighbour(void *hItem, FILETIME time, FILETIME *stamp, bool next) const;
     long Update(Kind kind, const char *user, void *hItem, FILETIME time, VARIANT *value,
                 unsigned long quality);
     void Report(const char *what, const char *user, const Series &series, long result) const;

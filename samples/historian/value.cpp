@@ -74,19 +74,23 @@ Value &Value::operator=(const Value &other)
 }
 
 // A VARIANT may be moved bit for bit: nothing points into it.
+void Value::TakeOver(VARIANT &from) noexcept
+{
+    VariantClear(&v_);
+    std::memcpy(&v_, &from, sizeof v_);
+    VariantInit(&from);
+}
+
 Value::Value(Value &&other) noexcept
 {
-    std::memcpy(&v_, &other.v_, sizeof v_);
-    VariantInit(&other.v_);
+    VariantInit(&v_);
+    TakeOver(other.v_);
 }
 
 Value &Value::operator=(Value &&other) noexcept
 {
-    if (this != &other) {
-        VariantClear(&v_);
-        std::memcpy(&v_, &other.v_, sizeof v_);
-        VariantInit(&other.v_);
-    }
+    if (this != &other)
+        TakeOver(other.v_);
     return *this;
 }
 
@@ -124,11 +128,9 @@ HRESULT Value::Assign(const VARIANT &from)
     VARIANT copy;
     VariantInit(&copy);
     HRESULT hr = CopyVariant(&copy, from);
-    if (FAILED(hr))
-        return hr;
-    VariantClear(&v_);
-    std::memcpy(&v_, &copy, sizeof v_);
-    return S_OK;
+    if (SUCCEEDED(hr))
+        TakeOver(copy);
+    return hr;
 }
 
 HRESULT Value::CopyTo(VARIANT *to) const
@@ -146,11 +148,9 @@ HRESULT Value::ChangeType(VARTYPE vt)
     VariantInit(&out);
     // LOCALE_INVARIANT: "1.5" is one and a half whatever the user's settings.
     HRESULT hr = VariantChangeTypeEx(&out, &v_, MAKELCID(0x007F, SORT_DEFAULT), 0, vt);
-    if (FAILED(hr))
-        return hr;
-    VariantClear(&v_);
-    std::memcpy(&v_, &out, sizeof v_);
-    return S_OK;
+    if (SUCCEEDED(hr))
+        TakeOver(out);
+    return hr;
 }
 
 bool Value::ToDouble(double *out) const

@@ -89,6 +89,9 @@ public:
     bool ToDouble(double *out) const;
 
 private:
+    // Releases the value held and takes over from's contents, leaving from empty.
+    void TakeOver(VARIANT &from) noexcept;
+
     VARIANT v_;
 };
 

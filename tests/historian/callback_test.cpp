@@ -218,6 +218,9 @@ TEST_F(CallbackTest, UpdatesAndCapabilities)
     VariantInit(&unknown);
     unknown.vt = VT_UNKNOWN;
     EXPECT_EQ(callback.Insert(user, kItem, ToFileTime(Sec(8)), &unknown, 0xC0), OPC_E_BADTYPE);
+    FILETIME outside{0, 0x80000000u};
+    EXPECT_EQ(callback.InsertReplace(user, kItem, outside, &v, 0xC0), E_INVALIDARG);
+    EXPECT_EQ(callback.DeleteAtTime(user, kItem, outside), E_INVALIDARG);
     EXPECT_EQ(series->Size(), 6u);
 }
 

@@ -5,6 +5,7 @@
 
 #include <objbase.h>
 
+#include <mutex>
 #include <thread>
 
 #include "historian_identity.h"
@@ -22,31 +23,16 @@ class ServerProcess
 public:
     explicit ServerProcess(const std::string &arguments)
     {
-        SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-        HANDLE writeEnd = nullptr;
-        if (!CreatePipe(&read_, &writeEnd, &sa, 0))
+        if (!zqtest::StartProcess("ZqHistorian.exe " + arguments, &info_, &read_))
             return;
-        SetHandleInformation(read_, HANDLE_FLAG_INHERIT, 0);
-        STARTUPINFOA si{};
-        si.cb = sizeof si;
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdOutput = writeEnd;
-        si.hStdError = writeEnd;
-        si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-        std::string cmd = "\"" + zqtest::ProgramDirectory() + "ZqHistorian.exe\" " + arguments;
-        if (CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
-                           &info_)) {
-            reader_ = std::thread([this] {
-                char buffer[1024];
-                DWORD n = 0;
-                while (ReadFile(read_, buffer, sizeof buffer, &n, nullptr) && n > 0) {
-                    EnterCriticalSection(&lock_);
-                    output_.append(buffer, n);
-                    LeaveCriticalSection(&lock_);
-                }
-            });
-        }
-        CloseHandle(writeEnd);
+        reader_ = std::thread([this] {
+            char buffer[1024];
+            DWORD n = 0;
+            while (ReadFile(read_, buffer, sizeof buffer, &n, nullptr) && n > 0) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                output_.append(buffer, n);
+            }
+        });
     }
     ~ServerProcess()
     {
@@ -61,7 +47,6 @@ public:
             reader_.join();
         if (read_ != nullptr)
             CloseHandle(read_);
-        DeleteCriticalSection(&lock_);
     }
     ServerProcess(const ServerProcess &) = delete;
     ServerProcess &operator=(const ServerProcess &) = delete;
@@ -88,23 +73,15 @@ public:
     }
     std::string Output()
     {
-        EnterCriticalSection(&lock_);
-        std::string copy = output_;
-        LeaveCriticalSection(&lock_);
-        return copy;
+        std::lock_guard<std::mutex> lock(mutex_);
+        return output_;
     }
 
 private:
-    struct Lock
-    {
-        Lock() { InitializeCriticalSection(&section); }
-        CRITICAL_SECTION section;
-    };
     PROCESS_INFORMATION info_{};
     HANDLE read_ = nullptr;
     std::thread reader_;
-    Lock lockHolder_;
-    CRITICAL_SECTION &lock_ = lockHolder_.section;
+    std::mutex mutex_;
     std::string output_;
 };
 

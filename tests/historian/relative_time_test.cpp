@@ -2,6 +2,7 @@
 // fixed "now": Wednesday 2024-03-13 14:25:36.789 UTC.
 #include "historian_fixture.h"
 
+#include "../history/utc_ticks.h"
 #include "relative_time.h"
 
 using namespace htest;
@@ -12,17 +13,7 @@ namespace {
 
 Ticks Utc(WORD y, WORD mo, WORD d, WORD h = 0, WORD mi = 0, WORD s = 0, WORD ms = 0)
 {
-    SYSTEMTIME st{};
-    st.wYear = y;
-    st.wMonth = mo;
-    st.wDay = d;
-    st.wHour = h;
-    st.wMinute = mi;
-    st.wSecond = s;
-    st.wMilliseconds = ms;
-    FILETIME ft{};
-    EXPECT_TRUE(SystemTimeToFileTime(&st, &ft));
-    return historian::ToTicks(ft);
+    return zqtest::UtcTicks(y, mo, d, h, mi, s, ms);
 }
 
 const Ticks kNow = Utc(2024, 3, 13, 14, 25, 36, 789);
