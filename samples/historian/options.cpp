@@ -101,6 +101,15 @@ bool ParseOptions(const std::vector<std::string> &args, Options *options, std::s
             return false;
         }
     }
+    // The generated plant lives in a 32-bit process: keep it to a size that fits.
+    unsigned long long perItem = 86400ull * o.days / o.stepSeconds + 1;
+    if (o.dataFolder.empty() && perItem > kMaxSamplesPerItem) {
+        *error = "--days " + std::to_string(o.days) + " with --step " +
+                 std::to_string(o.stepSeconds) + " makes " + std::to_string(perItem) +
+                 " samples per item; at most " + std::to_string(kMaxSamplesPerItem) +
+                 " (use a longer --step)";
+        return false;
+    }
     *options = o;
     return true;
 }
@@ -145,7 +154,8 @@ const char *Usage()
            "  --journal <file>     update journal (default: ZqHistorian.journal in the data\n"
            "                       folder, or beside the executable)\n"
            "  --days <n>           span of the generated plant in days (2)\n"
-           "  --step <seconds>     sample interval of the generated plant (60)\n"
+           "  --step <seconds>     sample interval of the generated plant (60); days and\n"
+           "                       step may give at most 200000 samples per item\n"
            "  --tick <ms>          tick period of the server (100)\n"
            "  --grace <seconds>    started by COM: wait this long for the first client (60)\n"
            "  --stop-event <name>  named event that stops the server (ZqHDA.Historian.1.Stop)\n"

@@ -9,7 +9,8 @@
 //   --journal <file>    update journal (default: ZqHistorian.journal in the
 //                       data folder, or beside the executable)
 //   --days <n>          span of the generated plant, 1..3650 (default 2)
-//   --step <seconds>    sample interval of the generated plant, 1..86400 (60)
+//   --step <seconds>    sample interval of the generated plant, 1..86400 (60);
+//                       together at most kMaxSamplesPerItem samples per item
 //   --tick <ms>         the library's tick period, 10..60000 (100)
 //   --grace <seconds>   started by COM: how long to wait for the first client,
 //                       1..3600 (60)
@@ -40,6 +41,10 @@ struct Options
     bool stay = false;
     bool trace = false;
 };
+
+// The generated plant's limit: --days and --step giving more samples per item
+// are refused.
+constexpr unsigned long long kMaxSamplesPerItem = 200000;
 
 // args excludes the program name. false with a reason on a bad command line.
 bool ParseOptions(const std::vector<std::string> &args, Options *options, std::string *error);

@@ -1,4 +1,4 @@
-// OPC HDA time specifications for the historian's own use: a raw delete
+// OPC HDA times (absolute or relative texts) for the historian's own use: a raw delete
 // hands the client's OPCHDA_TIME records to the host as they came, relative
 // texts included, so the historian resolves them itself.
 //

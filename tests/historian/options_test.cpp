@@ -81,6 +81,16 @@ TEST(HistorianOptions, BadCommandLines)
     EXPECT_TRUE(Refused({""}));
 }
 
+TEST(HistorianOptions, ThePlantMustFitTheProcess)
+{
+    // 138 days of one-minute samples: 198721 per item, just within the limit.
+    EXPECT_EQ(Parse({"--days", "138"}).days, 138u);
+    EXPECT_TRUE(Refused({"--days", "139"}));
+    EXPECT_EQ(Parse({"--days", "3650", "--step", "3600"}).days, 3650u);
+    EXPECT_EQ(Parse({"--days", "3650", "--data", "C:\\x"}).days, 3650u)
+        << "CSV history has no generated plant";
+}
+
 TEST(HistorianOptions, Quoting)
 {
     EXPECT_EQ(historian::QuoteIfNeeded("C:\\a"), "C:\\a");
