@@ -103,9 +103,9 @@ int Series::TimeStamps(const Ticks *start, const Ticks *end, int capacity, FILET
         last = end != nullptr ? UpperIndex(samples_, *end) : samples_.size();
     }
     size_t count = last > first ? last - first : 0;
-    if (capacity <= 0)
+    if (capacity == 0)
         return count > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(count);
-    if (out == nullptr)
+    if (capacity < 0 || out == nullptr)
         return 0;
     size_t n = std::min(count, static_cast<size_t>(capacity));
     for (size_t k = 0; k < n; ++k)

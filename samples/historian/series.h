@@ -67,7 +67,8 @@ public:
     // Time stamps from *start to *end, both inclusive. Descending (newest
     // first) when start is null or later than end; ascending otherwise. A null
     // end is open. capacity 0: returns how many there are; else writes at most
-    // capacity into out and returns how many it wrote.
+    // capacity into out and returns how many it wrote (0 for a negative
+    // capacity or a null out).
     int TimeStamps(const Ticks *start, const Ticks *end, int capacity, FILETIME *out) const;
     // Nearest stored time stamp strictly before / after t.
     bool Previous(Ticks t, Ticks *out) const;

@@ -81,6 +81,8 @@ TEST_F(SeriesTest, CountQueryAndCapacity)
     EXPECT_EQ(Stamps(&s, &e, 3, &n), (Seconds{0, 10, 20}));
     EXPECT_EQ(n, 3);
     EXPECT_EQ(series.TimeStamps(&s, &e, 3, nullptr), 0) << "no array to write";
+    FILETIME one;
+    EXPECT_EQ(series.TimeStamps(&s, &e, -1, &one), 0) << "no room at all";
     Ticks gap = Sec(11), gapEnd = Sec(19);
     EXPECT_EQ(Stamps(&gap, &gapEnd, 5), Seconds{});
 }
