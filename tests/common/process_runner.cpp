@@ -15,13 +15,12 @@ std::string ProgramDirectory()
     return slash == std::string::npos ? std::string() : dir.substr(0, slash + 1);
 }
 
-ProcessResult RunProcess(const std::string &commandLine, unsigned long timeoutMs)
+bool StartProcess(const std::string &commandLine, PROCESS_INFORMATION *process, HANDLE *output)
 {
-    ProcessResult result;
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
     HANDLE readEnd = nullptr, writeEnd = nullptr;
     if (!CreatePipe(&readEnd, &writeEnd, &sa, 0))
-        return result;
+        return false;
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
 
     STARTUPINFOA si{};
@@ -41,8 +40,20 @@ ProcessResult RunProcess(const std::string &commandLine, unsigned long timeoutMs
     CloseHandle(writeEnd);
     if (!ok) {
         CloseHandle(readEnd);
-        return result;
+        return false;
     }
+    *process = pi;
+    *output = readEnd;
+    return true;
+}
+
+ProcessResult RunProcess(const std::string &commandLine, unsigned long timeoutMs)
+{
+    ProcessResult result;
+    PROCESS_INFORMATION pi{};
+    HANDLE readEnd = nullptr;
+    if (!StartProcess(commandLine, &pi, &readEnd))
+        return result;
     result.started = true;
 
     std::thread reader([&] {

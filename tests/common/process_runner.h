@@ -2,6 +2,8 @@
 // standard output, with a time limit.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 namespace zqtest {
@@ -17,6 +19,11 @@ struct ProcessResult
 // commandLine: program and arguments; the program is looked up next to the
 // test program. A process that runs past timeoutMs is terminated.
 ProcessResult RunProcess(const std::string &commandLine, unsigned long timeoutMs);
+
+// Starts the program like RunProcess, without waiting: its standard output
+// and error go to a pipe whose read end *output receives. The caller closes
+// *output and the two handles of *process.
+bool StartProcess(const std::string &commandLine, PROCESS_INFORMATION *process, HANDLE *output);
 
 // Directory of the running test program, with a trailing backslash.
 std::string ProgramDirectory();

@@ -1,0 +1,277 @@
+#include "historian_callback.h"
+
+#include <cstdio>
+
+#include "aggregates.h"
+#include "relative_time.h"
+
+namespace historian {
+
+unsigned long RangeEnds::Remember(Ticks end)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Context values are never 0 (0 means "no remembered range").
+    do
+        ++next_;
+    while (next_ == 0);
+    unsigned long slot = next_ % kSlots;
+    contexts_[slot] = next_;
+    ends_[slot] = end;
+    return next_;
+}
+
+bool RangeEnds::Recall(unsigned long context, Ticks *end) const
+{
+    if (context == 0)
+        return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    unsigned long slot = context % kSlots;
+    if (contexts_[slot] != context)
+        return false;
+    *end = ends_[slot];
+    return true;
+}
+
+HistorianCallback::HistorianCallback(Store &store, Clock clock, Log log)
+    : store_(store), clock_(std::move(clock)), log_(std::move(log))
+{
+}
+
+Series *HistorianCallback::Lookup(void *handle) const
+{
+    auto it = items_.find(handle);
+    return it == items_.end() ? nullptr : it->second;
+}
+
+int HistorianCallback::GetTimeStamps(void *hItem, FILETIME *start, FILETIME *end, int maxCount,
+                                     FILETIME *times, unsigned long *)
+{
+    Series *series = Lookup(hItem);
+    if (series == nullptr)
+        return 0;
+    Ticks s = start != nullptr ? ToTicks(*start) : 0;
+    Ticks e = end != nullptr ? ToTicks(*end) : 0;
+    return series->TimeStamps(start != nullptr ? &s : nullptr, end != nullptr ? &e : nullptr,
+                              maxCount, times);
+}
+
+long HistorianCallback::Neighbour(void *hItem, FILETIME time, FILETIME *stamp, bool next) const
+{
+    Series *series = Lookup(hItem);
+    Ticks t;
+    if (series == nullptr || stamp == nullptr ||
+        !(next ? series->Next(ToTicks(time), &t) : series->Previous(ToTicks(time), &t)))
+        return OPC_S_NODATA;
+    *stamp = ToFileTime(t);
+    return S_OK;
+}
+
+long HistorianCallback::GetPreviousTimeStamp(void *hItem, FILETIME time, FILETIME *stamp,
+                                             unsigned long)
+{
+    return Neighbour(hItem, time, stamp, false);
+}
+
+long HistorianCallback::GetNextTimeStamp(void *hItem, FILETIME time, FILETIME *stamp,
+                                         unsigned long)
+{
+    return Neighbour(hItem, time, stamp, true);
+}
+
+namespace {
+
+// Times the calendar cannot hold (the top bit set) are refused for updates.
+bool IsCalendarTime(const FILETIME &t) { return (t.dwHighDateTime & 0x80000000u) == 0; }
+
+// Hands a value to the library's VARIANT, releasing what it held.
+HRESULT Deliver(const Value &from, VARIANT *to)
+{
+    VariantClear(to);
+    return from.CopyTo(to);
+}
+
+} // namespace
+
+long HistorianCallback::ReadAt(void *hItem, FILETIME time, VARIANT *value, unsigned long *quality,
+                               unsigned long)
+{
+    Series *series = Lookup(hItem);
+    if (series == nullptr)
+        return OPC_E_INVALIDHANDLE;
+    if (value == nullptr || quality == nullptr)
+        return E_INVALIDARG;
+    Value v;
+    DWORD q = 0;
+    series->ValueAt(ToTicks(time), &v, &q);
+    HRESULT hr = Deliver(v, value);
+    if (FAILED(hr))
+        return hr;
+    *quality = q;
+    return S_OK;
+}
+
+long HistorianCallback::ReadCurrentAttribute(void *hItem, unsigned long attributeId,
+                                             FILETIME *stamp, VARIANT *value)
+{
+    Series *series = Lookup(hItem);
+    if (series == nullptr)
+        return OPC_E_INVALIDHANDLE;
+    if (stamp == nullptr || value == nullptr)
+        return E_INVALIDARG;
+    Value v;
+    Ticks t;
+    if (!series->CurrentAttribute(attributeId, &t, &v))
+        return OPC_E_INVALIDATTRID;
+    HRESULT hr = Deliver(v, value);
+    if (FAILED(hr))
+        return hr;
+    *stamp = ToFileTime(t);
+    return S_OK;
+}
+
+long HistorianCallback::ReadAttributeAt(void *hItem, unsigned long attributeId, FILETIME time,
+                                        VARIANT *value, unsigned long)
+{
+    Series *series = Lookup(hItem);
+    if (series == nullptr)
+        return OPC_E_INVALIDHANDLE;
+    if (value == nullptr)
+        return E_INVALIDARG;
+    Value v;
+    if (!series->AttributeAt(attributeId, ToTicks(time), &v))
+        return OPC_E_INVALIDATTRID;
+    return Deliver(v, value);
+}
+
+int HistorianCallback::PrepareAggregates(void *, unsigned long aggregateId, FILETIME, FILETIME end,
+                                         FILETIME resampleInterval, unsigned long *context)
+{
+    if (context != nullptr && ToTicks(resampleInterval) == 0)
+        *context = rangeEnds_.Remember(ToTicks(end));
+    return IsSupportedAggregate(aggregateId) ? 1 : 0;
+}
+
+long HistorianCallback::ReadProcessed(void *hItem, unsigned long aggregateId,
+                                      FILETIME *intervalStart, FILETIME *intervalEnd,
+                                      VARIANT *value, unsigned long *quality,
+                                      unsigned long context)
+{
+    Series *series = Lookup(hItem);
+    if (series == nullptr)
+        return OPC_E_INVALIDHANDLE;
+    if (intervalStart == nullptr || intervalEnd == nullptr || value == nullptr ||
+        quality == nullptr)
+        return E_INVALIDARG;
+    Ticks start = ToTicks(*intervalStart), end = ToTicks(*intervalEnd), whole;
+    if (start == end && rangeEnds_.Recall(context, &whole)) {
+        end = whole;
+        *intervalEnd = ToFileTime(end);
+    }
+    AggregateResult r;
+    HRESULT hr = series->Read([&](const Samples &samples) {
+        return ComputeAggregate(samples, series->Stepped(), aggregateId, start, end, &r);
+    });
+    if (FAILED(hr))
+        return hr;
+    hr = Deliver(r.value, value);
+    if (FAILED(hr))
+        return hr;
+    *quality = r.quality;
+    if (r.movesStart)
+        *intervalStart = ToFileTime(r.time);
+    return S_OK;
+}
+
+long HistorianCallback::QueryUpdateCapabilities(OPCHDA_UPDATECAPABILITIES *capabilities)
+{
+    if (capabilities == nullptr)
+        return E_INVALIDARG;
+    *capabilities = static_cast<OPCHDA_UPDATECAPABILITIES>(
+        OPCHDA_INSERTCAP | OPCHDA_REPLACECAP | OPCHDA_INSERTREPLACECAP | OPCHDA_DELETERAWCAP |
+        OPCHDA_DELETEATTIMECAP);
+    return S_OK;
+}
+
+void HistorianCallback::Report(const char *what, const char *user, const Series &series,
+                               long result) const
+{
+    if (!log_)
+        return;
+    char text[64];
+    std::snprintf(text, sizeof text, " -> 0x%08lX", static_cast<unsigned long>(result));
+    log_(std::string(what) + " " + series.Id() + " by " + (user != nullptr ? user : "?") + text);
+}
+
+long HistorianCallback::Update(Kind kind, const char *user, void *hItem, FILETIME time,
+                               VARIANT *value, unsigned long quality)
+{
+    Series *series = Lookup(hItem);
+    if (series == nullptr)
+        return OPC_E_INVALIDHANDLE;
+    if (value == nullptr || !IsCalendarTime(time))
+        return E_INVALIDARG;
+    long hr;
+    const char *what;
+    switch (kind) {
+    case Kind::Insert:
+        hr = store_.Insert(*series, ToTicks(time), *value, quality);
+        what = "Insert";
+        break;
+    case Kind::Replace:
+        hr = store_.Replace(*series, ToTicks(time), *value, quality);
+        what = "Replace";
+        break;
+    default:
+        hr = store_.InsertReplace(*series, ToTicks(time), *value, quality);
+        what = "InsertReplace";
+        break;
+    }
+    Report(what, user, *series, hr);
+    return hr;
+}
+
+long HistorianCallback::Insert(char *user, void *hItem, FILETIME time, VARIANT *value,
+                               unsigned long quality)
+{
+    return Update(Kind::Insert, user, hItem, time, value, quality);
+}
+
+long HistorianCallback::Replace(char *user, void *hItem, FILETIME time, VARIANT *value,
+                                unsigned long quality)
+{
+    return Update(Kind::Replace, user, hItem, time, value, quality);
+}
+
+long HistorianCallback::InsertReplace(char *user, void *hItem, FILETIME time, VARIANT *value,
+                                      unsigned long quality)
+{
+    return Update(Kind::InsertReplace, user, hItem, time, value, quality);
+}
+
+long HistorianCallback::DeleteRaw(char *user, void *hItem, OPCHDA_TIME *start, OPCHDA_TIME *end)
+{
+    Series *series = Lookup(hItem);
+    if (series == nullptr)
+        return OPC_E_INVALIDHANDLE;
+    Ticks now = clock_(), a, b;
+    if (start == nullptr || end == nullptr || !ResolveHdaTime(*start, now, &a) ||
+        !ResolveHdaTime(*end, now, &b))
+        return E_INVALIDARG;
+    long hr = store_.DeleteRange(*series, a, b);
+    Report("DeleteRaw", user, *series, hr);
+    return hr;
+}
+
+long HistorianCallback::DeleteAtTime(char *user, void *hItem, FILETIME time)
+{
+    Series *series = Lookup(hItem);
+    if (series == nullptr)
+        return OPC_E_INVALIDHANDLE;
+    if (!IsCalendarTime(time))
+        return E_INVALIDARG;
+    long hr = store_.DeleteAt(*series, ToTicks(time));
+    Report("DeleteAtTime", user, *series, hr);
+    return hr;
+}
+
+} // namespace historian

@@ -1,0 +1,88 @@
+// The historian's answers to the library: a CZqHDACallback that looks up the
+// item's series by its handle and asks the store. Nothing here keeps history
+// or computes aggregates itself (store.h, series.h, aggregates.h do).
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "ZqHDAsvr.h"
+#include "store.h"
+
+namespace historian {
+
+// Processed reads with a resample interval of 0 ask for one value over the
+// whole time range, but the library hands ReadProcessed an interval of zero
+// length. PrepareAggregates therefore remembers the range's end under a
+// context value, and ReadProcessed moves the interval end there. A fixed ring
+// of slots: a context whose slot has been reused finds nothing.
+class RangeEnds
+{
+public:
+    unsigned long Remember(Ticks end);
+    bool Recall(unsigned long context, Ticks *end) const;
+
+private:
+    static constexpr unsigned long kSlots = 256;
+    mutable std::mutex mutex_;
+    unsigned long next_ = 0;
+    unsigned long contexts_[kSlots] = {};
+    Ticks ends_[kSlots] = {};
+};
+
+class HistorianCallback : public CZqHDACallback
+{
+public:
+    using Clock = std::function<Ticks()>;
+    using Log = std::function<void(const std::string &)>;
+
+    explicit HistorianCallback(Store &store, Clock clock = NowTicks, Log log = nullptr);
+
+    // Set-up, before the server starts: the item handle of each series.
+    void Bind(void *handle, Series *series) { items_[handle] = series; }
+    Series *Lookup(void *handle) const;
+
+    int GetTimeStamps(void *hItem, FILETIME *start, FILETIME *end, int maxCount, FILETIME *times,
+                      unsigned long *context) override;
+    long GetPreviousTimeStamp(void *hItem, FILETIME time, FILETIME *stamp,
+                              unsigned long context) override;
+    long GetNextTimeStamp(void *hItem, FILETIME time, FILETIME *stamp,
+                          unsigned long context) override;
+    long ReadAt(void *hItem, FILETIME time, VARIANT *value, unsigned long *quality,
+                unsigned long context) override;
+    long ReadCurrentAttribute(void *hItem, unsigned long attributeId, FILETIME *stamp,
+                              VARIANT *value) override;
+    long ReadAttributeAt(void *hItem, unsigned long attributeId, FILETIME time, VARIANT *value,
+                         unsigned long context) override;
+    int PrepareAggregates(void *hItem, unsigned long aggregateId, FILETIME start, FILETIME end,
+                          FILETIME resampleInterval, unsigned long *context) override;
+    long ReadProcessed(void *hItem, unsigned long aggregateId, FILETIME *intervalStart,
+                       FILETIME *intervalEnd, VARIANT *value, unsigned long *quality,
+                       unsigned long context) override;
+    long QueryUpdateCapabilities(OPCHDA_UPDATECAPABILITIES *capabilities) override;
+    long Insert(char *user, void *hItem, FILETIME time, VARIANT *value,
+                unsigned long quality) override;
+    long Replace(char *user, void *hItem, FILETIME time, VARIANT *value,
+                 unsigned long quality) override;
+    long InsertReplace(char *user, void *hItem, FILETIME time, VARIANT *value,
+                       unsigned long quality) override;
+    long DeleteRaw(char *user, void *hItem, OPCHDA_TIME *start, OPCHDA_TIME *end) override;
+    long DeleteAtTime(char *user, void *hItem, FILETIME time) override;
+
+private:
+    enum class Kind { Insert, Replace, InsertReplace };
+    long Neighbour(void *hItem, FILETIME time, FILETIME *stamp, bool next) const;
+    long Update(Kind kind, const char *user, void *hItem, FILETIME time, VARIANT *value,
+                unsigned long quality);
+    void Report(const char *what, const char *user, const Series &series, long result) const;
+
+    Store &store_;
+    Clock clock_;
+    Log log_;
+    std::unordered_map<void *, Series *> items_; // fixed once the server runs
+    RangeEnds rangeEnds_;
+};
+
+} // namespace historian

@@ -1,0 +1,306 @@
+#include "journal.h"
+
+#include <cstring>
+
+namespace historian {
+
+namespace {
+
+const char kHeader[8] = {'Z', 'Q', 'H', 'J', 'R', 'N', 'L', '1'};
+// No record comes near this; a larger size is damage.
+constexpr uint32_t kMaxPayload = 1u << 24;
+
+template <typename T> void Put(std::string &out, T v)
+{
+    for (size_t i = 0; i < sizeof(T); ++i)
+        out.push_back(static_cast<char>(static_cast<uint64_t>(v) >> (8 * i)));
+}
+
+class Reader
+{
+public:
+    Reader(const char *p, size_t n) : p_(p), n_(n) {}
+    template <typename T> bool Get(T *v)
+    {
+        if (n_ - at_ < sizeof(T))
+            return false;
+        uint64_t x = 0;
+        for (size_t i = 0; i < sizeof(T); ++i)
+            x |= static_cast<uint64_t>(static_cast<unsigned char>(p_[at_ + i])) << (8 * i);
+        at_ += sizeof(T);
+        *v = static_cast<T>(x);
+        return true;
+    }
+    bool Bytes(void *to, size_t count)
+    {
+        if (n_ - at_ < count)
+            return false;
+        std::memcpy(to, p_ + at_, count);
+        at_ += count;
+        return true;
+    }
+    bool AtEnd() const { return at_ == n_; }
+
+private:
+    const char *p_;
+    size_t n_;
+    size_t at_ = 0;
+};
+
+bool DecodePayload(const char *p, size_t n, JournalRecord *r)
+{
+    Reader in(p, n);
+    uint8_t op = 0;
+    uint16_t idLength = 0;
+    if (!in.Get(&op) || op < 1 || op > 3 || !in.Get(&idLength))
+        return false;
+    r->op = static_cast<JournalOp>(op);
+    r->item.assign(idLength, '\0');
+    uint16_t vt = 0;
+    if (!in.Bytes(&r->item[0], idLength) || !in.Get(&r->time) || !in.Get(&r->last) ||
+        !in.Get(&r->quality) || !in.Get(&vt) || !IsStorableType(vt))
+        return false;
+    r->value = Value();
+    VARIANT &v = r->value.Raw();
+    if (vt == VT_BSTR) {
+        uint32_t units = 0;
+        if (!in.Get(&units) || units > (n / 2))
+            return false;
+        std::wstring text(units, L'\0');
+        for (uint32_t i = 0; i < units; ++i) {
+            uint16_t u = 0;
+            if (!in.Get(&u))
+                return false;
+            text[i] = static_cast<wchar_t>(u);
+        }
+        r->value = Value::Text(text);
+        if (r->value.Type() != VT_BSTR)
+            return false;
+    } else {
+        uint64_t bits = 0;
+        size_t size = FixedSize(vt);
+        for (size_t i = 0; i < size; ++i) {
+            uint8_t b = 0;
+            if (!in.Get(&b))
+                return false;
+            bits |= static_cast<uint64_t>(b) << (8 * i);
+        }
+        v.vt = vt;
+        std::memcpy(&v.llVal, &bits, size);
+    }
+    return in.AtEnd();
+}
+
+bool AllZero(const std::string &s, size_t from)
+{
+    for (size_t i = from; i < s.size(); ++i)
+        if (s[i] != 0)
+            return false;
+    return true;
+}
+
+} // namespace
+
+uint32_t Crc32(const void *data, size_t size)
+{
+    static uint32_t table[256];
+    static bool ready = [] {
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t c = i;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            table[i] = c;
+        }
+        return true;
+    }();
+    (void)ready;
+    uint32_t c = 0xFFFFFFFFu;
+    const unsigned char *p = static_cast<const unsigned char *>(data);
+    for (size_t i = 0; i < size; ++i)
+        c = table[(c ^ p[i]) & 0xFF] ^ (c >> 8);
+    return c ^ 0xFFFFFFFFu;
+}
+
+std::string EncodeRecord(const JournalRecord &r)
+{
+    std::string payload;
+    Put<uint8_t>(payload, static_cast<uint8_t>(r.op));
+    uint16_t idLength = static_cast<uint16_t>(r.item.size() > 0xFFFF ? 0xFFFF : r.item.size());
+    Put<uint16_t>(payload, idLength);
+    payload.append(r.item, 0, idLength);
+    Put<uint64_t>(payload, r.time);
+    Put<uint64_t>(payload, r.last);
+    Put<uint32_t>(payload, r.quality);
+    const VARIANT &v = r.value.Get();
+    Put<uint16_t>(payload, v.vt);
+    if (v.vt == VT_BSTR) {
+        uint32_t units = v.bstrVal != nullptr ? SysStringLen(v.bstrVal) : 0;
+        Put<uint32_t>(payload, units);
+        for (uint32_t i = 0; i < units; ++i)
+            Put<uint16_t>(payload, static_cast<uint16_t>(v.bstrVal[i]));
+    } else {
+        uint64_t bits = 0;
+        std::memcpy(&bits, &v.llVal, FixedSize(v.vt));
+        for (size_t i = 0; i < FixedSize(v.vt); ++i)
+            Put<uint8_t>(payload, static_cast<uint8_t>(bits >> (8 * i)));
+    }
+    std::string record;
+    Put<uint32_t>(record, static_cast<uint32_t>(payload.size()));
+    Put<uint32_t>(record, Crc32(payload.data(), payload.size()));
+    return record + payload;
+}
+
+bool ParseJournal(const std::string &image, JournalImage *out, std::string *error)
+{
+    *out = JournalImage();
+    if (image.size() < sizeof kHeader) {
+        // Empty, or the header itself was torn when the journal was created.
+        if (std::memcmp(image.data(), kHeader, image.size()) != 0) {
+            *error = "not a historian journal";
+            return false;
+        }
+        out->tornBytes = image.size();
+        return true;
+    }
+    if (std::memcmp(image.data(), kHeader, sizeof kHeader) != 0) {
+        *error = "not a historian journal";
+        return false;
+    }
+    out->hasHeader = true;
+    size_t pos = sizeof kHeader;
+    while (pos < image.size()) {
+        size_t remaining = image.size() - pos;
+        Reader head(image.data() + pos, remaining);
+        uint32_t size = 0, crc = 0;
+        if (!head.Get(&size) || !head.Get(&crc))
+            break; // a torn size or checksum
+        if (size == 0 || size > kMaxPayload) {
+            if (AllZero(image, pos))
+                break;
+            *error = "damaged record at offset " + std::to_string(pos);
+            return false;
+        }
+        if (remaining - 8 < size)
+            break; // the payload runs past the end: torn
+        const char *payload = image.data() + pos + 8;
+        bool last = remaining - 8 == size;
+        JournalRecord record;
+        if (Crc32(payload, size) != crc) {
+            if (last || AllZero(image, pos + 8 + size))
+                break;
+            *error = "damaged record at offset " + std::to_string(pos);
+            return false;
+        }
+        if (!DecodePayload(payload, size, &record)) {
+            *error = "unreadable record at offset " + std::to_string(pos);
+            return false;
+        }
+        out->records.push_back(std::move(record));
+        pos += 8 + size;
+    }
+    out->validBytes = pos;
+    out->tornBytes = image.size() - pos;
+    return true;
+}
+
+Journal::~Journal()
+{
+    if (file_ != INVALID_HANDLE_VALUE)
+        CloseHandle(file_);
+}
+
+namespace {
+
+bool WriteAll(HANDLE file, const char *data, size_t size)
+{
+    while (size > 0) {
+        DWORD written = 0;
+        DWORD chunk = size > 0x100000 ? 0x100000 : static_cast<DWORD>(size);
+        if (!WriteFile(file, data, chunk, &written, nullptr) || written == 0)
+            return false;
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+bool CutAt(HANDLE file, uint64_t offset)
+{
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && SetEndOfFile(file) &&
+           FlushFileBuffers(file);
+}
+
+std::string LastError(const char *what)
+{
+    return std::string(what) + " (error " + std::to_string(GetLastError()) + ")";
+}
+
+} // namespace
+
+bool Journal::Open(const std::string &path, std::vector<JournalRecord> *records,
+                   std::string *error)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *error = LastError("cannot open the journal");
+        return false;
+    }
+    std::string image;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
+        image.append(buffer, got);
+
+    JournalImage parsed;
+    if (!ParseJournal(image, &parsed, error)) {
+        CloseHandle(file);
+        return false;
+    }
+    bool ok;
+    if (!parsed.hasHeader) {
+        DWORD written = 0;
+        ok = CutAt(file, 0) && WriteFile(file, kHeader, sizeof kHeader, &written, nullptr) &&
+             written == sizeof kHeader && FlushFileBuffers(file);
+        parsed.validBytes = sizeof kHeader;
+    } else {
+        ok = parsed.tornBytes == 0 || CutAt(file, parsed.validBytes);
+    }
+    if (!ok) {
+        *error = LastError("cannot prepare the journal");
+        CloseHandle(file);
+        return false;
+    }
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(parsed.validBytes);
+    SetFilePointerEx(file, at, nullptr, FILE_BEGIN);
+
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (file_ != INVALID_HANDLE_VALUE)
+        CloseHandle(file_);
+    file_ = file;
+    end_ = parsed.validBytes;
+    tornBytes_ = parsed.tornBytes;
+    path_ = path;
+    *records = std::move(parsed.records);
+    return true;
+}
+
+bool Journal::Append(const JournalRecord &record)
+{
+    std::string bytes = EncodeRecord(record);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (file_ == INVALID_HANDLE_VALUE)
+        return false;
+    if (WriteAll(file_, bytes.data(), bytes.size()) && FlushFileBuffers(file_)) {
+        end_ += bytes.size();
+        return true;
+    }
+    // Leave no partial record in front of the next one.
+    CutAt(file_, end_);
+    return false;
+}
+
+} // namespace historian

@@ -1,0 +1,270 @@
+// ZqHistorian.exe: a sample OPC HDA historian built on ZqHDAsvr.dll, written
+// as a real host would write one. It keeps a history (a generated plant, or
+// CSV files), serves it to OPC HDA clients through the library, journals
+// their updates, and ends when its last client leaves or when asked to.
+#include <windows.h>
+#include <objbase.h>
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "address_space.h"
+#include "csv_history.h"
+#include "historian_identity.h"
+#include "options.h"
+#include "plant.h"
+
+namespace {
+
+using namespace historian;
+
+// After the last client leaves, wait this long for another one before ending:
+// a client may be connecting at that moment.
+constexpr DWORD kLingerMs = 1000;
+// How long clients get to let go after they were asked to disconnect.
+constexpr DWORD kShutdownWaitMs = 5000;
+
+HANDLE g_stop = nullptr; // the named stop event; also set by Ctrl+C
+HANDLE g_idle = nullptr; // set when a client leaves and none remain
+
+void Say(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stdout, format, args);
+    va_end(args);
+    std::fflush(stdout);
+}
+
+void __stdcall OnDisconnect(long remaining)
+{
+    if (remaining == 0)
+        SetEvent(g_idle);
+}
+
+BOOL WINAPI OnConsoleControl(DWORD)
+{
+    SetEvent(g_stop);
+    return TRUE;
+}
+
+void __stdcall PrintTrace(char *text) { Say("trace: %s\n", text); }
+
+std::string ExecutablePath()
+{
+    char path[MAX_PATH + 1] = {};
+    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return std::string(path, n);
+}
+
+std::string FolderOf(const std::string &path)
+{
+    size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string FullPath(const std::string &path)
+{
+    char full[MAX_PATH + 1] = {};
+    DWORD n = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
+    return n == 0 || n > MAX_PATH ? path : std::string(full, n);
+}
+
+int Register(const Options &given)
+{
+    Options o = given;
+    if (!o.dataFolder.empty())
+        o.dataFolder = FullPath(o.dataFolder);
+    if (!o.journal.empty())
+        o.journal = FullPath(o.journal);
+    std::string exe = ExecutablePath();
+    std::string arguments = ServerArguments(o);
+    // With arguments the program path is quoted here; the library quotes a
+    // bare path itself when it holds blanks.
+    std::string command = arguments.empty() ? exe : "\"" + exe + "\"" + arguments;
+    if (command.size() > 399) {
+        Say("the server command line is too long for the registry (%u characters)\n",
+            static_cast<unsigned>(command.size()));
+        return 1;
+    }
+    // The category manager needs COM on this thread.
+    HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    int ok = HDAUpdateRegistry(kHistorianClsid, kHistorianProgId, kHistorianDescription,
+                               command.c_str());
+    if (SUCCEEDED(init))
+        CoUninitialize();
+    Say(ok ? "registered %s: %s\n" : "registration of %s failed\n", kHistorianProgId,
+        command.c_str());
+    return ok ? 0 : 1;
+}
+
+int Unregister()
+{
+    HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    int ok = UnregisterHDAServer(kHistorianClsid, kHistorianProgId);
+    if (SUCCEEDED(init))
+        CoUninitialize();
+    Say(ok ? "unregistered %s\n" : "%s was not registered\n", kHistorianProgId);
+    return ok ? 0 : 1;
+}
+
+// Loads or generates the history and replays the journal. The objects live
+// until the process ends: client calls can reach the callback object on COM
+// threads up to the very end, so they are never destroyed.
+HistorianCallback *Prepare(const Options &o)
+{
+    Store *store = new Store();
+    Ticks now = NowTicks();
+    std::string error;
+    if (!o.dataFolder.empty()) {
+        if (!LoadCsvFolder(o.dataFolder, now, store, &error)) {
+            Say("cannot load the history: %s\n", error.c_str());
+            return nullptr;
+        }
+        Say("loaded %u items from %s\n", static_cast<unsigned>(store->Items().size()),
+            o.dataFolder.c_str());
+    } else {
+        PlantOptions plant;
+        plant.end = now;
+        plant.days = o.days;
+        plant.interval = static_cast<Ticks>(o.stepSeconds) * kTicksPerSecond;
+        GeneratePlant(plant, store);
+        Say("generated %u items over %u days, one sample every %u s\n",
+            static_cast<unsigned>(store->Items().size()), o.days, o.stepSeconds);
+    }
+
+    std::string journalPath = o.journal;
+    if (journalPath.empty()) {
+        std::string folder = o.dataFolder.empty() ? FolderOf(ExecutablePath()) : o.dataFolder;
+        if (!folder.empty() && folder.back() != '\\' && folder.back() != '/')
+            folder += '\\';
+        journalPath = folder + "ZqHistorian.journal";
+    }
+    Journal *journal = new Journal();
+    std::vector<JournalRecord> records;
+    if (!journal->Open(journalPath, &records, &error)) {
+        Say("journal %s: %s\n", journalPath.c_str(), error.c_str());
+        return nullptr;
+    }
+    size_t unknown = 0;
+    for (const JournalRecord &r : records)
+        unknown += store->Apply(r) ? 0 : 1;
+    store->AttachJournal(journal);
+    Say("journal %s: %u updates replayed", journalPath.c_str(),
+        static_cast<unsigned>(records.size() - unknown));
+    if (unknown != 0)
+        Say(", %u for items this history lacks skipped", static_cast<unsigned>(unknown));
+    if (journal->TornBytes() != 0)
+        Say(", an incomplete last record (%u bytes) dropped",
+            static_cast<unsigned>(journal->TornBytes()));
+    Say("\n");
+
+    HistorianCallback::Log log;
+    if (o.trace)
+        log = [](const std::string &line) { Say("update: %s\n", line.c_str()); };
+    auto *callback = new HistorianCallback(*store, NowTicks, log);
+    if (!DefineAddressSpace(*store, callback, &error)) {
+        Say("%s\n", error.c_str());
+        return nullptr;
+    }
+    Say("%u samples in %u items\n", static_cast<unsigned>(store->SampleCount()),
+        static_cast<unsigned>(store->Items().size()));
+    return callback;
+}
+
+// Waits until a stop request, or until the last client has left (unless
+// --stay); started by COM, also until the grace period passes without a
+// client. Returns why it stopped.
+const char *RunUntilDone(const Options &o)
+{
+    const DWORD started = GetTickCount();
+    bool hadClient = false;
+    HANDLE events[2] = {g_stop, g_idle};
+    for (;;) {
+        DWORD w = WaitForMultipleObjects(2, events, FALSE, 200);
+        if (w == WAIT_OBJECT_0)
+            return "stop requested";
+        long clients = NumbrHDAClientConnections();
+        hadClient = hadClient || clients > 0 || w == WAIT_OBJECT_0 + 1;
+        if (hadClient && clients == 0 && !o.stay) {
+            if (WaitForSingleObject(g_stop, kLingerMs) == WAIT_OBJECT_0)
+                return "stop requested";
+            if (NumbrHDAClientConnections() == 0)
+                return "the last client left";
+        }
+        if (!hadClient && o.embedding && GetTickCount() - started > o.graceSeconds * 1000u)
+            return "no client connected";
+    }
+}
+
+int Serve(const Options &o)
+{
+    HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    if (FAILED(hr)) {
+        Say("CoInitializeEx failed: 0x%08lX\n", static_cast<unsigned long>(hr));
+        return 1;
+    }
+    // Packet integrity and identify-level impersonation: what current Windows
+    // requires of a DCOM server (the hardening of the DCOM activation path).
+    hr = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT_INTEGRITY,
+                              RPC_C_IMP_LEVEL_IDENTIFY, nullptr, EOAC_NONE, nullptr);
+    if (FAILED(hr))
+        Say("CoInitializeSecurity failed: 0x%08lX (going on)\n", static_cast<unsigned long>(hr));
+
+    HistorianCallback *callback = Prepare(o);
+    if (callback == nullptr)
+        return 1;
+
+    g_stop = CreateEventA(nullptr, TRUE, FALSE, o.stopEvent.c_str());
+    g_idle = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (g_stop == nullptr || g_idle == nullptr) {
+        Say("cannot create the stop event %s\n", o.stopEvent.c_str());
+        return 1;
+    }
+    ResetEvent(g_stop); // a signal left from an earlier run
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+
+    SetHDAVendorInfo("ZqHDAsvr sample historian");
+    SetHDAServerCallback(callback);
+    EnableHDADisconnectNotification(OnDisconnect);
+    if (o.trace)
+        EnableHDAEventMsgs(PrintTrace);
+    if (!InitZqHDAsvr(kHistorianClsid, o.tickMs)) {
+        Say("the server could not be started\n");
+        return 1;
+    }
+    Say("serving %s%s; stop with Ctrl+C or the event \"%s\"\n", kHistorianProgId,
+        o.embedding ? " (started by COM)" : "", o.stopEvent.c_str());
+
+    const char *why = RunUntilDone(o);
+    long told = RequestHDADisconnect();
+    Say("stopping: %s; %ld client(s) asked to disconnect\n", why, told);
+    for (DWORD waited = 0; NumbrHDAClientConnections() > 0 && waited < kShutdownWaitMs;
+         waited += 50)
+        Sleep(50);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    Options options;
+    std::string error;
+    if (!ParseOptions(args, &options, &error)) {
+        Say("%s\n%s", error.c_str(), Usage());
+        return 2;
+    }
+    switch (options.action) {
+    case Options::Action::Help:
+        Say("%s", Usage());
+        return 0;
+    case Options::Action::Register:
+        return Register(options);
+    case Options::Action::Unregister:
+        return Unregister();
+    default:
+        return Serve(options);
+    }
+}

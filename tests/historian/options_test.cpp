@@ -1,0 +1,101 @@
+// The historian's command line and the arguments it registers.
+#include <gtest/gtest.h>
+
+#include "options.h"
+
+using historian::Options;
+using historian::ParseOptions;
+
+namespace {
+
+Options Parse(std::vector<std::string> args)
+{
+    Options o;
+    std::string error;
+    EXPECT_TRUE(ParseOptions(args, &o, &error)) << error;
+    return o;
+}
+
+bool Refused(std::vector<std::string> args)
+{
+    Options o;
+    std::string error;
+    bool ok = ParseOptions(args, &o, &error);
+    return !ok && !error.empty();
+}
+
+TEST(HistorianOptions, Defaults)
+{
+    Options o = Parse({});
+    EXPECT_EQ(o.action, Options::Action::Serve);
+    EXPECT_FALSE(o.embedding);
+    EXPECT_EQ(o.days, 2u);
+    EXPECT_EQ(o.stepSeconds, 60u);
+    EXPECT_EQ(o.tickMs, 100u);
+    EXPECT_EQ(o.stopEvent, "ZqHDA.Historian.1.Stop");
+    EXPECT_EQ(historian::ServerArguments(o), "");
+}
+
+TEST(HistorianOptions, SwitchesInEitherSpelling)
+{
+    EXPECT_EQ(Parse({"/RegServer"}).action, Options::Action::Register);
+    EXPECT_EQ(Parse({"-regserver"}).action, Options::Action::Register);
+    EXPECT_EQ(Parse({"/UnregServer"}).action, Options::Action::Unregister);
+    EXPECT_TRUE(Parse({"-Embedding"}).embedding);
+    EXPECT_TRUE(Parse({"/Embedding"}).embedding);
+    EXPECT_EQ(Parse({"--help"}).action, Options::Action::Help);
+}
+
+TEST(HistorianOptions, Values)
+{
+    Options o = Parse({"--data", "C:\\hist data", "--journal=C:\\j.log", "--days", "7", "--step=10",
+                       "--tick", "250", "--grace", "5", "--stop-event", "Stop.Me", "--stay",
+                       "--trace"});
+    EXPECT_EQ(o.dataFolder, "C:\\hist data");
+    EXPECT_EQ(o.journal, "C:\\j.log");
+    EXPECT_EQ(o.days, 7u);
+    EXPECT_EQ(o.stepSeconds, 10u);
+    EXPECT_EQ(o.tickMs, 250u);
+    EXPECT_EQ(o.graceSeconds, 5u);
+    EXPECT_EQ(o.stopEvent, "Stop.Me");
+    EXPECT_TRUE(o.stay);
+    EXPECT_TRUE(o.trace);
+    EXPECT_EQ(historian::ServerArguments(o),
+              " --data \"C:\\hist data\" --journal C:\\j.log --days 7 --step 10 --tick 250"
+              " --grace 5 --stop-event Stop.Me --stay");
+}
+
+TEST(HistorianOptions, BadCommandLines)
+{
+    EXPECT_TRUE(Refused({"--days"}));
+    EXPECT_TRUE(Refused({"--days", "0"}));
+    EXPECT_TRUE(Refused({"--days", "3651"}));
+    EXPECT_TRUE(Refused({"--days", "two"}));
+    EXPECT_TRUE(Refused({"--days", "-1"}));
+    EXPECT_TRUE(Refused({"--tick", "9"}));
+    EXPECT_TRUE(Refused({"--step", "99999999999"}));
+    EXPECT_TRUE(Refused({"--data="}));
+    EXPECT_TRUE(Refused({"--stop-event", "Global\\x"}));
+    EXPECT_TRUE(Refused({"--colour", "blue"}));
+    EXPECT_TRUE(Refused({"/Register"}));
+    EXPECT_TRUE(Refused({""}));
+}
+
+TEST(HistorianOptions, ThePlantMustFitTheProcess)
+{
+    // 138 days of one-minute samples: 198721 per item, just within the limit.
+    EXPECT_EQ(Parse({"--days", "138"}).days, 138u);
+    EXPECT_TRUE(Refused({"--days", "139"}));
+    EXPECT_EQ(Parse({"--days", "3650", "--step", "3600"}).days, 3650u);
+    EXPECT_EQ(Parse({"--days", "3650", "--data", "C:\\x"}).days, 3650u)
+        << "CSV history has no generated plant";
+}
+
+TEST(HistorianOptions, Quoting)
+{
+    EXPECT_EQ(historian::QuoteIfNeeded("C:\\a"), "C:\\a");
+    EXPECT_EQ(historian::QuoteIfNeeded("C:\\a b"), "\"C:\\a b\"");
+    EXPECT_EQ(historian::QuoteIfNeeded(""), "\"\"");
+}
+
+} // namespace

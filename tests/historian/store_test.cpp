@@ -1,0 +1,258 @@
+// Updates through the store: the result code of each kind of update, the
+// conversion to the item's data type, what reaches the journal, and readers
+// running beside writers.
+#include "historian_fixture.h"
+
+#include <atomic>
+#include <thread>
+
+#include "opchda.h"
+#include "store.h"
+
+using namespace htest;
+using historian::Journal;
+using historian::JournalOp;
+using historian::JournalRecord;
+using historian::Series;
+using historian::Store;
+using historian::Value;
+
+namespace {
+
+VARIANT Number(double d)
+{
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_R8;
+    v.dblVal = d;
+    return v;
+}
+
+class StoreTest : public testing::Test
+{
+protected:
+    StoreTest()
+    {
+        series = store.Add("Plant.Tag");
+        series->SetDataType(VT_R8);
+        series->Load(MakeSamples({{0, 1}, {10, 2}, {20, 3}}));
+    }
+
+    double At(long long second, DWORD *quality = nullptr)
+    {
+        Value v;
+        DWORD q = 0;
+        series->ValueAt(Sec(second), &v, &q);
+        if (quality != nullptr)
+            *quality = q;
+        return v.IsEmpty() ? -999 : AsDouble(v);
+    }
+
+    Store store;
+    Series *series = nullptr;
+};
+
+TEST_F(StoreTest, AddRefusesATakenId)
+{
+    EXPECT_EQ(store.Add("Plant.Tag"), nullptr);
+    EXPECT_EQ(store.Find("Plant.Tag"), series);
+    EXPECT_EQ(store.Find("plant.tag"), nullptr);
+}
+
+TEST_F(StoreTest, InsertOnlyWhereNothingIsStored)
+{
+    VARIANT v = Number(7);
+    EXPECT_EQ(store.Insert(*series, Sec(10), v, 0xC0), OPC_E_DATAEXISTS);
+    EXPECT_EQ(At(10), 2) << "a refused insert changes nothing";
+    EXPECT_EQ(store.Insert(*series, Sec(15), v, 0x000400C0), OPC_S_INSERTED);
+    DWORD q = 0;
+    EXPECT_EQ(At(15, &q), 7);
+    EXPECT_EQ(q, 0x000400C0u);
+    EXPECT_EQ(series->Size(), 4u);
+}
+
+TEST_F(StoreTest, ReplaceOnlyWhereAValueIsStored)
+{
+    VARIANT v = Number(8);
+    EXPECT_EQ(store.Replace(*series, Sec(15), v, 0xC0), OPC_E_NODATAEXISTS);
+    EXPECT_EQ(series->Size(), 3u);
+    EXPECT_EQ(store.Replace(*series, Sec(20), v, 0x40), OPC_S_REPLACED);
+    DWORD q = 0;
+    EXPECT_EQ(At(20, &q), 8);
+    EXPECT_EQ(q, 0x40u) << "the client's quality is kept";
+}
+
+TEST_F(StoreTest, InsertReplaceTellsWhichHappened)
+{
+    VARIANT v = Number(9);
+    EXPECT_EQ(store.InsertReplace(*series, Sec(0), v, 0xC0), OPC_S_REPLACED);
+    EXPECT_EQ(store.InsertReplace(*series, Sec(-10), v, 0xC0), OPC_S_INSERTED);
+    EXPECT_EQ(At(0), 9);
+    EXPECT_EQ(At(-10), 9);
+    EXPECT_EQ(series->Size(), 4u);
+}
+
+TEST_F(StoreTest, DeleteAtNeedsAStoredValue)
+{
+    EXPECT_EQ(store.DeleteAt(*series, Sec(5)), OPC_E_NODATAEXISTS);
+    EXPECT_EQ(store.DeleteAt(*series, Sec(10)), S_OK);
+    EXPECT_EQ(store.DeleteAt(*series, Sec(10)), OPC_E_NODATAEXISTS);
+    EXPECT_EQ(series->Size(), 2u);
+}
+
+TEST_F(StoreTest, DeleteRangeIncludesBothEndsInEitherOrder)
+{
+    EXPECT_EQ(store.DeleteRange(*series, Sec(20), Sec(10)), S_OK);
+    EXPECT_EQ(series->Size(), 1u);
+    EXPECT_EQ(At(0), 1);
+    EXPECT_EQ(store.DeleteRange(*series, Sec(1), Sec(100)), OPC_S_NODATA);
+    EXPECT_EQ(series->Size(), 1u);
+}
+
+TEST_F(StoreTest, ValuesAreConvertedToTheItemsType)
+{
+    VARIANT text;
+    VariantInit(&text);
+    text.vt = VT_BSTR;
+    text.bstrVal = SysAllocString(L"12.5");
+    EXPECT_EQ(store.Insert(*series, Sec(30), text, 0xC0), OPC_S_INSERTED);
+    Value v;
+    DWORD q;
+    series->ValueAt(Sec(30), &v, &q);
+    EXPECT_EQ(v.Type(), VT_R8);
+    EXPECT_DOUBLE_EQ(AsDouble(v), 12.5);
+
+    SysFreeString(text.bstrVal);
+    text.bstrVal = SysAllocString(L"not a number");
+    EXPECT_EQ(store.Insert(*series, Sec(40), text, 0xC0), OPC_E_BADTYPE);
+    VariantClear(&text);
+
+    VARIANT empty;
+    VariantInit(&empty);
+    EXPECT_EQ(store.Insert(*series, Sec(40), empty, 0x18), OPC_S_INSERTED)
+        << "an empty value (with a bad quality) is always accepted";
+
+    VARIANT array;
+    VariantInit(&array);
+    array.vt = VT_ARRAY | VT_R8;
+    EXPECT_EQ(store.Insert(*series, Sec(50), array, 0xC0), OPC_E_BADTYPE);
+    EXPECT_EQ(series->Size(), 5u);
+}
+
+TEST_F(StoreTest, AnItemWithoutATypeKeepsWhatItGets)
+{
+    Series *any = store.Add("Any");
+    VARIANT b;
+    VariantInit(&b);
+    b.vt = VT_BOOL;
+    b.boolVal = VARIANT_TRUE;
+    EXPECT_EQ(store.Insert(*any, Sec(0), b, 0xC0), OPC_S_INSERTED);
+    Value v;
+    DWORD q;
+    any->ValueAt(Sec(0), &v, &q);
+    EXPECT_EQ(v.Type(), VT_BOOL);
+}
+
+TEST_F(StoreTest, OnlySuccessfulUpdatesAreJournaledAndReplayRebuildsTheStore)
+{
+    TempFolder folder;
+    std::vector<JournalRecord> records;
+    std::string error;
+    {
+        Journal journal;
+        ASSERT_TRUE(journal.Open(folder.File("j"), &records, &error)) << error;
+        store.AttachJournal(&journal);
+
+        VARIANT v = Number(5);
+        EXPECT_EQ(store.Insert(*series, Sec(10), v, 0xC0), OPC_E_DATAEXISTS);
+        EXPECT_EQ(store.Replace(*series, Sec(11), v, 0xC0), OPC_E_NODATAEXISTS);
+        EXPECT_EQ(store.DeleteAt(*series, Sec(11)), OPC_E_NODATAEXISTS);
+        EXPECT_EQ(store.DeleteRange(*series, Sec(100), Sec(200)), OPC_S_NODATA);
+        EXPECT_EQ(folder.Read("j").size(), 8u) << "nothing but the header";
+
+        EXPECT_EQ(store.Insert(*series, Sec(5), v, 0x000400C0), OPC_S_INSERTED);
+        v = Number(6);
+        EXPECT_EQ(store.Replace(*series, Sec(0), v, 0x00040040), OPC_S_REPLACED);
+        EXPECT_EQ(store.DeleteAt(*series, Sec(20)), S_OK);
+        EXPECT_EQ(store.DeleteRange(*series, Sec(10), Sec(9)), S_OK);
+        store.AttachJournal(nullptr);
+    }
+
+    Journal again;
+    ASSERT_TRUE(again.Open(folder.File("j"), &records, &error)) << error;
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(records[0].op, JournalOp::Set);
+    EXPECT_EQ(records[0].time, Sec(5));
+    EXPECT_EQ(records[2].op, JournalOp::DeleteAt);
+    EXPECT_EQ(records[3].op, JournalOp::DeleteRange);
+    EXPECT_EQ(records[3].time, Sec(9));
+    EXPECT_EQ(records[3].last, Sec(10));
+
+    // The same starting history with the journal replayed equals the store.
+    Store fresh;
+    Series *copy = fresh.Add("Plant.Tag");
+    copy->Load(MakeSamples({{0, 1}, {10, 2}, {20, 3}}));
+    for (const JournalRecord &r : records)
+        EXPECT_TRUE(fresh.Apply(r));
+    ASSERT_EQ(copy->Size(), series->Size());
+    for (long long t : {0, 5}) {
+        Value a, b;
+        DWORD qa, qb;
+        series->ValueAt(Sec(t), &a, &qa);
+        copy->ValueAt(Sec(t), &b, &qb);
+        EXPECT_EQ(AsDouble(a), AsDouble(b)) << t;
+        EXPECT_EQ(qa, qb) << t;
+    }
+    JournalRecord stranger;
+    stranger.item = "Not.There";
+    EXPECT_FALSE(fresh.Apply(stranger));
+}
+
+TEST_F(StoreTest, AJournalThatCannotBeWrittenFailsTheUpdate)
+{
+    Journal closed; // never opened: every append fails
+    store.AttachJournal(&closed);
+    VARIANT v = Number(5);
+    EXPECT_EQ(store.Insert(*series, Sec(5), v, 0xC0), E_FAIL);
+    EXPECT_EQ(store.InsertReplace(*series, Sec(0), v, 0xC0), E_FAIL);
+    EXPECT_EQ(store.DeleteAt(*series, Sec(0)), E_FAIL);
+    EXPECT_EQ(store.DeleteRange(*series, Sec(0), Sec(20)), E_FAIL);
+    EXPECT_EQ(series->Size(), 3u);
+    EXPECT_EQ(At(0), 1) << "the client was not told of success, and nothing changed";
+}
+
+TEST_F(StoreTest, ReadersAndWritersRunTogether)
+{
+    std::atomic<bool> stop{false};
+    std::atomic<int> badCounts{0};
+    std::vector<std::thread> readers;
+    for (int r = 0; r < 3; ++r) {
+        readers.emplace_back([&] {
+            FILETIME out[64];
+            while (!stop) {
+                Ticks s = Sec(-1000), e = Sec(1000);
+                int n = series->TimeStamps(&s, &e, 64, out);
+                // Time stamps always come out sorted and unique.
+                for (int i = 1; i < n; ++i)
+                    if (historian::ToTicks(out[i - 1]) >= historian::ToTicks(out[i]))
+                        ++badCounts;
+                Value v;
+                DWORD q;
+                series->ValueAt(Sec(7), &v, &q);
+            }
+        });
+    }
+    for (int i = 0; i < 300; ++i) {
+        VARIANT v = Number(i);
+        HRESULT hr = store.InsertReplace(*series, Sec(100 + i % 50), v, 0xC0);
+        EXPECT_TRUE(hr == OPC_S_INSERTED || hr == OPC_S_REPLACED) << std::hex << hr;
+        if (i % 7 == 0)
+            store.DeleteAt(*series, Sec(100 + (i + 3) % 50));
+    }
+    stop = true;
+    for (auto &t : readers)
+        t.join();
+    EXPECT_EQ(badCounts.load(), 0);
+}
+
+} // namespace
