@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "ZqHDAsvr.h"
+#include "addrspace/child_index.h"
 #include "runtime/server_state.h"
 
 namespace zq {
@@ -101,28 +102,17 @@ ItemRecord::ItemRecord(ItemRecord *parent, std::string name, void *handle, DWORD
 {
 }
 
-ItemRecord::~ItemRecord()
-{
-    // Post-order walk along the parent links: a record is only destroyed once
-    // it has no children, so no destructor below this one loops or recurses,
-    // and removing the last element of an array never allocates.
-    ItemRecord *node = this;
-    for (;;) {
-        if (!node->children_.empty()) {
-            node = node->children_.back().get();
-            continue;
-        }
-        if (node == this)
-            break;
-        ItemRecord *parent = node->parent_;
-        parent->children_.pop_back();
-        node = parent;
-    }
-}
-
-// The tree with its lock and the handle counter. Created on first use and
-// never destroyed: at process exit, a thread that was stopped while holding
-// the lock must not make the exit wait (ClearItemTree frees the records).
+// The tree with its lock, its indexes and the handle counter. Created on
+// first use and never destroyed: at process exit, a thread that was stopped
+// while holding the lock must not make the exit wait (ClearItemTree frees
+// the records).
+//
+// Two indexes find children in constant time on average: by name (find item
+// and add item, independent of the qualifier) and by browse name (the
+// browser). Browse names depend on the qualifier and the code page, so the
+// browse-name index is made for one pair: add and delete keep it up to date
+// while the pair in force is the one it was made for, and drop it when the
+// pair has changed; the next reader makes it anew for the pair in force.
 class ItemTree
 {
 public:
@@ -136,12 +126,9 @@ public:
         return *tree;
     }
 
-    static ItemRecord *FindChild(const ItemRecord &parent, std::string_view name)
+    ItemRecord *FindChild(const ItemRecord &parent, std::string_view name) const
     {
-        for (const auto &child : parent.children_)
-            if (child->name_ == name)
-                return child.get();
-        return nullptr;
+        return names_.Find(&parent, name);
     }
 
     // The record of the complete ID: the first n-1 elements are followed by
@@ -176,7 +163,86 @@ public:
         return found;
     }
 
+    // True when the browse-name index serves this qualifier and code page.
+    // Lock held (either mode).
+    bool BrowseIndexFits(char qualifier, UINT codePage) const
+    {
+        return browseValid_ && browseQualifier_ == qualifier && browseCodePage_ == codePage;
+    }
+
+    // Makes the browse-name index for the qualifier and code page; on lack
+    // of memory it stays dropped. Lock held exclusively.
+    void MakeBrowseIndex(char qualifier, UINT codePage) noexcept
+    {
+        DropBrowseIndex();
+        try {
+            browseNames_.Reserve(records_);
+        } catch (...) {
+            return;
+        }
+        // Each parent's children from last to first, each put in front of
+        // those already indexed: the chains come out in child order.
+        std::vector<ItemRecord *> pending;
+        ItemRecord *parent = &root;
+        for (;;) {
+            for (ItemRecord *c = parent->lastChild_; c != nullptr; c = c->prevSibling_) {
+                c->browseStart_ = BrowseStart(c->name_, qualifier, codePage);
+                browseNames_.Prepend(c);
+                if (c->firstChild_ != nullptr) {
+                    try {
+                        pending.push_back(c);
+                    } catch (...) {
+                        DropBrowseIndex();
+                        return;
+                    }
+                }
+            }
+            if (pending.empty())
+                break;
+            parent = pending.back();
+            pending.pop_back();
+        }
+        browseValid_ = true;
+        browseQualifier_ = qualifier;
+        browseCodePage_ = codePage;
+    }
+
+    ItemRecord *FindChildByBrowseName(const ItemRecord &parent, std::string_view name) const
+    {
+        return browseNames_.Find(&parent, name);
+    }
+
 private:
+    static std::string_view NameKey(const ItemRecord &r) { return r.name_; }
+    static std::string_view BrowseKey(const ItemRecord &r)
+    {
+        return std::string_view(r.name_).substr(r.browseStart_);
+    }
+    static size_t BrowseStart(const std::string &name, char qualifier, UINT codePage)
+    {
+        return static_cast<size_t>(AfterLastQualifier(name, qualifier, codePage).data() -
+                                   name.data());
+    }
+
+    void DropBrowseIndex()
+    {
+        browseNames_.Clear();
+        browseValid_ = false;
+    }
+
+    // Before a change: the browse-name index follows the qualifier and code
+    // page in force, or is dropped. An empty tree takes the pair in force.
+    void PrepareBrowseIndex(char qualifier, UINT codePage)
+    {
+        if (browseValid_ && !BrowseIndexFits(qualifier, codePage))
+            DropBrowseIndex();
+        if (!browseValid_ && records_ == 0) {
+            browseValid_ = true;
+            browseQualifier_ = qualifier;
+            browseCodePage_ = codePage;
+        }
+    }
+
     void *NewHandle()
     {
         if (nextHandle == 0 || nextHandle == static_cast<uintptr_t>(-1))
@@ -184,26 +250,87 @@ private:
         return reinterpret_cast<void *>(nextHandle++);
     }
 
+    // Makes a record and appends it to parent's children. Room in the
+    // indexes was reserved before; may throw (nothing then changes).
     ItemRecord *Append(ItemRecord *parent, std::string name, DWORD readAccess, DWORD writeAccess,
                        bool definedItem)
     {
-        std::unique_ptr<ItemRecord> record(new ItemRecord(parent, std::move(name), NewHandle(),
-                                                          readAccess, writeAccess, definedItem));
-        parent->children_.push_back(std::move(record));
-        return parent->children_.back().get();
+        ItemRecord *record = new ItemRecord(parent, std::move(name), NewHandle(), readAccess,
+                                            writeAccess, definedItem);
+        record->prevSibling_ = parent->lastChild_;
+        if (parent->lastChild_ != nullptr)
+            parent->lastChild_->nextSibling_ = record;
+        else
+            parent->firstChild_ = record;
+        parent->lastChild_ = record;
+        ++parent->childCount_;
+        ++records_;
+        names_.Append(record);
+        if (browseValid_) {
+            record->browseStart_ = BrowseStart(record->name_, browseQualifier_, browseCodePage_);
+            browseNames_.Append(record);
+        }
+        return record;
+    }
+
+    // Takes a record out of its parent's children and out of the indexes.
+    void Unlink(ItemRecord *record)
+    {
+        names_.Remove(record);
+        if (browseValid_)
+            browseNames_.Remove(record);
+        ItemRecord *parent = record->parent_;
+        (record->prevSibling_ != nullptr ? record->prevSibling_->nextSibling_
+                                         : parent->firstChild_) = record->nextSibling_;
+        (record->nextSibling_ != nullptr ? record->nextSibling_->prevSibling_
+                                         : parent->lastChild_) = record->prevSibling_;
+        record->prevSibling_ = record->nextSibling_ = nullptr;
+        --parent->childCount_;
+        --records_;
+    }
+
+    // Deletes an unlinked record with its subtree: post-order along the
+    // parent links, without recursion, so that very deep trees (an ID of
+    // thousands of elements) cannot exhaust the stack.
+    void DeleteSubtree(ItemRecord *top)
+    {
+        ItemRecord *node = top;
+        for (;;) {
+            if (node->firstChild_ != nullptr) {
+                node = node->firstChild_;
+                continue;
+            }
+            if (node == top)
+                break;
+            ItemRecord *parent = node->parent_;
+            Unlink(node);
+            delete node;
+            node = parent;
+        }
+        delete top;
     }
 
     void *AddLocked(std::string_view id, DWORD readAccess, DWORD writeAccess)
     {
         const char qualifier = Qualifier();
         const UINT codePage = ItemIdCodePage();
+        PrepareBrowseIndex(qualifier, codePage);
         if (FindItem(id, qualifier, codePage) != nullptr)
             return NoItemHandle();
         ItemRecord *current = &root;
         ItemRecord *firstNewBranch = nullptr;
         try {
-            ElementCursor cursor(id, qualifier, codePage);
+            // At most one record per element (one for the empty ID).
+            size_t records = 1;
+            ElementCursor counter(id, qualifier, codePage);
             std::string_view element;
+            while (counter.Next(&element) && !counter.AtEnd())
+                ++records;
+            names_.Reserve(records);
+            if (browseValid_)
+                browseNames_.Reserve(records);
+
+            ElementCursor cursor(id, qualifier, codePage);
             while (cursor.Next(&element) && !cursor.AtEnd()) {
                 ItemRecord *child = FindChild(*current, element);
                 if (child == nullptr) {
@@ -217,35 +344,41 @@ private:
         } catch (...) {
             // Branch records made by this call would stay behind as empty
             // leaves named by one element, which clients would see as items:
-            // remove them. The first one is still its parent's last child and
-            // holds the others.
-            if (firstNewBranch != nullptr)
-                firstNewBranch->parent_->children_.pop_back();
+            // remove them. The first one holds the others.
+            if (firstNewBranch != nullptr) {
+                Unlink(firstNewBranch);
+                DeleteSubtree(firstNewBranch);
+            }
             return NoItemHandle();
         }
     }
 
     bool DeleteLocked(std::string_view id)
     {
-        ItemRecord *record = FindItem(id, Qualifier(), ItemIdCodePage());
+        const char qualifier = Qualifier();
+        const UINT codePage = ItemIdCodePage();
+        PrepareBrowseIndex(qualifier, codePage);
+        ItemRecord *record = FindItem(id, qualifier, codePage);
         if (record == nullptr)
             return false;
         for (;;) {
             ItemRecord *parent = record->parent_;
-            auto &siblings = parent->children_;
-            for (auto it = siblings.begin(); it != siblings.end(); ++it) {
-                if (it->get() == record) {
-                    siblings.erase(it); // deletes the record with its subtree
-                    break;
-                }
-            }
+            Unlink(record);
+            DeleteSubtree(record);
             // Branch records exist only to hold what is below them; a defined
             // item stays until the host deletes it.
-            if (parent == &root || !siblings.empty() || parent->definedItem_)
+            if (parent == &root || parent->firstChild_ != nullptr || parent->definedItem_)
                 return true;
             record = parent;
         }
     }
+
+    ChildIndex names_{NameKey, &ItemRecord::nextSameName_};
+    ChildIndex browseNames_{BrowseKey, &ItemRecord::nextSameBrowseName_};
+    bool browseValid_ = false;
+    char browseQualifier_ = 0;
+    UINT browseCodePage_ = 0;
+    size_t records_ = 0; // records below the root node
 
 public:
     void Clear(bool processExit)
@@ -256,8 +389,17 @@ public:
         } else {
             AcquireSRWLockExclusive(&lock);
         }
-        // Release the root's array too, not only the records.
-        std::vector<std::unique_ptr<ItemRecord>>().swap(root.children_);
+        // The indexes go first: the records then need no unlinking from them.
+        names_.Clear();
+        DropBrowseIndex();
+        while (ItemRecord *child = root.firstChild_) {
+            root.firstChild_ = child->nextSibling_;
+            child->parent_ = nullptr;
+            DeleteSubtreeUnindexed(child);
+        }
+        root.lastChild_ = nullptr;
+        root.childCount_ = 0;
+        records_ = 0;
         ReleaseSRWLockExclusive(&lock);
     }
 
@@ -266,6 +408,25 @@ public:
         AcquireSRWLockExclusive(&lock);
         nextHandle = next;
         ReleaseSRWLockExclusive(&lock);
+    }
+
+private:
+    // Deletes a subtree that the indexes no longer know.
+    static void DeleteSubtreeUnindexed(ItemRecord *top)
+    {
+        ItemRecord *node = top;
+        for (;;) {
+            if (ItemRecord *child = node->firstChild_) {
+                node->firstChild_ = child->nextSibling_;
+                node = child;
+                continue;
+            }
+            ItemRecord *parent = node == top ? nullptr : node->parent_;
+            delete node;
+            if (parent == nullptr)
+                return;
+            node = parent;
+        }
     }
 };
 
@@ -307,10 +468,26 @@ bool LookupItem(std::string_view itemId, ItemInfo *out) noexcept
 
 TreeReader::TreeReader() : qualifier_(zq::Qualifier()), codePage_(ItemIdCodePage())
 {
-    AcquireSRWLockShared(&ItemTree::Get().lock);
+    ItemTree &tree = ItemTree::Get();
+    AcquireSRWLockShared(&tree.lock);
+    if (!tree.BrowseIndexFits(qualifier_, codePage_)) {
+        // Made anew under the exclusive lock, which this reader then keeps.
+        ReleaseSRWLockShared(&tree.lock);
+        AcquireSRWLockExclusive(&tree.lock);
+        exclusive_ = true;
+        if (!tree.BrowseIndexFits(qualifier_, codePage_))
+            tree.MakeBrowseIndex(qualifier_, codePage_);
+    }
+    indexed_ = tree.BrowseIndexFits(qualifier_, codePage_);
 }
 
-TreeReader::~TreeReader() { ReleaseSRWLockShared(&ItemTree::Get().lock); }
+TreeReader::~TreeReader()
+{
+    if (exclusive_)
+        ReleaseSRWLockExclusive(&ItemTree::Get().lock);
+    else
+        ReleaseSRWLockShared(&ItemTree::Get().lock);
+}
 
 const ItemRecord &TreeReader::Root() const { return ItemTree::Get().root; }
 
@@ -322,10 +499,12 @@ std::string_view TreeReader::BrowseName(const ItemRecord &record) const
 const ItemRecord *TreeReader::FindChildByBrowseName(const ItemRecord &parent,
                                                     std::string_view name) const
 {
-    for (size_t i = 0; i < parent.ChildCount(); ++i) {
-        const ItemRecord &child = parent.Child(i);
-        if (BrowseName(child) == name)
-            return &child;
+    if (indexed_)
+        return ItemTree::Get().FindChildByBrowseName(parent, name);
+    for (const ItemRecord *child = parent.FirstChild(); child != nullptr;
+         child = child->NextSibling()) {
+        if (BrowseName(*child) == name)
+            return child;
     }
     return nullptr;
 }
@@ -342,35 +521,34 @@ const ItemRecord *TreeReader::ResolvePath(std::string_view path) const
 
 void TreeReader::ListBranches(const ItemRecord &at, std::vector<std::string> *out) const
 {
-    for (size_t i = 0; i < at.ChildCount(); ++i)
-        if (at.Child(i).IsBranch())
-            out->push_back(at.Child(i).Name());
+    for (const ItemRecord *c = at.FirstChild(); c != nullptr; c = c->NextSibling())
+        if (c->IsBranch())
+            out->push_back(c->Name());
 }
 
 void TreeReader::ListLeaves(const ItemRecord &at, std::vector<std::string> *out) const
 {
-    for (size_t i = 0; i < at.ChildCount(); ++i)
-        if (!at.Child(i).IsBranch())
-            out->emplace_back(BrowseName(at.Child(i)));
+    for (const ItemRecord *c = at.FirstChild(); c != nullptr; c = c->NextSibling())
+        if (!c->IsBranch())
+            out->emplace_back(BrowseName(*c));
 }
 
 void TreeReader::ListFlat(const ItemRecord &at, std::vector<std::string> *out) const
 {
-    // An explicit stack of (record, next child index) instead of recursion:
-    // the tree can be thousands of levels deep.
-    std::vector<std::pair<const ItemRecord *, size_t>> stack;
-    stack.emplace_back(&at, 0);
-    while (!stack.empty()) {
-        auto &top = stack.back();
-        if (top.second == top.first->ChildCount()) {
-            stack.pop_back();
+    // Along the sibling and parent links instead of recursion: the tree can
+    // be thousands of levels deep.
+    const ItemRecord *node = at.FirstChild();
+    while (node != nullptr) {
+        if (node->IsBranch()) {
+            node = node->FirstChild();
             continue;
         }
-        const ItemRecord &child = top.first->Child(top.second++);
-        if (child.IsBranch())
-            stack.emplace_back(&child, 0);
-        else
-            out->push_back(child.Name());
+        out->push_back(node->Name());
+        // The next record: this one's next sibling, or that of the nearest
+        // ancestor below at that has one.
+        while (node != &at && node->NextSibling() == nullptr)
+            node = node->Parent();
+        node = node != &at ? node->NextSibling() : nullptr;
     }
 }
 

@@ -41,9 +41,9 @@ class ItemRecord
 public:
     ItemRecord(const ItemRecord &) = delete;
     ItemRecord &operator=(const ItemRecord &) = delete;
-    // Deletes the whole subtree without recursion, so that very deep trees
-    // (an ID of thousands of elements) cannot exhaust the stack.
-    ~ItemRecord();
+    // Records are deleted by the tree, which unlinks and deletes a whole
+    // subtree without recursion; destroying one record leaves its children.
+    ~ItemRecord() = default;
 
     // The complete item ID (defined item), the element (branch record) or
     // empty (root node).
@@ -51,22 +51,38 @@ public:
     void *Handle() const { return handle_; }
     DWORD ReadAccess() const { return readAccess_; }
     DWORD WriteAccess() const { return writeAccess_; }
-    bool IsBranch() const { return !children_.empty(); }
+    bool IsBranch() const { return firstChild_ != nullptr; }
     // True for a record made for a defined item, false for a branch record
     // made on the way to one (and for the root node).
     bool IsDefinedItem() const { return definedItem_; }
-    size_t ChildCount() const { return children_.size(); }
-    // Children in the order they were added.
-    const ItemRecord &Child(size_t index) const { return *children_[index]; }
+    size_t ChildCount() const { return childCount_; }
+    // Children in the order they were added: the first child, then each
+    // child's next sibling; null after the last.
+    const ItemRecord *FirstChild() const { return firstChild_; }
+    const ItemRecord *NextSibling() const { return nextSibling_; }
     const ItemRecord *Parent() const { return parent_; }
 
 private:
     friend class ItemTree;
+    friend class ChildIndex;
     ItemRecord(ItemRecord *parent, std::string name, void *handle, DWORD readAccess,
                DWORD writeAccess, bool definedItem);
 
+    // Children form a doubly linked list, so that a child leaves it in
+    // constant time and the others keep their order.
     ItemRecord *parent_;
-    std::vector<std::unique_ptr<ItemRecord>> children_;
+    ItemRecord *firstChild_ = nullptr;
+    ItemRecord *lastChild_ = nullptr;
+    ItemRecord *prevSibling_ = nullptr;
+    ItemRecord *nextSibling_ = nullptr;
+    // The next sibling (in child order) with the same name / the same
+    // browse name, as the tree's indexes chain them.
+    ItemRecord *nextSameName_ = nullptr;
+    ItemRecord *nextSameBrowseName_ = nullptr;
+    size_t childCount_ = 0;
+    // Where the browse name starts in name_, under the qualifier that the
+    // browse-name index was made for.
+    size_t browseStart_ = 0;
     DWORD readAccess_;
     DWORD writeAccess_;
     std::string name_;
@@ -143,6 +159,11 @@ bool LookupItem(std::string_view itemId, ItemInfo *out) noexcept;
 // construction to destruction, and fixes the qualifier and code page for its
 // lifetime. Functions that return strings may throw std::bad_alloc; the lock
 // is released by the destructor in any case.
+//
+// Children are found by browse name through an index made for one qualifier
+// and code page. The first reader after a change of either holds the lock
+// exclusively instead and makes the index anew; if memory for it runs out,
+// lookups scan the children instead, with the same results.
 class TreeReader
 {
 public:
@@ -192,6 +213,8 @@ public:
 private:
     char qualifier_;
     UINT codePage_;
+    bool exclusive_ = false; // the lock is held exclusively (index made anew)
+    bool indexed_ = false;   // the browse-name index fits this reader
 };
 
 // For tests only: the value the next new record's handle is taken from.

@@ -64,8 +64,9 @@ bool TreeIsConsistent()
     while (!pending.empty()) {
         const zq::ItemRecord *r = pending.back();
         pending.pop_back();
-        for (size_t i = 0; i < r->ChildCount(); ++i) {
-            const zq::ItemRecord &c = r->Child(i);
+        for (const zq::ItemRecord *child = r->FirstChild(); child != nullptr;
+             child = child->NextSibling()) {
+            const zq::ItemRecord &c = *child;
             if (c.Parent() != r)
                 return false;
             if (c.IsBranch())

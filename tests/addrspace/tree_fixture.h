@@ -48,9 +48,9 @@ private:
     static std::string ShapeOf(const zq::ItemRecord &record)
     {
         std::string text;
-        for (size_t i = 0; i < record.ChildCount(); ++i) {
-            const zq::ItemRecord &child = record.Child(i);
-            if (i > 0)
+        for (const zq::ItemRecord *c = record.FirstChild(); c != nullptr; c = c->NextSibling()) {
+            const zq::ItemRecord &child = *c;
+            if (c != record.FirstChild())
                 text += ',';
             text += child.Name();
             if (child.IsBranch())
