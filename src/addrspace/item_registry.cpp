@@ -1,6 +1,8 @@
 #include "addrspace/item_registry.h"
 
 #include <atomic>
+#include <cstring>
+#include <new>
 #include <utility>
 
 #include "ZqHDAsvr.h"
@@ -95,11 +97,29 @@ char Qualifier() { return State().qualifier.load(); }
 
 // --- Records -------------------------------------------------------------------
 
-ItemRecord::ItemRecord(ItemRecord *parent, std::string name, void *handle, DWORD readAccess,
-                       DWORD writeAccess, bool definedItem)
-    : parent_(parent), readAccess_(readAccess), writeAccess_(writeAccess),
-      name_(std::move(name)), handle_(handle), definedItem_(definedItem)
+ItemRecord::ItemRecord(ItemRecord *parent, const char *name, size_t nameLength,
+                       DWORD readAccess, DWORD writeAccess, bool definedItem)
+    : parent_(parent), readAccess_(readAccess), writeAccess_(writeAccess), name_(name),
+      nameLength_(nameLength), definedItem_(definedItem)
 {
+}
+
+ItemRecord *ItemRecord::Create(ItemRecord *parent, std::string_view name, DWORD readAccess,
+                               DWORD writeAccess, bool definedItem)
+{
+    if (name.size() > static_cast<size_t>(-1) - sizeof(ItemRecord) - 1)
+        throw std::bad_alloc();
+    void *block = ::operator new(sizeof(ItemRecord) + name.size() + 1);
+    char *text = static_cast<char *>(block) + sizeof(ItemRecord);
+    memcpy(text, name.data(), name.size());
+    text[name.size()] = '\0';
+    return new (block) ItemRecord(parent, text, name.size(), readAccess, writeAccess, definedItem);
+}
+
+void ItemRecord::Destroy(ItemRecord *record) noexcept
+{
+    record->~ItemRecord();
+    ::operator delete(record);
 }
 
 // The tree with its lock, its indexes and the handle counter. Created on
@@ -117,7 +137,7 @@ class ItemTree
 {
 public:
     SRWLOCK lock = SRWLOCK_INIT;
-    ItemRecord root{nullptr, std::string(), nullptr, 1, 0, false};
+    ItemRecord root{nullptr, "", 0, 1, 0, false};
     uintptr_t nextHandle = 1; // guarded by lock (exclusive)
 
     static ItemTree &Get()
@@ -186,7 +206,7 @@ public:
         ItemRecord *parent = &root;
         for (;;) {
             for (ItemRecord *c = parent->lastChild_; c != nullptr; c = c->prevSibling_) {
-                c->browseStart_ = BrowseStart(c->name_, qualifier, codePage);
+                c->browseStart_ = BrowseStart(c->Name(), qualifier, codePage);
                 browseNames_.Prepend(c);
                 if (c->firstChild_ != nullptr) {
                     try {
@@ -213,12 +233,12 @@ public:
     }
 
 private:
-    static std::string_view NameKey(const ItemRecord &r) { return r.name_; }
+    static std::string_view NameKey(const ItemRecord &r) { return r.Name(); }
     static std::string_view BrowseKey(const ItemRecord &r)
     {
-        return std::string_view(r.name_).substr(r.browseStart_);
+        return r.Name().substr(r.browseStart_);
     }
-    static size_t BrowseStart(const std::string &name, char qualifier, UINT codePage)
+    static size_t BrowseStart(std::string_view name, char qualifier, UINT codePage)
     {
         return static_cast<size_t>(AfterLastQualifier(name, qualifier, codePage).data() -
                                    name.data());
@@ -252,11 +272,16 @@ private:
 
     // Makes a record and appends it to parent's children. Room in the
     // indexes was reserved before; may throw (nothing then changes).
-    ItemRecord *Append(ItemRecord *parent, std::string name, DWORD readAccess, DWORD writeAccess,
-                       bool definedItem)
+    ItemRecord *Append(ItemRecord *parent, std::string_view name, DWORD readAccess,
+                       DWORD writeAccess, bool definedItem)
     {
-        ItemRecord *record = new ItemRecord(parent, std::move(name), NewHandle(), readAccess,
-                                            writeAccess, definedItem);
+        ItemRecord *record = ItemRecord::Create(parent, name, readAccess, writeAccess, definedItem);
+        try {
+            record->handle_ = NewHandle();
+        } catch (...) {
+            ItemRecord::Destroy(record);
+            throw;
+        }
         record->prevSibling_ = parent->lastChild_;
         if (parent->lastChild_ != nullptr)
             parent->lastChild_->nextSibling_ = record;
@@ -267,7 +292,7 @@ private:
         ++records_;
         names_.Append(record);
         if (browseValid_) {
-            record->browseStart_ = BrowseStart(record->name_, browseQualifier_, browseCodePage_);
+            record->browseStart_ = BrowseStart(record->Name(), browseQualifier_, browseCodePage_);
             browseNames_.Append(record);
         }
         return record;
@@ -304,10 +329,10 @@ private:
                 break;
             ItemRecord *parent = node->parent_;
             Unlink(node);
-            delete node;
+            ItemRecord::Destroy(node);
             node = parent;
         }
-        delete top;
+        ItemRecord::Destroy(top);
     }
 
     void *AddLocked(std::string_view id, DWORD readAccess, DWORD writeAccess)
@@ -334,13 +359,13 @@ private:
             while (cursor.Next(&element) && !cursor.AtEnd()) {
                 ItemRecord *child = FindChild(*current, element);
                 if (child == nullptr) {
-                    child = Append(current, std::string(element), 1, 0, false);
+                    child = Append(current, element, 1, 0, false);
                     if (firstNewBranch == nullptr)
                         firstNewBranch = child;
                 }
                 current = child;
             }
-            return Append(current, std::string(id), readAccess, writeAccess, true)->handle_;
+            return Append(current, id, readAccess, writeAccess, true)->handle_;
         } catch (...) {
             // Branch records made by this call would stay behind as empty
             // leaves named by one element, which clients would see as items:
@@ -394,7 +419,6 @@ public:
         DropBrowseIndex();
         while (ItemRecord *child = root.firstChild_) {
             root.firstChild_ = child->nextSibling_;
-            child->parent_ = nullptr;
             DeleteSubtreeUnindexed(child);
         }
         root.lastChild_ = nullptr;
@@ -422,7 +446,7 @@ private:
                 continue;
             }
             ItemRecord *parent = node == top ? nullptr : node->parent_;
-            delete node;
+            ItemRecord::Destroy(node);
             if (parent == nullptr)
                 return;
             node = parent;
@@ -523,7 +547,7 @@ void TreeReader::ListBranches(const ItemRecord &at, std::vector<std::string> *ou
 {
     for (const ItemRecord *c = at.FirstChild(); c != nullptr; c = c->NextSibling())
         if (c->IsBranch())
-            out->push_back(c->Name());
+            out->emplace_back(c->Name());
 }
 
 void TreeReader::ListLeaves(const ItemRecord &at, std::vector<std::string> *out) const
@@ -543,7 +567,7 @@ void TreeReader::ListFlat(const ItemRecord &at, std::vector<std::string> *out) c
             node = node->FirstChild();
             continue;
         }
-        out->push_back(node->Name());
+        out->emplace_back(node->Name());
         // The next record: this one's next sibling, or that of the nearest
         // ancestor below at that has one.
         while (node != &at && node->NextSibling() == nullptr)

@@ -41,13 +41,9 @@ class ItemRecord
 public:
     ItemRecord(const ItemRecord &) = delete;
     ItemRecord &operator=(const ItemRecord &) = delete;
-    // Records are deleted by the tree, which unlinks and deletes a whole
-    // subtree without recursion; destroying one record leaves its children.
-    ~ItemRecord() = default;
-
     // The complete item ID (defined item), the element (branch record) or
     // empty (root node).
-    const std::string &Name() const { return name_; }
+    std::string_view Name() const { return std::string_view(name_, nameLength_); }
     void *Handle() const { return handle_; }
     DWORD ReadAccess() const { return readAccess_; }
     DWORD WriteAccess() const { return writeAccess_; }
@@ -65,8 +61,15 @@ public:
 private:
     friend class ItemTree;
     friend class ChildIndex;
-    ItemRecord(ItemRecord *parent, std::string name, void *handle, DWORD readAccess,
+    ItemRecord(ItemRecord *parent, const char *name, size_t nameLength, DWORD readAccess,
                DWORD writeAccess, bool definedItem);
+    ~ItemRecord() = default;
+    // A record and its name in one block (fewer blocks, and the name is next
+    // to the record when an index compares it). Throws std::bad_alloc.
+    static ItemRecord *Create(ItemRecord *parent, std::string_view name, DWORD readAccess,
+                              DWORD writeAccess, bool definedItem);
+    // Deletes a record made by Create (not its children).
+    static void Destroy(ItemRecord *record) noexcept;
 
     // Children form a doubly linked list, so that a child leaves it in
     // constant time and the others keep their order.
@@ -85,8 +88,9 @@ private:
     size_t browseStart_ = 0;
     DWORD readAccess_;
     DWORD writeAccess_;
-    std::string name_;
-    void *handle_;
+    const char *name_; // terminated; stored right after the record
+    size_t nameLength_;
+    void *handle_ = nullptr;
     bool definedItem_;
 };
 
