@@ -7,12 +7,15 @@
 
 namespace zq {
 
-void *ZeroedTaskAlloc(size_t size)
+void *TaskAlloc(size_t size)
 {
     IMalloc *m = State().taskAllocator.load();
-    if (m == nullptr)
-        return nullptr;
-    void *p = m->Alloc(static_cast<SIZE_T>(size));
+    return m != nullptr ? m->Alloc(static_cast<SIZE_T>(size)) : nullptr;
+}
+
+void *ZeroedTaskAlloc(size_t size)
+{
+    void *p = TaskAlloc(size);
     if (p != nullptr)
         memset(p, 0, size);
     return p;

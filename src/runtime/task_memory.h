@@ -21,6 +21,20 @@ template <typename T> T *ZeroedTaskArray(size_t count)
     return static_cast<T *>(ZeroedTaskAlloc(count * sizeof(T)));
 }
 
+// Allocates size bytes through the task allocator, not zeroed; null when
+// there is no task allocator yet or the allocation fails.
+void *TaskAlloc(size_t size);
+
+// Allocates count elements of T without zeroing them; null on failure or
+// overflow. Only for arrays whose every element is written before the array
+// reaches a client (large result arrays, where zeroing is a cost of its own).
+template <typename T> T *UnzeroedTaskArray(size_t count)
+{
+    if (count != 0 && count > static_cast<size_t>(-1) / sizeof(T))
+        return nullptr;
+    return static_cast<T *>(TaskAlloc(count * sizeof(T)));
+}
+
 // Frees a block from ZeroedTaskAlloc / WideCopy(.., true); null is fine.
 void TaskFree(void *block);
 
