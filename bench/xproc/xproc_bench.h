@@ -1,0 +1,30 @@
+// What the cross-process benchmark's client and its two servers share: the
+// class IDs, the item, and the shape of the answer (kValues doubles with
+// time stamps and qualities per ReadRaw).
+#pragma once
+
+#include <windows.h>
+
+namespace zqbench {
+
+// {8D2F4A61-3B7C-4E95-A1D8-5C6E7F809A12}: a server built on ZqHDAsvr.dll.
+inline constexpr CLSID kLibraryServerClsid = {
+    0x8d2f4a61, 0x3b7c, 0x4e95, {0xa1, 0xd8, 0x5c, 0x6e, 0x7f, 0x80, 0x9a, 0x12}};
+// {8D2F4A62-3B7C-4E95-A1D8-5C6E7F809A12}: the bare server, hand-written on
+// the same generated interfaces.
+inline constexpr CLSID kBareServerClsid = {
+    0x8d2f4a62, 0x3b7c, 0x4e95, {0xa1, 0xd8, 0x5c, 0x6e, 0x7f, 0x80, 0x9a, 0x12}};
+
+inline constexpr wchar_t kLibraryServerExe[] = L"bench_zq_server.exe";
+inline constexpr wchar_t kBareServerExe[] = L"bench_bare_server.exe";
+
+inline constexpr char kItemId[] = "Bench.Value";
+inline constexpr int kValues = 10000;
+// The value of entry i, and its time stamp: start + i ticks.
+inline double ValueAt(int i) { return 0.5 * i; }
+inline constexpr DWORD kQuality = 0xC0;
+
+// However the client behaves, a server process ends after this long.
+inline constexpr DWORD kServerLifetimeMs = 300000;
+
+} // namespace zqbench
