@@ -41,10 +41,9 @@ public:
                 return hr;
             if (pdwCancelID == nullptr)
                 return E_INVALIDARG;
-            return Queue(dwNumItems, pdwCancelID, ppErrors, [&] {
-                return std::make_unique<RawReadTransaction>(dwTransactionID, dwNumItems, phServer,
-                                                            times, dwNumValues, bBounds);
-            });
+            return QueueRequest(*owner_, dwNumItems, true, pdwCancelID, ppErrors,
+                                Build<RawReadTransaction>(dwTransactionID, dwNumItems, phServer,
+                                                          times, dwNumValues, bBounds));
         });
     }
 
@@ -63,10 +62,9 @@ public:
             if (FAILED(ResolveRequiredTime(htStartTime, &start)) || pdwCancelID == nullptr)
                 return E_INVALIDARG;
             const uint64_t interval = TicksFromFileTime(ftUpdateInterval);
-            return Queue(dwNumItems, pdwCancelID, ppErrors, [&] {
-                return std::make_unique<RawAdviseTransaction>(dwTransactionID, dwNumItems,
-                                                              phServer, start, interval);
-            });
+            return QueueRequest(*owner_, dwNumItems, true, pdwCancelID, ppErrors,
+                                Build<RawAdviseTransaction>(dwTransactionID, dwNumItems, phServer,
+                                                            start, interval));
         });
     }
 
@@ -88,10 +86,10 @@ public:
                 FAILED(ResolveRequiredTime(htEndTime, &end)))
                 return E_INVALIDARG;
             const uint64_t interval = TicksFromFileTime(ftResampleInterval);
-            return Queue(dwNumItems, pdwCancelID, ppErrors, [&] {
-                return std::make_unique<ProcessedReadTransaction>(
-                    dwTransactionID, dwNumItems, phServer, haAggregate, start, end, interval);
-            });
+            return QueueRequest(*owner_, dwNumItems, true, pdwCancelID, ppErrors,
+                                Build<ProcessedReadTransaction>(dwTransactionID, dwNumItems,
+                                                                phServer, haAggregate, start,
+                                                                end, interval));
         });
     }
 
@@ -115,10 +113,9 @@ public:
             phServer == nullptr || pdwCancelID == nullptr || ppErrors == nullptr)
             return E_INVALIDARG;
         return Guarded([&] {
-            return Queue(dwNumItems, pdwCancelID, ppErrors, [&] {
-                return std::make_unique<AtTimeReadTransaction>(
-                    dwTransactionID, dwNumItems, phServer, dwNumTimeStamps, ftTimeStamps);
-            });
+            return QueueRequest(*owner_, dwNumItems, true, pdwCancelID, ppErrors,
+                                Build<AtTimeReadTransaction>(dwTransactionID, dwNumItems, phServer,
+                                                             dwNumTimeStamps, ftTimeStamps));
         });
     }
 
@@ -143,22 +140,15 @@ public:
             return E_INVALIDARG;
         return Guarded([&] {
             // The one item's check is the request's own result.
-            OPCHANDLE client = 0;
-            HRESULT hr = CheckReadItem(owner_->Handles(), hServer, &client);
+            AttributeReadTimes checked;
+            HRESULT hr =
+                CheckAttributeRead(owner_->Handles(), hServer, htStartTime, htEndTime, &checked);
             if (FAILED(hr))
                 return hr;
-            FILETIME start, end;
-            if (FAILED(ResolveRequiredTime(htStartTime, &start)))
-                return E_INVALIDARG;
-            const bool hasEnd = ResolveOptionalTime(htEndTime, &end);
             // One error per attribute, all S_OK: the request was accepted.
             return QueueRequest(*owner_, dwNumAttributes, false, pdwCancelID, ppErrors,
-                                [&](std::unique_ptr<Transaction> *out) {
-                                    *out = std::make_unique<AttributeReadTransaction>(
-                                        dwTransactionID, hServer, client, dwNumAttributes,
-                                        dwAttributeIDs, start, hasEnd ? &end : nullptr);
-                                    return S_OK;
-                                });
+                                Build<AttributeReadTransaction>(dwTransactionID, hServer, checked,
+                                                                dwNumAttributes, dwAttributeIDs));
         });
     }
 
@@ -171,18 +161,6 @@ public:
         });
     }
 
-private:
-    // A value read or advise over the request's items, each checked for
-    // reading into the client's error array.
-    template <typename Make>
-    HRESULT Queue(DWORD count, DWORD *cancelId, HRESULT **errors, Make &&make)
-    {
-        return QueueRequest(*owner_, count, true, cancelId, errors,
-                            [&](std::unique_ptr<Transaction> *out) {
-                                *out = make();
-                                return S_OK;
-                            });
-    }
 };
 
 } // namespace

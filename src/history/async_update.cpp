@@ -71,10 +71,10 @@ public:
             return E_INVALIDARG;
         // The records are copied as they came: nothing is resolved or written
         // back; the host gets a relative text as text.
-        return Queue(dwNumItems, pdwCancelID, ppErrors, [&](std::unique_ptr<Transaction> *out) {
-            *out = std::make_unique<DeleteRawTransaction>(dwTransactionID, dwNumItems, phServer,
-                                                          *htStartTime, *htEndTime);
-            return S_OK;
+        return Guarded([&] {
+            return QueueRequest(*owner_, dwNumItems, true, pdwCancelID, ppErrors,
+                                Build<DeleteRawTransaction>(dwTransactionID, dwNumItems, phServer,
+                                                            *htStartTime, *htEndTime));
         });
     }
 
@@ -87,10 +87,10 @@ public:
         if (dwNumItems == 0 || phServer == nullptr || ftTimeStamps == nullptr ||
             pdwCancelID == nullptr || ppErrors == nullptr)
             return E_INVALIDARG;
-        return Queue(dwNumItems, pdwCancelID, ppErrors, [&](std::unique_ptr<Transaction> *out) {
-            *out = std::make_unique<DeleteAtTimeTransaction>(dwTransactionID, dwNumItems,
-                                                             phServer, ftTimeStamps);
-            return S_OK;
+        return Guarded([&] {
+            return QueueRequest(*owner_, dwNumItems, true, pdwCancelID, ppErrors,
+                                Build<DeleteAtTimeTransaction>(dwTransactionID, dwNumItems,
+                                                               phServer, ftTimeStamps));
         });
     }
 
@@ -113,22 +113,17 @@ private:
         if (count == 0 || servers == nullptr || times == nullptr || values == nullptr ||
             qualities == nullptr || cancelId == nullptr || errors == nullptr)
             return E_INVALIDARG;
-        return Queue(count, cancelId, errors, [&](std::unique_ptr<Transaction> *out) {
-            auto t = std::make_unique<ValueUpdateTransaction>(kind, transactionId, count, servers,
-                                                              times, qualities);
-            HRESULT hr = t->CopyValues(values);
-            if (SUCCEEDED(hr))
-                *out = std::move(t);
-            return hr;
+        return Guarded([&] {
+            return QueueRequest(*owner_, count, true, cancelId, errors,
+                                [&](std::unique_ptr<Transaction> *out) {
+                                    auto t = std::make_unique<ValueUpdateTransaction>(
+                                        kind, transactionId, count, servers, times, qualities);
+                                    HRESULT hr = t->CopyValues(values);
+                                    if (SUCCEEDED(hr))
+                                        *out = std::move(t);
+                                    return hr;
+                                });
         });
-    }
-
-    // An update over the request's items, each checked for writing into the
-    // client's error array.
-    template <typename Make>
-    HRESULT Queue(DWORD count, DWORD *cancelId, HRESULT **errors, Make &&make)
-    {
-        return Guarded([&] { return QueueRequest(*owner_, count, true, cancelId, errors, make); });
     }
 };
 

@@ -46,10 +46,11 @@ void ValueReadTransaction::Run(Delivery &out)
     MarkDone();
     if (!results_ || !codes_)
         return;
-    ReadEachItem(*this, results_.get(), codes_.get(),
-                 [&](DWORD i, void *item, OPCHDA_ITEM &record) { return ReadItem(i, item, record); });
-    out.SetItems(Delivery::Callback::ReadComplete, TransactionId(), ItemCount(), std::move(results_),
-                 std::move(codes_));
+    ReadEachItem(*this, results_.get(), codes_.get(), [&](DWORD i, void *item, OPCHDA_ITEM &rec) {
+        return ReadItem(i, item, rec);
+    });
+    out.SetItems(Delivery::Callback::ReadComplete, TransactionId(), ItemCount(),
+                 std::move(results_), std::move(codes_));
 }
 
 RawReadTransaction::RawReadTransaction(DWORD transactionId, DWORD count, const OPCHANDLE *servers,
@@ -92,14 +93,12 @@ HRESULT ProcessedReadTransaction::ReadItem(DWORD i, void *item, OPCHDA_ITEM &rec
 }
 
 AttributeReadTransaction::AttributeReadTransaction(DWORD transactionId, OPCHANDLE server,
-                                                   OPCHANDLE client, DWORD numAttributes,
-                                                   const DWORD *attributeIds,
-                                                   const FILETIME &start, const FILETIME *end)
+                                                   const AttributeReadTimes &checked,
+                                                   DWORD numAttributes, const DWORD *attributeIds)
     : Transaction(TransactionKind::AttributeRead, transactionId, 1, &server),
-      attributeIds_(attributeIds, attributeIds + numAttributes), start_(start),
-      end_(end != nullptr ? *end : FILETIME{}), hasEnd_(end != nullptr)
+      attributeIds_(attributeIds, attributeIds + numAttributes), times_(checked)
 {
-    Accept(0, client);
+    Accept(0, checked.client);
 }
 
 HRESULT AttributeReadTransaction::Prepare()
@@ -118,8 +117,8 @@ void AttributeReadTransaction::Run(Delivery &out)
     void *handle = ItemHandleOf(item.server);
     for (DWORD i = 0; i < AttributeCount(); ++i) {
         results_[i].hClient = item.client;
-        codes_[i] = RunReadAttribute(handle, attributeIds_[i], results_[i], start_,
-                                     hasEnd_ ? &end_ : nullptr);
+        codes_[i] =
+            RunReadAttribute(handle, attributeIds_[i], results_[i], times_.start, times_.End());
     }
     out.SetAttributes(TransactionId(), item.client, AttributeCount(), std::move(results_),
                       std::move(codes_));

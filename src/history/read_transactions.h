@@ -80,9 +80,10 @@ private:
 class AttributeReadTransaction final : public Transaction
 {
 public:
-    AttributeReadTransaction(DWORD transactionId, OPCHANDLE server, OPCHANDLE client,
-                             DWORD numAttributes, const DWORD *attributeIds,
-                             const FILETIME &start, const FILETIME *end);
+    // checked: what CheckAttributeRead found for the item.
+    AttributeReadTransaction(DWORD transactionId, OPCHANDLE server,
+                             const AttributeReadTimes &checked, DWORD numAttributes,
+                             const DWORD *attributeIds);
 
     DWORD AttributeCount() const { return static_cast<DWORD>(attributeIds_.size()); }
     HRESULT Prepare() override;
@@ -90,9 +91,7 @@ public:
 
 private:
     std::vector<DWORD> attributeIds_;
-    FILETIME start_;
-    FILETIME end_;
-    bool hasEnd_;
+    AttributeReadTimes times_;
     TaskPtr<OPCHDA_ATTRIBUTE> results_;
     TaskPtr<HRESULT> codes_;
 };

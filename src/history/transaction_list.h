@@ -78,6 +78,16 @@ template <typename Make>
 HRESULT QueueRequest(HDAServer &server, DWORD errorCount, bool checkItems, DWORD *cancelId,
                      HRESULT **errors, Make &&make);
 
+// A maker for QueueRequest that builds a T from the arguments (taken by
+// reference: the maker is used at once).
+template <typename T, typename... Args> auto Build(const Args &...args)
+{
+    return [&args...](std::unique_ptr<Transaction> *out) {
+        *out = std::make_unique<T>(args...);
+        return S_OK;
+    };
+}
+
 // Non-template part of QueueRequest.
 HRESULT QueuePrepared(HDAServer &server, std::unique_ptr<Transaction> transaction,
                       DWORD errorCount, bool checkItems, DWORD *cancelId, HRESULT **errors);

@@ -32,6 +32,33 @@ private:
 class AsyncConcurrency : public AsyncTest
 {
 protected:
+    // Makes the worker's next step stop in its first host call until
+    // OpenGate(); true once the worker is held there.
+    bool HoldWorkerInHost()
+    {
+        host.SetHook([this](Method, void *) {
+            entered_.Set();
+            gate_.Wait(10000);
+        });
+        Pulse();
+        for (int i = 0; i < 50 && !entered_.Wait(100); ++i)
+            Pulse();
+        return entered_.Wait(0);
+    }
+    void OpenGate()
+    {
+        host.SetHook(nullptr);
+        gate_.Set();
+    }
+    // The first client of the sink's callbacks lets go of the server object.
+    void ReleaseClientInFirstCallback()
+    {
+        sink.SetHook([this](const Received &) {
+            if (released_++ == 0)
+                ReleaseClient();
+        });
+    }
+
     HRESULT ReadRaw(DWORD tid, RequestOut &out)
     {
         OPCHDA_TIME s = AbsoluteTime(Sec(0)), e = AbsoluteTime(Sec(10));
@@ -51,6 +78,10 @@ protected:
             n += r.transactionId == tid ? 1 : 0;
         return n;
     }
+
+private:
+    Event entered_, gate_;
+    std::atomic<int> released_{0};
 };
 
 TEST_F(AsyncConcurrency, CancelAndNewRequestWaitForARunningStep)
@@ -62,15 +93,7 @@ TEST_F(AsyncConcurrency, CancelAndNewRequestWaitForARunningStep)
     ASSERT_EQ(Advise(2, advise), S_OK);
 
     // The worker blocks in its first host call until the gate opens.
-    Event entered, gate;
-    host.SetHook([&](Method, void *) {
-        entered.Set();
-        gate.Wait(10000);
-    });
-    Pulse();
-    for (int i = 0; i < 50 && !entered.Wait(100); ++i)
-        Pulse();
-    ASSERT_TRUE(entered.Wait(0));
+    ASSERT_TRUE(HoldWorkerInHost());
 
     Event cancelled, requested;
     HRESULT cancelResult = E_FAIL, requestResult = E_FAIL;
@@ -86,8 +109,7 @@ TEST_F(AsyncConcurrency, CancelAndNewRequestWaitForARunningStep)
     // Both wait for the step that holds the client lock.
     EXPECT_FALSE(cancelled.Wait(200));
     EXPECT_FALSE(requested.Wait(0));
-    host.SetHook(nullptr);
-    gate.Set();
+    OpenGate();
     EXPECT_TRUE(cancelled.Wait(5000));
     EXPECT_TRUE(requested.Wait(5000));
     canceller.join();
@@ -153,11 +175,7 @@ TEST_F(AsyncConcurrency, ClientReleasingEverythingDuringACallbackOnTheWorker)
     AddItem(1, 10);
     RequestOut advise;
     ASSERT_EQ(Advise(1, advise), S_OK);
-    std::atomic<int> released{0};
-    sink.SetHook([&](const Received &) {
-        if (released++ == 0)
-            ReleaseClient();
-    });
+    ReleaseClientInFirstCallback();
     // The worker's step delivers; the server object leaves after the step
     // and is destroyed at a later tick.
     Pulse();
@@ -174,11 +192,7 @@ TEST_F(AsyncConcurrency, ClientReleasingEverythingDuringATimerModeTick)
     AddItem(1, 10);
     RequestOut advise;
     ASSERT_EQ(Advise(1, advise), S_OK);
-    std::atomic<int> released{0};
-    sink.SetHook([&](const Received &) {
-        if (released++ == 0)
-            ReleaseClient();
-    });
+    ReleaseClientInFirstCallback();
     // The timer-mode tick runs every client's step under the server lock;
     // the last reference goes during the step and the client's removal takes
     // the server lock again on the same thread.
@@ -211,15 +225,7 @@ TEST_F(AsyncConcurrency, StepsLastReleaseDoesNotHoldTheClientLock)
     host.AddSeries(ItemOf(1), Sec(0), kSecond, 2);
     RequestOut first;
     ASSERT_EQ(ReadRaw(1, first), S_OK);
-    Event entered, gate;
-    host.SetHook([&](Method, void *) {
-        entered.Set();
-        gate.Wait(10000);
-    });
-    Pulse();
-    for (int i = 0; i < 50 && !entered.Wait(100); ++i)
-        Pulse();
-    ASSERT_TRUE(entered.Wait(0));
+    ASSERT_TRUE(HoldWorkerInHost());
     ReleaseClient();
     EXPECT_EQ(NumbrHDAClientConnections(), 1); // still held by the step
 
@@ -229,8 +235,7 @@ TEST_F(AsyncConcurrency, StepsLastReleaseDoesNotHoldTheClientLock)
         ticked.Set();
     });
     Sleep(100); // lets the tick reach the client lock (ordering only)
-    host.SetHook(nullptr);
-    gate.Set();
+    OpenGate();
     const bool done = ticked.Wait(10000);
     ASSERT_TRUE(done) << "the worker and the tick over all clients wait for each other";
     timer.join();

@@ -260,6 +260,16 @@ void AsyncTest::Unadvise()
     ASSERT_EQ(point->Unadvise(cookie), S_OK);
 }
 
+std::vector<std::string> MethodTraces(const TraceCapture &cap)
+{
+    std::vector<std::string> texts;
+    for (const std::string &text : cap.Texts()) {
+        if (text.rfind("IHDA_", 0) == 0)
+            texts.push_back(text);
+    }
+    return texts;
+}
+
 uint64_t NowTicks()
 {
     FILETIME ft;

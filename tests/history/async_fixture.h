@@ -56,8 +56,14 @@ public:
     DataSink &operator=(const DataSink &) = delete;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs)); }
-    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(InterlockedDecrement(&refs)); }
+    ULONG STDMETHODCALLTYPE AddRef() override
+    {
+        return static_cast<ULONG>(InterlockedIncrement(&refs));
+    }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        return static_cast<ULONG>(InterlockedDecrement(&refs));
+    }
 
     HRESULT STDMETHODCALLTYPE OnDataChange(DWORD tid, HRESULT status, DWORD n, OPCHDA_ITEM *items,
                                            HRESULT *errors) override;
@@ -138,6 +144,10 @@ protected:
 private:
     std::optional<HostInstalled> installed_;
 };
+
+// The traced texts of the request methods ("IHDA_..."), in order; the
+// forwarded reference counting and the connection point are left out.
+std::vector<std::string> MethodTraces(const TraceCapture &cap);
 
 // The current UTC time in 100-ns units.
 uint64_t NowTicks();
