@@ -34,6 +34,16 @@ uint64_t NowTicks()
 
 } // namespace
 
+// The results are still held only when the run did not finish (a host that
+// threw): what the engines had put into the records goes with them.
+ValueReadTransaction::~ValueReadTransaction()
+{
+    if (results_) {
+        for (DWORD i = 0; i < ItemCount(); ++i)
+            FreeItemArrays(results_[i]);
+    }
+}
+
 HRESULT ValueReadTransaction::Prepare()
 {
     results_.reset(ZeroedTaskArray<OPCHDA_ITEM>(ItemCount()));
@@ -99,6 +109,14 @@ AttributeReadTransaction::AttributeReadTransaction(DWORD transactionId, OPCHANDL
       attributeIds_(attributeIds, attributeIds + numAttributes), times_(checked)
 {
     Accept(0, checked.client);
+}
+
+AttributeReadTransaction::~AttributeReadTransaction()
+{
+    if (results_) {
+        for (DWORD i = 0; i < AttributeCount(); ++i)
+            FreeAttributeArrays(results_[i]);
+    }
 }
 
 HRESULT AttributeReadTransaction::Prepare()

@@ -20,6 +20,7 @@ constexpr DWORD kAdviseWindowLimit = 5000;
 class ValueReadTransaction : public Transaction
 {
 public:
+    ~ValueReadTransaction() override;
     HRESULT Prepare() override;
     void Run(Delivery &out) override;
 
@@ -85,6 +86,7 @@ public:
                              const AttributeReadTimes &checked, DWORD numAttributes,
                              const DWORD *attributeIds);
 
+    ~AttributeReadTransaction() override;
     DWORD AttributeCount() const { return static_cast<DWORD>(attributeIds_.size()); }
     HRESULT Prepare() override;
     void Run(Delivery &out) override;

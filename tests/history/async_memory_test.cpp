@@ -6,6 +6,7 @@
 #include "async_fixture.h"
 
 #include <functional>
+#include <stdexcept>
 
 #include "alloc_counter.h"
 #include "history/transaction.h"
@@ -177,6 +178,41 @@ TEST_F(AsyncMemory, EveryRefusedHeapAllocationIsAnsweredAndLeavesNothing)
             [](long n) { return std::make_unique<HeapRefusal>(n); });
         EXPECT_EQ(LiveAllocations(), live) << r.name;
     }
+}
+
+TEST_F(AsyncMemory, HostThatThrowsEndsItsTransactionAndLeavesNothing)
+{
+    AddItem(3, 30);
+    host.AddSeries(ItemOf(3), Sec(0), kSecond, 4);
+    const long before = spy->Outstanding();
+    // Item 2 has been read (its record holds values) when item 3's first
+    // value throws.
+    host.SetHook([&](Method m, void *item) {
+        if (m == Method::ReadAt && item == ItemOf(3))
+            throw std::runtime_error("host failure");
+    });
+    OPCHDA_TIME s = AbsoluteTime(Sec(0)), e = AbsoluteTime(Sec(10));
+    OPCHANDLE items[] = {2, 3};
+    {
+        RequestOut out;
+        ASSERT_EQ(read->ReadRaw(1, &s, &e, 0, FALSE, 2, items, &out.cancelId, &out.errors), S_OK);
+    }
+    ASSERT_TRUE(Tick());
+    EXPECT_EQ(Pending(), 0u);
+    EXPECT_EQ(sink.Count(), 0u);
+    EXPECT_GE(host.CountOf(Method::ReadAt), 5);
+    host.ClearCalls();
+    EXPECT_EQ(spy->Outstanding(), before);
+
+    // The worker goes on with the next request.
+    host.SetHook(nullptr);
+    {
+        RequestOut out;
+        ASSERT_EQ(read->ReadRaw(2, &s, &e, 0, FALSE, 2, items, &out.cancelId, &out.errors), S_OK);
+    }
+    ASSERT_TRUE(Tick());
+    ASSERT_EQ(sink.Count(), 1u);
+    EXPECT_EQ(sink.Calls()[0].codes, (std::vector<HRESULT>{S_OK, S_OK}));
 }
 
 TEST_F(AsyncMemory, DeliveredCancelledAndUndeliverableWorkLeavesNoTaskMemory)
