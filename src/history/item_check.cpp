@@ -80,4 +80,18 @@ HRESULT ResolveRawReadTimes(OPCHDA_TIME *start, OPCHDA_TIME *end, DWORD numValue
     return S_OK;
 }
 
+HRESULT CheckAttributeRead(const HandleList &handles, OPCHANDLE server, OPCHDA_TIME *start,
+                           OPCHDA_TIME *end, AttributeReadTimes *out)
+{
+    AttributeReadTimes checked;
+    HRESULT hr = CheckReadItem(handles, server, &checked.client);
+    if (FAILED(hr))
+        return hr;
+    if (FAILED(ResolveRequiredTime(start, &checked.start)))
+        return E_INVALIDARG;
+    checked.hasEnd = ResolveOptionalTime(end, &checked.end);
+    *out = checked;
+    return S_OK;
+}
+
 } // namespace zq
