@@ -101,8 +101,18 @@ void FreeTime(OPCHDA_TIME &t)
 
 Client::Client()
 {
-    created = CoCreateInstance(historian::kHistorianClsid, nullptr, CLSCTX_LOCAL_SERVER,
-                               IID_IOPCHDA_Server, reinterpret_cast<void **>(&server));
+    // A historian that is just ending after its last client left can still
+    // be handed out by COM for a moment; a client then tries again, as real
+    // clients do.
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        created = CoCreateInstance(historian::kHistorianClsid, nullptr, CLSCTX_LOCAL_SERVER,
+                                   IID_IOPCHDA_Server, reinterpret_cast<void **>(&server));
+        if (created != RPC_E_DISCONNECTED && created != CO_E_SERVER_STOPPING &&
+            created != HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE) &&
+            created != HRESULT_FROM_WIN32(RPC_S_CALL_FAILED))
+            break;
+        Sleep(100);
+    }
     if (FAILED(created))
         return;
     server->QueryInterface(IID_IOPCCommon, reinterpret_cast<void **>(&common));
@@ -182,22 +192,40 @@ void FreeItems(OPCHDA_ITEM *items, DWORD count)
     CoTaskMemFree(items);
 }
 
-DWORD HistorianProcess()
+namespace {
+std::vector<DWORD> ProcessesNamed(const char *exe)
 {
+    std::vector<DWORD> pids;
     HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snap == INVALID_HANDLE_VALUE)
-        return 0;
+        return pids;
     PROCESSENTRY32 pe{};
     pe.dwSize = sizeof pe;
-    DWORD pid = 0;
     for (BOOL ok = Process32First(snap, &pe); ok; ok = Process32Next(snap, &pe)) {
-        if (lstrcmpiA(pe.szExeFile, "ZqHistorian.exe") == 0) {
-            pid = pe.th32ProcessID;
-            break;
-        }
+        if (lstrcmpiA(pe.szExeFile, exe) == 0)
+            pids.push_back(pe.th32ProcessID);
     }
     CloseHandle(snap);
-    return pid;
+    return pids;
+}
+} // namespace
+
+DWORD HistorianProcess()
+{
+    std::vector<DWORD> pids = ProcessesNamed("ZqHistorian.exe");
+    return pids.empty() ? 0 : pids.front();
+}
+
+void KillProcessesNamed(const char *exe)
+{
+    for (DWORD pid : ProcessesNamed(exe)) {
+        HANDLE p = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+        if (p == nullptr)
+            continue;
+        TerminateProcess(p, 1);
+        WaitForSingleObject(p, 10000);
+        CloseHandle(p);
+    }
 }
 
 bool HistorianGone(DWORD timeoutMs)

@@ -79,6 +79,8 @@ void FreeItems(OPCHDA_ITEM *items, DWORD count);
 
 // The historian's process, found by its executable name; 0 if none runs.
 DWORD HistorianProcess();
+// Terminates every process with that executable name.
+void KillProcessesNamed(const char *exe);
 // Waits until no historian process runs (at most timeoutMs).
 bool HistorianGone(DWORD timeoutMs);
 // Sets the historian's stop event.
