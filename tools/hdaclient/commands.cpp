@@ -278,4 +278,12 @@ int RunCommand(const Options &options, Session &session, Report &report)
     return c.ExitCode();
 }
 
+int RunOnServer(const Options &options, Session &session, Report &report)
+{
+    auto *shutdown = new ShutdownSink();
+    session.Advise(IID_IOPCShutdown, shutdown);  // optional: not every server offers it
+    shutdown->Release();
+    return RunCommand(options, session, report);
+}
+
 }  // namespace zqhda

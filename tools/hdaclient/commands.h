@@ -100,6 +100,9 @@ std::wstring StandardAttributeName(DWORD id);
 
 // Runs the command; returns the exit status.
 int RunCommand(const Options &options, Session &session, Report &report);
+// On a connected session: advises an IOPCShutdown sink (when the server has
+// the connection point) and runs the command.
+int RunOnServer(const Options &options, Session &session, Report &report);
 
 // The commands (cmd_*.cpp).
 void RunStatus(Context &c);

@@ -76,10 +76,7 @@ int Run(const Options &o, TextSink &out, TextSink &err)
         session.ReportStatus(report, what, hr);
         report.Finish();
     } else {
-        auto *shutdown = new ShutdownSink();
-        session.Advise(IID_IOPCShutdown, shutdown);  // optional: not every server offers it
-        shutdown->Release();
-        status = RunCommand(o, session, report);
+        status = RunOnServer(o, session, report);
     }
     Watchdog watch(limit, L"the clean-up (unadvise, releasing handles and interfaces)", err);
     session.Close();

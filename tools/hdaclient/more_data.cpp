@@ -84,9 +84,11 @@ RawRead ReadRawFollowing(RawSource &source, const std::optional<TimeArg> &start,
     // Later requests use the bounds as the first request resolved them, so
     // that "NOW" does not move while the data is followed.
     bool forward = !first.IsNull();
-    HdaTime resolvedEnd = last.Resolved();
+    HdaTime resolvedStart = first.Resolved(), resolvedEnd = last.Resolved();
+    bool boundsKnown = forward && !resolvedStart.Get().bString && !last.IsNull() && !resolvedEnd.Get().bString;
     for (size_t i = 0; i < entries.size() && !r.stopped; ++i) {
         ItemOutcome &item = r.items[i];
+        bool jump = false, warned = false;
         while (all && item.code == OPC_S_MOREDATA) {
             if (Signals::Interrupted() || Signals::ShutdownRequested()) {
                 r.stopped = true;
@@ -101,8 +103,16 @@ RawRead ReadRawFollowing(RawSource &source, const std::optional<TimeArg> &start,
             size_t known = 0;
             for (auto it = have.rbegin(); it != have.rend() && SameTime(it->time, from); ++it)
                 ++known;
-            HdaTime nextStart = forward ? HdaTime::Absolute(from) : HdaTime();
-            HdaTime nextEnd = forward ? resolvedEnd : HdaTime::Absolute(from);
+            // The data runs backwards without a start, or from a later start
+            // to an earlier end.
+            bool descending = !forward ||
+                              (boundsKnown ? TicksOf(resolvedStart.Get().ftTime) > TicksOf(resolvedEnd.Get().ftTime)
+                                           : TicksOf(have.front().time) > TicksOf(from));
+            Ticks moved = TicksOf(from);
+            if (jump)
+                moved = descending ? (moved ? moved - 1 : 0) : moved + 1;
+            HdaTime nextStart = forward ? HdaTime::Absolute(FileTimeOf(moved)) : HdaTime();
+            HdaTime nextEnd = forward ? resolvedEnd : HdaTime::Absolute(FileTimeOf(moved));
             std::vector<ItemOutcome> next;
             HRESULT hr = source.ReadRaw(nextStart.Get(), nextEnd.Get(), maxValues, bounds ? TRUE : FALSE,
                                         {entries[i]}, next);
@@ -111,15 +121,32 @@ RawRead ReadRawFollowing(RawSource &source, const std::optional<TimeArg> &start,
                 r.notes.push_back(entries[i].id + L": reading on from " + FormatIsoTime(from) + L" failed");
                 break;
             }
+            // Values at the time stamp that arrived already, and any value
+            // before it (a server that ignores the new start), are not new.
             auto &more = next[0].data.samples;
-            size_t skip = 0;
-            while (skip < more.size() && skip < known && SameTime(more[skip].time, from))
-                ++skip;
-            if (skip == more.size() && next[0].code == OPC_S_MOREDATA) {
-                r.notes.push_back(entries[i].id + L": cannot read past " + FormatIsoTime(from) +
-                                  L": more values share that time stamp than one request returns");
-                break;
+            size_t skip = 0, repeated = 0;
+            for (; skip < more.size(); ++skip) {
+                Ticks t = TicksOf(more[skip].time), f = TicksOf(from);
+                if (t == f && repeated < known)
+                    ++repeated;
+                else if (!(descending ? t > f : t < f))
+                    break;
             }
+            if (skip == more.size() && next[0].code == OPC_S_MOREDATA) {
+                // Every value of the answer was there already: one answer holds
+                // no more than the values at that time stamp. Go on just after it.
+                if (jump) {
+                    r.notes.push_back(entries[i].id + L": the server returns no new values after " +
+                                      FormatIsoTime(from) + L"; stopped");
+                    break;
+                }
+                if (!warned)
+                    r.notes.push_back(entries[i].id + L": values that share a time stamp (" + FormatIsoTime(from) +
+                                      L") may be missing: one answer holds too few values (see --max)");
+                warned = jump = true;
+                continue;
+            }
+            jump = false;
             for (size_t k = skip; k < more.size(); ++k)
                 have.push_back(std::move(more[k]));
             total += more.size() - skip;

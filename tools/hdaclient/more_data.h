@@ -3,7 +3,10 @@
 // returned (as an absolute time; the other bound as the server resolved it),
 // and the values at that time stamp that arrived already are dropped, so that
 // nothing is lost and nothing is doubled, also when several values share a
-// time stamp.
+// time stamp. When one answer holds nothing but values that arrived already
+// (more values share the time stamp than an answer holds), the next request
+// starts just after that time stamp, with a note that values there may be
+// missing; a server that still returns nothing new is left with a note.
 #pragma once
 
 #include <optional>

@@ -160,9 +160,11 @@ bool SplitRelative(const std::wstring &text, int &keyword, std::vector<Offset> &
         blanks();
         if (pos == text.size())
             return true;
-        if (text[pos] != L'+' && text[pos] != L'-')
+        // A number without its own sign takes the sign before it ("NOW-1D2H").
+        bool hasSign = text[pos] == L'+' || text[pos] == L'-';
+        if (!hasSign && (offsets.empty() || !iswdigit(text[pos])))
             return fail(keyword < 0 && offsets.empty() ? L"expected a keyword or a sign" : L"expected + or -");
-        Offset o{text[pos++] == L'-', 0, {}};
+        Offset o{hasSign ? text[pos++] == L'-' : offsets.back().minus, 0, {}};
         blanks();
         if (pos == text.size() || !iswdigit(text[pos]))
             return fail(L"expected a number");

@@ -46,7 +46,8 @@ std::wstring FormatIsoTime(const FILETIME &time);
 
 // Checks a relative text against the syntax "[KEYWORD] {(+|-) N UNIT}" with
 // upper-case keywords (NOW SECOND MINUTE HOUR DAY WEEK MONTH YEAR) and units
-// (S M H D W MO Y); blanks are allowed between the parts.
+// (S M H D W MO Y); blanks are allowed between the parts, and a number after
+// the first offset may leave out its sign to take the one before.
 bool CheckRelativeSyntax(const std::wstring &text, std::wstring &problem);
 
 // Resolves a relative text against `now` on the client (for the calls that
