@@ -12,11 +12,13 @@ struct ProcessResult
     bool timedOut = false;
     unsigned long exitCode = 0;
     std::string output;
+    std::string errors;  // standard error, when asked for separately
 };
 
 // commandLine: program and arguments; the program is looked up next to the
-// test program. A process that runs past timeoutMs is terminated.
-ProcessResult RunProcess(const std::string &commandLine, unsigned long timeoutMs);
+// test program. A process that runs past timeoutMs is terminated. Standard
+// error goes to `output` too, or to `errors` with separateErrors.
+ProcessResult RunProcess(const std::string &commandLine, unsigned long timeoutMs, bool separateErrors = false);
 
 // Directory of the running test program, with a trailing backslash.
 std::string ProgramDirectory();

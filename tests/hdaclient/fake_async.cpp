@@ -122,6 +122,7 @@ HRESULT STDMETHODCALLTYPE FakeHistorian::AdviseRaw(DWORD dwTransactionID, OPCHDA
             codes[k] = SelectRaw(item, true, from, true, interval ? to - 1 : to, 0, items[k]);
         }
         *windowStart = to;
+        InterlockedIncrement(&dataChanges);
         sink->OnDataChange(dwTransactionID, Status(codes), static_cast<DWORD>(items.size()), items.data(),
                            codes.data());
         FreeRecords(items);

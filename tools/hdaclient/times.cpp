@@ -381,8 +381,12 @@ bool ParseDuration(const std::wstring &text, Ticks &out, std::wstring &error)
         if (pos == start)
             return false;
         double number = 0;
+        std::wstring digits = text.substr(start, pos - start);
         try {
-            number = std::stod(text.substr(start, pos - start));
+            size_t used = 0;
+            number = std::stod(digits, &used);
+            if (used != digits.size())
+                return false;
         } catch (...) {
             return false;
         }

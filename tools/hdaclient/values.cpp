@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <cwctype>
 
@@ -111,32 +112,58 @@ Cell ArrayCell(SAFEARRAY *array, VARTYPE elementType)
 
 }  // namespace
 
+namespace {
+
+// The shortest "%g" text (1 to maxPrecision digits) that reads back as the
+// value, written without an exponent while the value has at most
+// maxPrecision integer digits ("100", not "1e+02").
+template <class Number>
+std::wstring Shortest(Number value, int maxPrecision, Number (*readBack)(const char *))
+{
+    char text[48];
+    int precision = 1;
+    for (; precision < maxPrecision; ++precision) {
+        std::snprintf(text, sizeof text, "%.*g", precision, static_cast<double>(value));
+        if (readBack(text) == value)
+            break;
+    }
+    int exponent = 0;
+    char scientific[48];
+    std::snprintf(scientific, sizeof scientific, "%.*e", precision - 1, static_cast<double>(value));
+    if (const char *e = std::strchr(scientific, 'e'))
+        exponent = std::atoi(e + 1);
+    if (exponent >= precision && exponent < maxPrecision)
+        precision = exponent + 1;
+    std::snprintf(text, sizeof text, "%.*g", precision, static_cast<double>(value));
+    return Widen(text);
+}
+
+double ReadDouble(const char *text)
+{
+    return std::strtod(text, nullptr);
+}
+
+float ReadFloat(const char *text)
+{
+    return std::strtof(text, nullptr);
+}
+
+}  // namespace
+
 std::wstring FormatDouble(double value)
 {
     if (std::isnan(value))
         return L"NaN";
     if (std::isinf(value))
         return value < 0 ? L"-Infinity" : L"Infinity";
-    char text[40];
-    for (int precision = 1; precision <= 17; ++precision) {
-        std::snprintf(text, sizeof text, "%.*g", precision, value);
-        if (std::strtod(text, nullptr) == value)
-            break;
-    }
-    return Widen(text);
+    return Shortest(value, 17, ReadDouble);
 }
 
 std::wstring FormatFloat(float value)
 {
     if (std::isnan(value) || std::isinf(value))
         return FormatDouble(value);
-    char text[40];
-    for (int precision = 1; precision <= 9; ++precision) {
-        std::snprintf(text, sizeof text, "%.*g", precision, static_cast<double>(value));
-        if (std::strtof(text, nullptr) == value)
-            break;
-    }
-    return Widen(text);
+    return Shortest(value, 9, ReadFloat);
 }
 
 Cell CellOf(const VARIANT &value)
