@@ -368,5 +368,22 @@ TEST_F(Commands, TheServersShutdownRequestEndsTheWait)
     ExpectCleanedUp();
 }
 
+TEST_F(Commands, AShutdownRequestFailsOnlyWhatItCutShort)
+{
+    fake_->shutdownInRead = true;
+    fake_->serverMax = 30;
+    RunResult r = Run({L"read", L"raw", L"Ramp", L"--start", kT0, L"--end", T(9), L"--format", L"csv"});
+    EXPECT_EQ(r.exit, kExitOk) << Narrow(r.err);  // the answer was complete
+    EXPECT_EQ(Column(r, L"value").size(), 10u);
+    EXPECT_TRUE(Contains(r.err, L"disconnect: going down")) << Narrow(r.err);
+
+    Signals::Reset();
+    r = Run({L"read", L"raw", L"Ramp", L"--start", kT0, L"--end", T(99), L"--all", L"--format", L"csv"});
+    EXPECT_EQ(r.exit, kExitFailed);  // following the data stopped after the first answer
+    EXPECT_EQ(Column(r, L"value").size(), 30u);
+    EXPECT_EQ(fake_->RawRequests().size(), 2u);  // one request in each run
+    ExpectCleanedUp();
+}
+
 }  // namespace
 }  // namespace clienttest

@@ -65,6 +65,7 @@ public:
     void AddItem(const std::wstring &id, std::vector<Point> points);
     DWORD serverMax = 0;        // values per item and request, 0: none
     bool silentAsync = false;   // accept asynchronous requests, never answer
+    bool shutdownInRead = false;  // a synchronous raw read asks the client to disconnect
     volatile LONG dataChanges = 0;  // OnDataChange calls made
     std::vector<IID> hidden;    // interfaces QueryInterface refuses
 

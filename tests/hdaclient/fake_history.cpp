@@ -184,6 +184,8 @@ HRESULT STDMETHODCALLTYPE FakeHistorian::ReadRaw(OPCHDA_TIME *htStartTime, OPCHD
     }
     *ppItemValues = items;
     *ppErrors = errors;
+    if (shutdownInRead)
+        FireShutdown(L"going down");
     return ReadResult(errors, dwNumItems);
 }
 

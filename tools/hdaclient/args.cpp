@@ -399,7 +399,8 @@ Options:
   --host NAME   the machine the server runs on (DCOM); default: this one
   --format F    table (default), csv or json
   --timeout S   seconds to wait for any callback or completion (default 30;
-                advise waits one interval plus this long for each window)
+                advise waits one interval plus this long for each window;
+                connecting and the clean-up get at least 10 s)
   --async       read or write through IOPCHDA_AsyncRead / IOPCHDA_AsyncUpdate
                 and wait for the completion callback; Ctrl+C cancels
   --quiet       no progress display on stderr

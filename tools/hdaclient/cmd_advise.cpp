@@ -36,8 +36,10 @@ void RunAdvise(Context &c)
         anyAccepted = anyAccepted || SUCCEEDED(codes[i]);
     }
     CoTaskMemFree(errors);
-    if (!anyAccepted)
+    if (!anyAccepted) {
+        read->Cancel(cancelId);  // nothing to watch; make sure nothing stays behind
         return;
+    }
     if (o.count == 0)
         c.InterruptEndsNormally();
 
@@ -56,8 +58,10 @@ void RunAdvise(Context &c)
             c.Failed();
             break;
         }
-        if (waited != WaitOutcome::Ready)
-            break;  // Ctrl+C or shutdown: said at the end
+        if (waited != WaitOutcome::Ready) {
+            c.ReportSignals();  // Ctrl+C (the usual end without --count) or shutdown
+            break;
+        }
         std::vector<ItemOutcome> outcomes;
         MatchItems(entries, codes, change, outcomes);
         for (size_t i = 0; i < entries.size(); ++i) {

@@ -80,6 +80,8 @@ void RunRead(Context &c)
         results = std::move(r.items);
         for (const auto &note : r.notes)
             c.report.Message(note);
+        if (r.stopped)
+            c.ReportSignals();
     } else if (o.command == Command::ReadProcessed) {
         call = L"ReadProcessed";
         std::vector<DWORD> ids;

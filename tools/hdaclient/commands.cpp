@@ -130,23 +130,21 @@ void Context::Failed()
     exitCode_ = kExitFailed;
 }
 
-bool Context::ReportSignals()
+bool Context::ReportSignals(bool cutShort)
 {
-    if (Signals::ShutdownRequested()) {
+    bool shutdown = Signals::ShutdownRequested();
+    if (!shutdown && !Signals::Interrupted())
+        return false;
+    if (!signalsReported_) {
         std::wstring reason = Signals::ShutdownReason();
-        if (!signalsReported_)
+        if (shutdown)
             report.Message(L"the server asked its clients to disconnect" + (reason.empty() ? L"" : L": " + reason));
-    } else if (Signals::Interrupted()) {
-        if (!signalsReported_ && !interruptEndsNormally_)
+        else if (cutShort && !interruptEndsNormally_)
             report.Message(L"interrupted");
         signalsReported_ = true;
-        if (interruptEndsNormally_)
-            return true;
-    } else {
-        return false;
     }
-    signalsReported_ = true;
-    Failed();
+    if (cutShort && (shutdown || !interruptEndsNormally_))
+        Failed();
     return true;
 }
 
@@ -273,7 +271,7 @@ int RunCommand(const Options &options, Session &session, Report &report)
     case Command::Advise: RunAdvise(c); break;
     case Command::Help: break;
     }
-    c.ReportSignals();
+    c.ReportSignals(false);  // a request that came after the work was done
     report.Finish();
     return c.ExitCode();
 }

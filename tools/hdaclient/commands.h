@@ -49,9 +49,10 @@ public:
     // Reports a code other than S_OK for a subject; failure codes count as
     // failed items.
     void ItemStatus(const std::wstring &subject, HRESULT code);
-    // Says why a run ended early (Ctrl+C, the server's shutdown request) and
-    // counts it as a failure; false if nothing happened.
-    bool ReportSignals();
+    // Says (once) that Ctrl+C was pressed or the server asked to disconnect,
+    // and when that cut the command short counts it as a failure (Ctrl+C not,
+    // where it is the usual end). False if neither happened.
+    bool ReportSignals(bool cutShort = true);
     // Ctrl+C is the usual way to end this command (advise without --count).
     void InterruptEndsNormally() { interruptEndsNormally_ = true; }
 
