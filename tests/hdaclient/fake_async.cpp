@@ -183,13 +183,10 @@ HRESULT STDMETHODCALLTYPE FakeHistorian::ReadAttribute(DWORD dwTransactionID, OP
 {
     *ppErrors = nullptr;
     OPCHANDLE client = 0;
-    int item = ItemOf(hServer, &client);
-    bool hasStart = false;
-    Ticks start = 0;
-    if (item < 0)
-        return OPC_E_INVALIDHANDLE;
-    if (!Resolve(htStartTime, hasStart, start) || !hasStart)
-        return E_INVALIDARG;
+    int item = -1;
+    HRESULT check = CheckAttributeRead(hServer, htStartTime, item, client);
+    if (FAILED(check))
+        return check;
     std::vector<OPCHANDLE> handles(dwNumAttributes, hServer);
     std::vector<DWORD> ids(dwAttributeIDs, dwAttributeIDs + dwNumAttributes);
     return Queue(dwNumAttributes, handles.data(), pdwCancelID, ppErrors,

@@ -204,6 +204,13 @@ private:
     HRESULT SelectRaw(int item, bool hasStart, Ticks start, bool hasEnd, Ticks end, DWORD maxValues,
                       OPCHDA_ITEM &out);
     HRESULT SelectAtTime(int item, DWORD n, const FILETIME *times, OPCHDA_ITEM &out);
+    // Result records of a synchronous read: select(position, item, record)
+    // for each known handle, OPC_E_INVALIDHANDLE for the others.
+    HRESULT ReadEach(DWORD n, const OPCHANDLE *handles,
+                     const std::function<HRESULT(DWORD, int, OPCHDA_ITEM &)> &select, OPCHDA_ITEM **items,
+                     HRESULT **errors);
+    // The checks an attribute read makes at once: the item and the start time.
+    HRESULT CheckAttributeRead(OPCHANDLE handle, OPCHDA_TIME *start, int &item, OPCHANDLE &client);
     HRESULT SelectProcessed(int item, DWORD aggregate, Ticks start, Ticks end, Ticks interval, OPCHDA_ITEM &out);
     HRESULT SelectAttribute(int item, DWORD id, OPCHDA_ATTRIBUTE &out);
     HRESULT RemoveRange(int item, Ticks from, Ticks to);

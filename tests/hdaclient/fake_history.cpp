@@ -44,6 +44,19 @@ HRESULT ReadResult(const HRESULT *errors, DWORD n)
 
 }  // namespace
 
+HRESULT FakeHistorian::ReadEach(DWORD n, const OPCHANDLE *handles,
+                                const std::function<HRESULT(DWORD, int, OPCHDA_ITEM &)> &select, OPCHDA_ITEM **items,
+                                HRESULT **errors)
+{
+    *items = TaskArray<OPCHDA_ITEM>(n);
+    *errors = TaskArray<HRESULT>(n);
+    for (DWORD i = 0; i < n; ++i) {
+        int item = ItemOf(handles[i], &(*items)[i].hClient);
+        (*errors)[i] = item < 0 ? OPC_E_INVALIDHANDLE : select(i, item, (*items)[i]);
+    }
+    return ReadResult(*errors, n);
+}
+
 bool FakeHistorian::Resolve(OPCHDA_TIME *t, bool &present, Ticks &ticks)
 {
     present = false;
@@ -175,18 +188,15 @@ HRESULT STDMETHODCALLTYPE FakeHistorian::ReadRaw(OPCHDA_TIME *htStartTime, OPCHD
     if (!dwNumItems || !Resolve(htStartTime, hasStart, start) || !Resolve(htEndTime, hasEnd, end) ||
         (!hasStart && !hasEnd) || (hasStart != hasEnd && dwNumValues == 0))
         return E_INVALIDARG;
-    OPCHDA_ITEM *items = TaskArray<OPCHDA_ITEM>(dwNumItems);
-    HRESULT *errors = TaskArray<HRESULT>(dwNumItems);
-    for (DWORD i = 0; i < dwNumItems; ++i) {
-        int item = ItemOf(phServer[i], &items[i].hClient);
-        errors[i] = item < 0 ? OPC_E_INVALIDHANDLE
-                             : SelectRaw(item, hasStart, start, hasEnd, end, dwNumValues, items[i]);
-    }
-    *ppItemValues = items;
-    *ppErrors = errors;
+    HRESULT result = ReadEach(
+        dwNumItems, phServer,
+        [&](DWORD, int item, OPCHDA_ITEM &out) {
+            return SelectRaw(item, hasStart, start, hasEnd, end, dwNumValues, out);
+        },
+        ppItemValues, ppErrors);
     if (shutdownInRead)
         FireShutdown(L"going down");
-    return ReadResult(errors, dwNumItems);
+    return result;
 }
 
 HRESULT STDMETHODCALLTYPE FakeHistorian::ReadProcessed(OPCHDA_TIME *htStartTime, OPCHDA_TIME *htEndTime,
@@ -201,31 +211,22 @@ HRESULT STDMETHODCALLTYPE FakeHistorian::ReadProcessed(OPCHDA_TIME *htStartTime,
     if (!Resolve(htStartTime, hasStart, start) || !Resolve(htEndTime, hasEnd, end) || !hasStart || !hasEnd ||
         interval == 0)
         return E_INVALIDARG;
-    OPCHDA_ITEM *items = TaskArray<OPCHDA_ITEM>(dwNumItems);
-    HRESULT *errors = TaskArray<HRESULT>(dwNumItems);
-    for (DWORD i = 0; i < dwNumItems; ++i) {
-        int item = ItemOf(phServer[i], &items[i].hClient);
-        errors[i] = item < 0 ? OPC_E_INVALIDHANDLE
-                             : SelectProcessed(item, haAggregate[i], start, end, interval, items[i]);
-    }
-    *ppItemValues = items;
-    *ppErrors = errors;
-    return ReadResult(errors, dwNumItems);
+    return ReadEach(
+        dwNumItems, phServer,
+        [&](DWORD i, int item, OPCHDA_ITEM &out) {
+            return SelectProcessed(item, haAggregate[i], start, end, interval, out);
+        },
+        ppItemValues, ppErrors);
 }
 
 HRESULT STDMETHODCALLTYPE FakeHistorian::ReadAtTime(DWORD dwNumTimeStamps, FILETIME *ftTimeStamps, DWORD dwNumItems,
                                                     OPCHANDLE *phServer, OPCHDA_ITEM **ppItemValues,
                                                     HRESULT **ppErrors)
 {
-    OPCHDA_ITEM *items = TaskArray<OPCHDA_ITEM>(dwNumItems);
-    HRESULT *errors = TaskArray<HRESULT>(dwNumItems);
-    for (DWORD i = 0; i < dwNumItems; ++i) {
-        int item = ItemOf(phServer[i], &items[i].hClient);
-        errors[i] = item < 0 ? OPC_E_INVALIDHANDLE : SelectAtTime(item, dwNumTimeStamps, ftTimeStamps, items[i]);
-    }
-    *ppItemValues = items;
-    *ppErrors = errors;
-    return ReadResult(errors, dwNumItems);
+    return ReadEach(
+        dwNumItems, phServer,
+        [&](DWORD, int item, OPCHDA_ITEM &out) { return SelectAtTime(item, dwNumTimeStamps, ftTimeStamps, out); },
+        ppItemValues, ppErrors);
 }
 
 HRESULT STDMETHODCALLTYPE FakeHistorian::ReadAttribute(OPCHDA_TIME *htStartTime, OPCHDA_TIME *, OPCHANDLE hServer,
@@ -235,13 +236,10 @@ HRESULT STDMETHODCALLTYPE FakeHistorian::ReadAttribute(OPCHDA_TIME *htStartTime,
     *ppAttributeValues = nullptr;
     *ppErrors = nullptr;
     OPCHANDLE client = 0;
-    int item = ItemOf(hServer, &client);
-    bool hasStart = false;
-    Ticks start = 0;
-    if (item < 0)
-        return OPC_E_INVALIDHANDLE;
-    if (!Resolve(htStartTime, hasStart, start) || !hasStart)
-        return E_INVALIDARG;
+    int item = -1;
+    HRESULT check = CheckAttributeRead(hServer, htStartTime, item, client);
+    if (FAILED(check))
+        return check;
     OPCHDA_ATTRIBUTE *values = TaskArray<OPCHDA_ATTRIBUTE>(dwNumAttributes);
     HRESULT *errors = TaskArray<HRESULT>(dwNumAttributes);
     for (DWORD i = 0; i < dwNumAttributes; ++i) {
@@ -251,6 +249,16 @@ HRESULT STDMETHODCALLTYPE FakeHistorian::ReadAttribute(OPCHDA_TIME *htStartTime,
     *ppAttributeValues = values;
     *ppErrors = errors;
     return ReadResult(errors, dwNumAttributes);
+}
+
+HRESULT FakeHistorian::CheckAttributeRead(OPCHANDLE handle, OPCHDA_TIME *start, int &item, OPCHANDLE &client)
+{
+    item = ItemOf(handle, &client);
+    bool hasStart = false;
+    Ticks ticks = 0;
+    if (item < 0)
+        return OPC_E_INVALIDHANDLE;
+    return Resolve(start, hasStart, ticks) && hasStart ? S_OK : E_INVALIDARG;
 }
 
 HRESULT STDMETHODCALLTYPE FakeHistorian::QueryCapabilities(OPCHDA_UPDATECAPABILITIES *pCapabilities)

@@ -4,27 +4,15 @@
 
 #include "test_util.h"
 #include "times.h"
+#include "utc_ticks.h"
 
 namespace clienttest {
 namespace {
 
 using namespace zqhda;
 
-// The system's conversion, as the independent reference.
-Ticks System(WORD year, WORD month, WORD day, WORD hour = 0, WORD minute = 0, WORD second = 0, WORD ms = 0)
-{
-    SYSTEMTIME st{};
-    st.wYear = year;
-    st.wMonth = month;
-    st.wDay = day;
-    st.wHour = hour;
-    st.wMinute = minute;
-    st.wSecond = second;
-    st.wMilliseconds = ms;
-    FILETIME ft{};
-    EXPECT_TRUE(SystemTimeToFileTime(&st, &ft));
-    return TicksOf(ft);
-}
+// The system's calendar conversion (zqtest::UtcTicks) is the independent reference.
+using zqtest::UtcTicks;
 
 Ticks Iso(const std::wstring &text)
 {
@@ -45,28 +33,28 @@ Ticks Resolved(const std::wstring &text, const std::wstring &now)
 TEST(IsoTimes, AgreeWithTheSystemCalendar)
 {
     EXPECT_EQ(Iso(L"1601-01-01T00:00:00Z"), 0u);
-    EXPECT_EQ(Iso(L"2026-12-08T10:00:00Z"), System(2026, 12, 8, 10));
-    EXPECT_EQ(Iso(L"2024-02-29T23:59:59.999Z"), System(2024, 2, 29, 23, 59, 59, 999));
-    EXPECT_EQ(Iso(L"2000-02-29T12:00:00Z"), System(2000, 2, 29, 12));
-    EXPECT_EQ(Iso(L"1900-03-01T00:00:00Z"), System(1900, 3, 1));
-    EXPECT_EQ(Iso(L"9999-12-31T23:59:59.9999999Z"), System(9999, 12, 31, 23, 59, 59, 999) + 9999);
+    EXPECT_EQ(Iso(L"2026-12-08T10:00:00Z"), UtcTicks(2026, 12, 8, 10));
+    EXPECT_EQ(Iso(L"2024-02-29T23:59:59.999Z"), UtcTicks(2024, 2, 29, 23, 59, 59, 999));
+    EXPECT_EQ(Iso(L"2000-02-29T12:00:00Z"), UtcTicks(2000, 2, 29, 12));
+    EXPECT_EQ(Iso(L"1900-03-01T00:00:00Z"), UtcTicks(1900, 3, 1));
+    EXPECT_EQ(Iso(L"9999-12-31T23:59:59.9999999Z"), UtcTicks(9999, 12, 31, 23, 59, 59, 999) + 9999);
     // Every first of month over four years, leap year included.
     for (WORD year = 2023; year <= 2026; ++year)
         for (WORD month = 1; month <= 12; ++month) {
             wchar_t text[32];
             swprintf(text, 32, L"%04u-%02u-01T06:07:08Z", year, month);
-            EXPECT_EQ(Iso(text), System(year, month, 1, 6, 7, 8)) << Narrow(text);
+            EXPECT_EQ(Iso(text), UtcTicks(year, month, 1, 6, 7, 8)) << Narrow(text);
         }
 }
 
 TEST(IsoTimes, FormsZonesAndFractions)
 {
-    Ticks ten = System(2026, 12, 8, 10);
+    Ticks ten = UtcTicks(2026, 12, 8, 10);
     EXPECT_EQ(Iso(L"2026-12-08T10:00:00"), ten);  // no zone: UTC
     EXPECT_EQ(Iso(L"2026-12-08 10:00:00Z"), ten);
     EXPECT_EQ(Iso(L"2026-12-08t10:00:00z"), ten);
     EXPECT_EQ(Iso(L"2026-12-08T10:00Z"), ten);
-    EXPECT_EQ(Iso(L"2026-12-08"), System(2026, 12, 8));
+    EXPECT_EQ(Iso(L"2026-12-08"), UtcTicks(2026, 12, 8));
     EXPECT_EQ(Iso(L"2026-12-08T11:00:00+01:00"), ten);
     EXPECT_EQ(Iso(L"2026-12-08T04:30:00-0530"), ten);
     EXPECT_EQ(Iso(L"2026-12-08T12:00:00+02"), ten);
@@ -93,13 +81,13 @@ TEST(IsoTimes, NonsenseIsRefused)
 
 TEST(IsoTimes, PrintedExactlyAndReadBack)
 {
-    EXPECT_EQ(FormatIsoTime(FileTimeOf(System(2026, 12, 8, 10, 5, 7, 42))), L"2026-12-08T10:05:07.042Z");
+    EXPECT_EQ(FormatIsoTime(FileTimeOf(UtcTicks(2026, 12, 8, 10, 5, 7, 42))), L"2026-12-08T10:05:07.042Z");
     EXPECT_EQ(FormatIsoTime(FileTimeOf(0)), L"1601-01-01T00:00:00.000Z");
-    EXPECT_EQ(FormatIsoTime(FileTimeOf(System(2024, 2, 29) + 1)), L"2024-02-29T00:00:00.0000001Z");
+    EXPECT_EQ(FormatIsoTime(FileTimeOf(UtcTicks(2024, 2, 29) + 1)), L"2024-02-29T00:00:00.0000001Z");
     // Any time prints as text that reads back as the same FILETIME.
     Ticks t = 0x01D9A5B489ABCDEFull;
     for (int i = 0; i < 200; ++i, t = t * 6364136223846793005ull + 1442695040888963407ull) {
-        Ticks sample = t % System(9999, 12, 31);
+        Ticks sample = t % UtcTicks(9999, 12, 31);
         EXPECT_EQ(Iso(FormatIsoTime(FileTimeOf(sample))), sample);
     }
 }
@@ -110,7 +98,7 @@ TEST(TimeArguments, IsoIsAbsoluteEverythingElsePassesThroughUnchanged)
     std::wstring error;
     ASSERT_TRUE(ParseTimeArg(L"2026-12-08T10:00:00Z", t, error));
     EXPECT_FALSE(t.relative);
-    EXPECT_EQ(TicksOf(t.time), System(2026, 12, 8, 10));
+    EXPECT_EQ(TicksOf(t.time), UtcTicks(2026, 12, 8, 10));
 
     for (const wchar_t *text : {L"NOW", L"NOW-1D", L"DAY -1D +6H", L"MONTH-1MO", L"YEAR-1Y", L"WEEK", L"-90M",
                                 L"NOW-1D2H", L"SECOND+1S"}) {

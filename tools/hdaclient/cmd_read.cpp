@@ -86,14 +86,8 @@ void RunRead(Context &c)
         call = L"ReadProcessed";
         std::vector<DWORD> ids;
         std::vector<std::wstring> names;
-        for (const auto &text : o.aggregates) {
-            DWORD id = 0;
-            std::wstring name;
-            if (!c.ResolveAggregate(text, id, name))
-                return;
-            ids.push_back(id);
-            names.push_back(name.empty() ? std::to_wstring(id) : name);
-        }
+        if (!c.ResolveAggregates(o.aggregates, ids, names))
+            return;
         std::vector<DWORD> perEntry;
         std::vector<std::wstring> entryNames;
         for (const auto &e : entries) {
@@ -152,14 +146,8 @@ void RunReadAttributes(Context &c)
     const Options &o = c.options;
     std::vector<DWORD> ids;
     std::vector<std::wstring> names;
-    for (const auto &text : o.attributes) {
-        DWORD id = 0;
-        std::wstring name;
-        if (!c.ResolveAttribute(text, id, name))
-            return;
-        ids.push_back(id);
-        names.push_back(name.empty() ? std::to_wstring(id) : name);
-    }
+    if (!c.ResolveAttributes(o.attributes, ids, names))
+        return;
     std::vector<Item> entries = c.Handles(o.items);
     if (entries.empty())
         return;

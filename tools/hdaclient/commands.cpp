@@ -209,44 +209,49 @@ const std::vector<Named> &Context::Attributes()
     return *attributes_;
 }
 
-bool Context::Resolve(const std::wstring &text, const std::vector<Named> &server, const wchar_t *const *standard,
-                      size_t standardCount, const wchar_t *what, DWORD &id, std::wstring &name)
+bool Context::Resolve(const std::vector<std::wstring> &texts, const std::vector<Named> &server,
+                      const wchar_t *const *standard, size_t standardCount, const wchar_t *what,
+                      std::vector<DWORD> &ids, std::vector<std::wstring> &names)
 {
-    auto nameOf = [&](DWORD value) {
-        for (const auto &n : server)
-            if (n.id == value && !n.name.empty())
-                return n.name;
-        return value >= 1 && value <= standardCount ? std::wstring(standard[value - 1]) : std::wstring();
-    };
-    if (ParseNumber(text, id)) {
-        name = nameOf(id);
+    auto known = [&](DWORD id, const std::wstring &name) {
+        ids.push_back(id);
+        names.push_back(name.empty() ? std::to_wstring(id) : name);
         return true;
-    }
-    for (const auto &n : server)
-        if (Folded(n.name) == Folded(text)) {
-            id = n.id;
-            name = n.name;
-            return true;
+    };
+    auto one = [&](const std::wstring &text) {
+        DWORD id = 0;
+        if (ParseNumber(text, id)) {
+            for (const auto &n : server)
+                if (n.id == id && !n.name.empty())
+                    return known(id, n.name);
+            return known(id, id >= 1 && id <= standardCount ? standard[id - 1] : L"");
         }
-    for (size_t i = 0; i < standardCount; ++i)
-        if (Folded(standard[i]) == Folded(text)) {
-            id = static_cast<DWORD>(i + 1);
-            name = standard[i];
-            return true;
-        }
-    report.Message(std::wstring(L"unknown ") + what + L" \"" + text + L"\" (see zqhda " + what + L"s)");
-    Failed();
-    return false;
+        for (const auto &n : server)
+            if (Folded(n.name) == Folded(text))
+                return known(n.id, n.name);
+        for (size_t i = 0; i < standardCount; ++i)
+            if (Folded(standard[i]) == Folded(text))
+                return known(static_cast<DWORD>(i + 1), standard[i]);
+        report.Message(std::wstring(L"unknown ") + what + L" \"" + text + L"\" (see zqhda " + what + L"s)");
+        Failed();
+        return false;
+    };
+    for (const auto &text : texts)
+        if (!one(text))
+            return false;
+    return true;
 }
 
-bool Context::ResolveAggregate(const std::wstring &text, DWORD &id, std::wstring &name)
+bool Context::ResolveAggregates(const std::vector<std::wstring> &texts, std::vector<DWORD> &ids,
+                                std::vector<std::wstring> &names)
 {
-    return Resolve(text, Aggregates(), kStandardAggregates, kAggregateCount, L"aggregate", id, name);
+    return Resolve(texts, Aggregates(), kStandardAggregates, kAggregateCount, L"aggregate", ids, names);
 }
 
-bool Context::ResolveAttribute(const std::wstring &text, DWORD &id, std::wstring &name)
+bool Context::ResolveAttributes(const std::vector<std::wstring> &texts, std::vector<DWORD> &ids,
+                                std::vector<std::wstring> &names)
 {
-    return Resolve(text, Attributes(), kStandardAttributes, kAttributeCount, L"attribute", id, name);
+    return Resolve(texts, Attributes(), kStandardAttributes, kAttributeCount, L"attribute", ids, names);
 }
 
 int RunCommand(const Options &options, Session &session, Report &report)

@@ -69,14 +69,17 @@ public:
     // Catalogues of the server, fetched once.
     const std::vector<Named> &Aggregates();
     const std::vector<Named> &Attributes();
-    // An ID from a number or a name (server's catalogue first, then the
-    // standard names); `name` is the name to show. False with a report.
-    bool ResolveAggregate(const std::wstring &text, DWORD &id, std::wstring &name);
-    bool ResolveAttribute(const std::wstring &text, DWORD &id, std::wstring &name);
+    // IDs from numbers or names (the server's catalogue first, then the
+    // standard names) and the names to show. False with a report.
+    bool ResolveAggregates(const std::vector<std::wstring> &texts, std::vector<DWORD> &ids,
+                           std::vector<std::wstring> &names);
+    bool ResolveAttributes(const std::vector<std::wstring> &texts, std::vector<DWORD> &ids,
+                           std::vector<std::wstring> &names);
 
 private:
-    bool Resolve(const std::wstring &text, const std::vector<Named> &server, const wchar_t *const *standard,
-                 size_t standardCount, const wchar_t *what, DWORD &id, std::wstring &name);
+    bool Resolve(const std::vector<std::wstring> &texts, const std::vector<Named> &server,
+                 const wchar_t *const *standard, size_t standardCount, const wchar_t *what, std::vector<DWORD> &ids,
+                 std::vector<std::wstring> &names);
 
     int exitCode_ = kExitOk;
     DataSink *sink_ = nullptr;
