@@ -2,6 +2,8 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <new>
+
 #include "commands.h"
 
 using namespace zqhda;
@@ -111,7 +113,12 @@ int wmain(int argc, wchar_t **argv)
     if (FAILED(hr) && hr != RPC_E_TOO_LATE)
         err.Write(L"zqhda: CoInitializeSecurity failed: " + Hex32(static_cast<DWORD>(hr)) + L"\r\n");
     Signals::InstallConsoleHandler();
-    int status = Run(options, out, err);
+    int status = kExitFailed;
+    try {
+        status = Run(options, out, err);
+    } catch (const std::bad_alloc &) {
+        err.Write(L"zqhda: out of memory\r\n");
+    }
     CoUninitialize();
     return status;
 }

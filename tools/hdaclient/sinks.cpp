@@ -29,6 +29,19 @@ BOOL WINAPI ConsoleHandler(DWORD type)
     return TRUE;
 }
 
+// Runs a callback's body; nothing may be thrown back into the caller's COM
+// runtime, so running out of memory becomes E_OUTOFMEMORY.
+template <class Body>
+HRESULT Guarded(Body body)
+{
+    try {
+        body();
+        return S_OK;
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
 }  // namespace
 
 ItemData CopyItem(const OPCHDA_ITEM &item)
@@ -165,8 +178,7 @@ DWORD Milliseconds(double seconds)
 
 HRESULT STDMETHODCALLTYPE ShutdownSink::ShutdownRequest(LPCWSTR szReason)
 {
-    Signals::RaiseShutdown(szReason ? szReason : L"");
-    return S_OK;
+    return Guarded([&] { Signals::RaiseShutdown(szReason ? szReason : L""); });
 }
 
 DataSink::DataSink() : arrived_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
@@ -224,55 +236,60 @@ Completion DataSink::ItemCall(Completion::Kind kind, DWORD tid, HRESULT status, 
 HRESULT STDMETHODCALLTYPE DataSink::OnDataChange(DWORD tid, HRESULT status, DWORD n, OPCHDA_ITEM *items,
                                                  HRESULT *errors)
 {
-    Push(ItemCall(Completion::Kind::DataChange, tid, status, n, items, errors));
-    return S_OK;
+    return Guarded([&] {
+        Push(ItemCall(Completion::Kind::DataChange, tid, status, n, items, errors));
+    });
 }
 
 HRESULT STDMETHODCALLTYPE DataSink::OnReadComplete(DWORD tid, HRESULT status, DWORD n, OPCHDA_ITEM *items,
                                                    HRESULT *errors)
 {
-    Push(ItemCall(Completion::Kind::ReadComplete, tid, status, n, items, errors));
-    return S_OK;
+    return Guarded([&] {
+        Push(ItemCall(Completion::Kind::ReadComplete, tid, status, n, items, errors));
+    });
 }
 
 HRESULT STDMETHODCALLTYPE DataSink::OnReadAttributeComplete(DWORD tid, HRESULT status, OPCHANDLE hClient, DWORD n,
                                                             OPCHDA_ATTRIBUTE *attributes, HRESULT *errors)
 {
-    Completion call;
-    call.kind = Completion::Kind::AttributeComplete;
-    call.transactionId = tid;
-    call.status = status;
-    call.hClient = hClient;
-    for (DWORD i = 0; attributes && i < n; ++i) {
-        call.attributes.push_back(CopyAttribute(attributes[i]));
-        call.errors.push_back(errors ? errors[i] : S_OK);
-    }
-    Push(std::move(call));
-    return S_OK;
+    return Guarded([&] {
+        Completion call;
+        call.kind = Completion::Kind::AttributeComplete;
+        call.transactionId = tid;
+        call.status = status;
+        call.hClient = hClient;
+        for (DWORD i = 0; attributes && i < n; ++i) {
+            call.attributes.push_back(CopyAttribute(attributes[i]));
+            call.errors.push_back(errors ? errors[i] : S_OK);
+        }
+        Push(std::move(call));
+    });
 }
 
 HRESULT STDMETHODCALLTYPE DataSink::OnUpdateComplete(DWORD tid, HRESULT status, DWORD n, OPCHANDLE *clients,
                                                      HRESULT *errors)
 {
-    Completion call;
-    call.kind = Completion::Kind::UpdateComplete;
-    call.transactionId = tid;
-    call.status = status;
-    for (DWORD i = 0; clients && i < n; ++i) {
-        call.clients.push_back(clients[i]);
-        call.errors.push_back(errors ? errors[i] : S_OK);
-    }
-    Push(std::move(call));
-    return S_OK;
+    return Guarded([&] {
+        Completion call;
+        call.kind = Completion::Kind::UpdateComplete;
+        call.transactionId = tid;
+        call.status = status;
+        for (DWORD i = 0; clients && i < n; ++i) {
+            call.clients.push_back(clients[i]);
+            call.errors.push_back(errors ? errors[i] : S_OK);
+        }
+        Push(std::move(call));
+    });
 }
 
 HRESULT STDMETHODCALLTYPE DataSink::OnCancelComplete(DWORD cancelId)
 {
-    Completion call;
-    call.kind = Completion::Kind::CancelComplete;
-    call.transactionId = cancelId;
-    Push(std::move(call));
-    return S_OK;
+    return Guarded([&] {
+        Completion call;
+        call.kind = Completion::Kind::CancelComplete;
+        call.transactionId = cancelId;
+        Push(std::move(call));
+    });
 }
 
 // Calls this client never asks for: acknowledged and dropped.
