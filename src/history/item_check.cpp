@@ -1,6 +1,6 @@
 #include "history/item_check.h"
 
-#include "history/time_spec.h"
+#include "history/time_resolution.h"
 #include "opchda_constants.h"
 
 namespace zq {

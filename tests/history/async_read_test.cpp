@@ -4,7 +4,7 @@
 // the connection rules.
 #include "async_fixture.h"
 
-#include "history/time_spec.h"
+#include "history/time_resolution.h"
 #include <olectl.h>
 
 #include "opchda_constants.h"

@@ -59,9 +59,9 @@ const OptionSpec kOptions[] = {
 
 const OptionSpec *FindOption(const std::wstring &name)
 {
-    for (const auto &spec : kOptions)
-        if (name == spec.name)
-            return &spec;
+    for (const auto &option : kOptions)
+        if (name == option.name)
+            return &option;
     return nullptr;
 }
 
@@ -239,13 +239,13 @@ bool ParseArguments(const std::vector<std::wstring> &args, Options &o, std::wstr
         }
         size_t eq = a.find(L'=');
         std::wstring name = a.substr(2, eq == std::wstring::npos ? std::wstring::npos : eq - 2);
-        const OptionSpec *spec = FindOption(name);
-        if (!spec) {
+        const OptionSpec *option = FindOption(name);
+        if (!option) {
             error = L"unknown option --" + name;
             return false;
         }
         std::wstring value;
-        if (spec->takesValue) {
+        if (option->takesValue) {
             if (eq != std::wstring::npos) {
                 value = a.substr(eq + 1);
             } else if (i + 1 < args.size()) {
@@ -259,7 +259,7 @@ bool ParseArguments(const std::vector<std::wstring> &args, Options &o, std::wstr
             return false;
         }
         auto &list = given[name];
-        if (!list.empty() && !spec->repeatable) {
+        if (!list.empty() && !option->repeatable) {
             error = L"--" + name + L" given twice";
             return false;
         }
@@ -277,8 +277,8 @@ bool ParseArguments(const std::vector<std::wstring> &args, Options &o, std::wstr
     o.items.assign(words.begin() + static_cast<std::ptrdiff_t>(used), words.end());
 
     for (const auto &entry : given) {
-        const OptionSpec *spec = FindOption(entry.first);
-        if (!(spec->commands & Bit(o.command))) {
+        const OptionSpec *option = FindOption(entry.first);
+        if (!(option->commands & Bit(o.command))) {
             error = L"--" + entry.first + L" does not apply to " + CommandName(o.command);
             return false;
         }
