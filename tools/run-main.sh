@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds the library and the sample
-# host, and runs the host under Wine in the build folder's own prefix.
+# The main job: installs what is missing, builds everything, registers the
+# proxy/stub DLL and the sample historian (ZqHistorian.exe, built on the
+# library) in the build folder's own Wine prefix, and runs a short session of
+# the command-line OPC HDA client (zqhda.exe) against it, in another process.
+# COM starts the historian for the client; it ends when its last client
+# leaves. Everything started here is stopped at the end.
 #   tools/run-main.sh [build-dir]      (default: build)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -10,11 +14,38 @@ build=${1:-$here/build}
 cmake -S "$here" -B "$build" -G Ninja \
       -DCMAKE_TOOLCHAIN_FILE="$here/cmake/toolchain-mingw-i686.cmake" >/dev/null
 cmake --build "$build" -j "$(nproc)" >/dev/null
-"$here/tools/wine-prefix.sh" setup "$build/wineprefix" "$build/bin"
-status=0
-# Wine may note on stderr that a thread of the ending process lost its server
+prefix="$build/wineprefix"
+"$here/tools/wine-prefix.sh" setup "$prefix" "$build/bin"   # also registers ZqOpcHda_ps.dll
+trap '"$here/tools/wine-prefix.sh" stop "$prefix"' EXIT
+
+export WINEPREFIX="$prefix" WINEDEBUG=-all
+cd "$build/bin"
+# Wine may note on stderr that a thread of an ending process lost its server
 # connection ("wine client error: ... write"); that teardown note is dropped.
-(cd "$build/bin" && WINEPREFIX="$build/wineprefix" WINEDEBUG=-all wine mini_host.exe) \
-  2> >(grep -v '^wine client error' >&2) || status=$?
-"$here/tools/wine-prefix.sh" stop "$build/wineprefix"
-exit $status
+run() { wine "$@" 2> >(grep -v '^wine client error' >&2); }
+step() { printf '\n== %s\n' "$*"; }
+
+journal="$build/main-job.journal"
+rm -f "$journal"
+step "Register the sample historian (a generated plant covering the last two days)"
+run ZqHistorian.exe /RegServer --journal "$(winepath -w "$journal")"
+
+hda() { run zqhda.exe --server ZqHDA.Historian.1 "$@"; }
+tag=Plant.Area1.Boiler.Temperature
+step "Historian status";                     hda status
+step "Address space (flat)";                 hda browse --flat
+step "Raw values of the last 5 minutes, with bounds"
+hda read raw "$tag" --start NOW-5M --end NOW --bounds
+step "Average over the last hour in 10-minute intervals"
+hda read processed "$tag" --start NOW-1H --end NOW --interval 10M --aggregate Average
+step "Attributes";                           hda read attributes "$tag" --attr Description --attr "Eng Units"
+when=$(date -u -d '+1 hour' +%Y-%m-%dT%H:%M:00Z)
+step "Insert 123.5 at $when, then read it back"
+hda insert "$tag" --time "$when" --value 123.5
+hda read attime "$tag" --at "$when"
+step "Three raw advise windows of 10 minutes, from 30 minutes ago"
+hda advise "$tag" --start NOW-30M --interval 10M --count 3
+
+step "Unregister the historian"
+sleep 2   # the historian ends a moment after its last client left
+run ZqHistorian.exe /UnregServer

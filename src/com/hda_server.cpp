@@ -121,8 +121,9 @@ void HDAServer::StopRunning() { running_ = 0; }
 
 void HDAServer::TickStep()
 {
-    ++tickSteps_;
     RunClientTickStep(*this);
+    // Counted once the step is over, callbacks included.
+    ++tickSteps_;
 }
 
 void HDAServer::SendShutdownRequest() { SendShutdownToSink(*this); }

@@ -94,7 +94,7 @@ public:
     std::vector<std::unique_ptr<Transaction>> &Transactions() { return transactions_; }
 
     LONG RefCount() const { return refs_.load(); }
-    // Tick steps run so far by the worker (or the timer-mode tick).
+    // Tick steps completed so far by the worker (or the timer-mode tick).
     LONG TickSteps() const { return tickSteps_.load(); }
     // Server objects constructed and not yet destroyed, in this process.
     static LONG LiveObjects();

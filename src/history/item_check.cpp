@@ -1,6 +1,6 @@
 #include "history/item_check.h"
 
-#include "history/time_spec.h"
+#include "history/time_resolution.h"
 #include "opchda_constants.h"
 
 namespace zq {
@@ -77,6 +77,20 @@ HRESULT ResolveRawReadTimes(OPCHDA_TIME *start, OPCHDA_TIME *end, DWORD numValue
             return E_INVALIDARG;
     }
     *out = times;
+    return S_OK;
+}
+
+HRESULT CheckAttributeRead(const HandleList &handles, OPCHANDLE server, OPCHDA_TIME *start,
+                           OPCHDA_TIME *end, AttributeReadTimes *out)
+{
+    AttributeReadTimes checked;
+    HRESULT hr = CheckReadItem(handles, server, &checked.client);
+    if (FAILED(hr))
+        return hr;
+    if (FAILED(ResolveRequiredTime(start, &checked.start)))
+        return E_INVALIDARG;
+    checked.hasEnd = ResolveOptionalTime(end, &checked.end);
+    *out = checked;
     return S_OK;
 }
 

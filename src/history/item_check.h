@@ -66,4 +66,21 @@ HRESULT ResolveRequiredTime(OPCHDA_TIME *time, FILETIME *out);
 // with the time in out, else false (absent).
 bool ResolveOptionalTime(OPCHDA_TIME *time, FILETIME *out);
 
+// The checks of an attribute read (synchronous and asynchronous alike),
+// after its argument checks: the one item's read check, whose failure is the
+// request's result (OPC_E_INVALIDHANDLE, OPC_E_BADRIGHTS); then a start that
+// must be given and resolve (else E_INVALIDARG); then an end that counts
+// only when given and resolvable (absent: current values are read).
+struct AttributeReadTimes
+{
+    OPCHANDLE client = 0;
+    FILETIME start{};
+    FILETIME end{};
+    bool hasEnd = false;
+
+    const FILETIME *End() const { return hasEnd ? &end : nullptr; }
+};
+HRESULT CheckAttributeRead(const HandleList &handles, OPCHANDLE server, OPCHDA_TIME *start,
+                           OPCHDA_TIME *end, AttributeReadTimes *out);
+
 } // namespace zq

@@ -171,23 +171,20 @@ public:
             ppAttributeValues == nullptr || ppErrors == nullptr)
             return E_INVALIDARG;
         return Guarded([&] {
-            OPCHANDLE client = 0;
-            HRESULT hr = CheckReadItem(owner_->Handles(), hServer, &client);
+            AttributeReadTimes checked;
+            HRESULT hr =
+                CheckAttributeRead(owner_->Handles(), hServer, htStartTime, htEndTime, &checked);
             if (FAILED(hr))
                 return hr;
-            FILETIME start, end;
-            if (FAILED(ResolveRequiredTime(htStartTime, &start)))
-                return E_INVALIDARG;
-            const bool hasEnd = ResolveOptionalTime(htEndTime, &end);
 
             AttributeResults results;
             if (!results.Allocate(dwNumAttributes))
                 return E_OUTOFMEMORY;
             void *item = ItemHandleOf(hServer);
             for (DWORD i = 0; i < dwNumAttributes; ++i) {
-                results[i].hClient = client;
-                results.Error(i) = RunReadAttribute(item, pdwAttributeIDs[i], results[i], start,
-                                                    hasEnd ? &end : nullptr);
+                results[i].hClient = checked.client;
+                results.Error(i) = RunReadAttribute(item, pdwAttributeIDs[i], results[i],
+                                                    checked.start, checked.End());
             }
             HRESULT overall = results.Overall();
             results.HandTo(ppAttributeValues, ppErrors);

@@ -1,12 +1,159 @@
-// An asynchronous transaction waiting on a client's transaction list.
+// Asynchronous transactions: what an asynchronous read or update request
+// leaves on its client's transaction list, and what one run of it hands to
+// the client's IOPCHDA_DataCallback sink.
+//
+// A request checks its arguments and items on the client's thread, builds a
+// record with everything the run will need (copies of the client's arrays,
+// the result arrays from the task allocator) and appends it under the client
+// lock. The tick step runs every record once under the client lock: the
+// engines fill the results, which move into a Delivery; the step calls the
+// sink after leaving the lock and then frees what was delivered. One-shot
+// records are done after their run; a raw advise stays until cancelled,
+// until the client's sink is gone, or until the client object is destroyed.
+//
+// Records own everything they hold (RAII): destroying one on any path, a
+// refused request, a cancel or the client's destruction, gives back every
+// array and clears every stored VARIANT.
 #pragma once
 
+#include <windows.h>
+#include <oaidl.h>
+
+#include <string>
+#include <vector>
+
+#include "com/handle_list.h"
+#include "opchda.h"
+#include "runtime/task_memory.h"
+
 namespace zq {
+
+enum class TransactionKind : DWORD
+{
+    RawRead = 1,
+    AtTimeRead = 2,
+    AttributeRead = 3,
+    RawAdvise = 4,
+    ProcessedRead = 5,
+    Insert = 6,
+    Replace = 7,
+    InsertReplace = 8,
+    DeleteRaw = 9,
+    DeleteAtTime = 10,
+};
+
+// The client handle reported for an item refused at request time.
+constexpr OPCHANDLE kRefusedClientHandle = 0xFFFFFFFF;
+
+// One callback to the client's sink with the arrays it passes, owned until
+// the delivery is destroyed (the arrays inside the result records included).
+// An empty delivery calls nothing.
+class Delivery
+{
+public:
+    enum class Callback
+    {
+        None,
+        ReadComplete,      // OnReadComplete: items, codes
+        DataChange,        // OnDataChange: items, codes
+        AttributeComplete, // OnReadAttributeComplete: client handle, attributes, codes
+        UpdateComplete,    // OnUpdateComplete: client handles, codes
+    };
+
+    Delivery() = default;
+    Delivery(Delivery &&) noexcept = default;
+    Delivery &operator=(Delivery &&) = delete;
+    Delivery(const Delivery &) = delete;
+    Delivery &operator=(const Delivery &) = delete;
+    ~Delivery();
+
+    void SetItems(Callback callback, DWORD transactionId, DWORD count, TaskPtr<OPCHDA_ITEM> items,
+                  TaskPtr<HRESULT> codes);
+    void SetAttributes(DWORD transactionId, OPCHANDLE client, DWORD count,
+                       TaskPtr<OPCHDA_ATTRIBUTE> attributes, TaskPtr<HRESULT> codes);
+    void SetUpdates(DWORD transactionId, DWORD count, TaskPtr<OPCHANDLE> clients,
+                    TaskPtr<HRESULT> codes);
+
+    Callback Kind() const { return callback_; }
+    explicit operator bool() const { return callback_ != Callback::None; }
+    // S_OK when every code is 0, else S_FALSE (success codes such as
+    // OPC_S_MOREDATA count as non-zero).
+    HRESULT Status() const;
+
+    // Makes the call on the sink; its answer is ignored. Arrays are never
+    // passed null: the published stubs refuse null [in] arrays.
+    void Deliver(IOPCHDA_DataCallback *sink) const;
+
+private:
+    void Free();
+
+    Callback callback_ = Callback::None;
+    DWORD transactionId_ = 0;
+    DWORD count_ = 0;
+    OPCHANDLE client_ = 0;
+    TaskPtr<OPCHDA_ITEM> items_;
+    TaskPtr<OPCHDA_ATTRIBUTE> attributes_;
+    TaskPtr<OPCHANDLE> clients_;
+    TaskPtr<HRESULT> codes_;
+};
+
+// One item of a request: the server handle the client sent and the client
+// handle of its handle entry. An item refused at request time is marked
+// separately: 0xFFFFFFFF is a legal client handle.
+struct TransactionItem
+{
+    OPCHANDLE server = 0;
+    OPCHANDLE client = kRefusedClientHandle;
+    bool refused = true;
+};
 
 class Transaction
 {
 public:
     virtual ~Transaction() = default;
+    Transaction(const Transaction &) = delete;
+    Transaction &operator=(const Transaction &) = delete;
+
+    TransactionKind Kind() const { return kind_; }
+    DWORD TransactionId() const { return transactionId_; }
+    DWORD CancelId() const { return cancelId_; }
+    void SetCancelId(DWORD id) { cancelId_ = id; }
+    bool Done() const { return done_; }
+    void MarkDone() { done_ = true; }
+    DWORD ItemCount() const { return static_cast<DWORD>(items_.size()); }
+    const TransactionItem &Item(DWORD i) const { return items_[i]; }
+
+    // Allocates the task-memory arrays the run will fill and takes the
+    // copies that can fail: S_OK, E_OUTOFMEMORY, or E_INVALIDARG for a
+    // client value that cannot be copied.
+    virtual HRESULT Prepare() = 0;
+
+    // The item check of every item in request order (reads: read allowed,
+    // updates: write allowed). Each item's request-time code goes to
+    // codes[i]; true if any item was refused.
+    bool CheckItems(const HandleList &handles, HRESULT *codes);
+
+    // Runs the transaction once (the step holds the client lock) and puts
+    // what is to be delivered into out. One-shot kinds mark themselves done.
+    virtual void Run(Delivery &out) = 0;
+
+protected:
+    // Takes a copy of the item handles (may throw std::bad_alloc).
+    Transaction(TransactionKind kind, DWORD transactionId, DWORD count, const OPCHANDLE *servers);
+
+    // Per-item check; on S_OK the entry's client handle is in *client.
+    virtual HRESULT CheckItem(const HandleList &handles, OPCHANDLE server, OPCHANDLE *client);
+
+    // Marks one item as accepted with its client handle (used by requests
+    // that check their one item themselves).
+    void Accept(DWORD i, OPCHANDLE client);
+
+private:
+    TransactionKind kind_;
+    DWORD transactionId_;
+    DWORD cancelId_ = 0;
+    bool done_ = false;
+    std::vector<TransactionItem> items_;
 };
 
 } // namespace zq

@@ -73,15 +73,19 @@ void ModuleUnload(bool processExit)
     // 1. The timer-mode timer.
     StopTimerMode();
     // 2. Users.
-    DeleteAllUsers();
+    DeleteAllUsers(processExit);
     // 3. Shutdown requests to the remaining clients, then forget them.
     long told = 0;
     if (!processExit)
         told = SendShutdownRequests();
-    EnterCriticalSection(&s.serverLock);
+    // When the process ends, a thread stopped while holding the server lock
+    // would leave it held for ever; nobody else runs then, so no lock is needed.
+    if (!processExit)
+        EnterCriticalSection(&s.serverLock);
     s.clients.clear();
     s.clientCount = 0;
-    LeaveCriticalSection(&s.serverLock);
+    if (!processExit)
+        LeaveCriticalSection(&s.serverLock);
     // 4. Wake every waiting worker once, then close the event.
     if (g_tickEvent != nullptr) {
         PulseEvent(g_tickEvent);

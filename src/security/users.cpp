@@ -167,10 +167,17 @@ size_t UserCount()
     return n;
 }
 
-void DeleteAllUsers()
+void DeleteAllUsers(bool processExit)
 {
     std::vector<std::unique_ptr<UserRecord>> old;
-    AcquireSRWLockExclusive(&g_usersLock);
+    // When the process ends, a thread stopped while holding the lock would
+    // leave it held for ever: the records are then left to the system.
+    if (processExit) {
+        if (!TryAcquireSRWLockExclusive(&g_usersLock))
+            return;
+    } else {
+        AcquireSRWLockExclusive(&g_usersLock);
+    }
     old.swap(g_users);
     ReleaseSRWLockExclusive(&g_usersLock);
 }

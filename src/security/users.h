@@ -45,7 +45,8 @@ bool FirstGrantingUser(HANDLE token, DWORD desired, std::string *user);
 // Number of user records (for tests and diagnostics).
 size_t UserCount();
 
-// Deletes every user record (module unload).
-void DeleteAllUsers();
+// Deletes every user record (module unload; processExit: the process is
+// ending and no other thread runs).
+void DeleteAllUsers(bool processExit = false);
 
 } // namespace zq

@@ -14,16 +14,21 @@ struct ProcessResult
     bool timedOut = false;
     unsigned long exitCode = 0;
     std::string output;
+    std::string errors; // standard error, when asked for separately
 };
 
 // commandLine: program and arguments; the program is looked up next to the
-// test program. A process that runs past timeoutMs is terminated.
-ProcessResult RunProcess(const std::string &commandLine, unsigned long timeoutMs);
+// test program. A process that runs past timeoutMs is terminated. Standard
+// error goes to `output` too, or to `errors` with separateErrors.
+ProcessResult RunProcess(const std::string &commandLine, unsigned long timeoutMs,
+                         bool separateErrors = false);
 
 // Starts the program like RunProcess, without waiting: its standard output
-// and error go to a pipe whose read end *output receives. The caller closes
-// *output and the two handles of *process.
-bool StartProcess(const std::string &commandLine, PROCESS_INFORMATION *process, HANDLE *output);
+// (and error, unless errors is given) go to a pipe whose read end *output
+// receives; with errors, standard error goes to a second pipe, *errors. The
+// caller closes the pipe ends and the two handles of *process.
+bool StartProcess(const std::string &commandLine, PROCESS_INFORMATION *process, HANDLE *output,
+                  HANDLE *errors = nullptr);
 
 // Directory of the running test program, with a trailing backslash.
 std::string ProgramDirectory();

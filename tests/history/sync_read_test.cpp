@@ -5,7 +5,7 @@
 
 #include <thread>
 
-#include "history/time_spec.h"
+#include "history/time_resolution.h"
 #include "opchda_constants.h"
 
 using namespace zqtest;

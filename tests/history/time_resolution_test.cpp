@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "history/filetime.h"
-#include "history/time_spec.h"
+#include "history/time_resolution.h"
 #include "utc_ticks.h"
 
 namespace {

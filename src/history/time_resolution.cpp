@@ -1,4 +1,4 @@
-#include "history/time_spec.h"
+#include "history/time_resolution.h"
 
 #include "history/filetime.h"
 

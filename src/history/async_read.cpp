@@ -1,0 +1,173 @@
+#include "history/async_read.h"
+
+#include <memory>
+#include <new>
+
+#include "com/interface_object.h"
+#include "history/filetime.h"
+#include "history/item_check.h"
+#include "history/read_transactions.h"
+#include "history/transaction_list.h"
+#include "opchda.h"
+#include "runtime/guard.h"
+
+namespace zq {
+
+namespace {
+
+class AsyncReadInterface final : public InterfaceObject<IOPCHDA_AsyncRead>
+{
+public:
+    explicit AsyncReadInterface(HDAServer *owner)
+        : InterfaceObject(owner, {"IOPCHDA_ASyncRead::AddRef() [defered to HDAServer]",
+                                  "IOPCHDA_ASyncRead::Release() [defered to OPCServer]",
+                                  "IOPCHDA_ASyncRead::QueryInterface() [defered to OPCServer]"})
+    {
+    }
+
+    HRESULT STDMETHODCALLTYPE ReadRaw(DWORD dwTransactionID, OPCHDA_TIME *htStartTime,
+                                      OPCHDA_TIME *htEndTime, DWORD dwNumValues, BOOL bBounds,
+                                      DWORD dwNumItems, OPCHANDLE *phServer, DWORD *pdwCancelID,
+                                      HRESULT **ppErrors) override
+    {
+        Trace("IHDA_ASyncRead::ReadRaw()");
+        ClearRequestOut(pdwCancelID, ppErrors);
+        if (dwNumItems == 0 || phServer == nullptr || ppErrors == nullptr)
+            return E_INVALIDARG;
+        return Guarded([&] {
+            RawReadTimes times;
+            HRESULT hr = ResolveRawReadTimes(htStartTime, htEndTime, dwNumValues, &times);
+            if (FAILED(hr))
+                return hr;
+            if (pdwCancelID == nullptr)
+                return E_INVALIDARG;
+            return QueueRequest(*owner_, dwNumItems, true, pdwCancelID, ppErrors,
+                                Build<RawReadTransaction>(dwTransactionID, dwNumItems, phServer,
+                                                          times, dwNumValues, bBounds));
+        });
+    }
+
+    HRESULT STDMETHODCALLTYPE AdviseRaw(DWORD dwTransactionID, OPCHDA_TIME *htStartTime,
+                                        FILETIME ftUpdateInterval, DWORD dwNumItems,
+                                        OPCHANDLE *phServer, DWORD *pdwCancelID,
+                                        HRESULT **ppErrors) override
+    {
+        Trace("IHDA_ASyncRead::AdviseRaw()");
+        ClearRequestOut(pdwCancelID, ppErrors);
+        if (dwNumItems == 0 || phServer == nullptr || htStartTime == nullptr ||
+            ppErrors == nullptr)
+            return E_INVALIDARG;
+        return Guarded([&] {
+            FILETIME start;
+            if (FAILED(ResolveRequiredTime(htStartTime, &start)) || pdwCancelID == nullptr)
+                return E_INVALIDARG;
+            const uint64_t interval = TicksFromFileTime(ftUpdateInterval);
+            return QueueRequest(*owner_, dwNumItems, true, pdwCancelID, ppErrors,
+                                Build<RawAdviseTransaction>(dwTransactionID, dwNumItems, phServer,
+                                                            start, interval));
+        });
+    }
+
+    HRESULT STDMETHODCALLTYPE ReadProcessed(DWORD dwTransactionID, OPCHDA_TIME *htStartTime,
+                                            OPCHDA_TIME *htEndTime, FILETIME ftResampleInterval,
+                                            DWORD dwNumItems, OPCHANDLE *phServer,
+                                            DWORD *haAggregate, DWORD *pdwCancelID,
+                                            HRESULT **ppErrors) override
+    {
+        Trace("IHDA_ASyncRead::ReadProcessed()");
+        ClearRequestOut(pdwCancelID, ppErrors);
+        if (dwNumItems == 0 || phServer == nullptr || pdwCancelID == nullptr ||
+            ppErrors == nullptr || htStartTime == nullptr || htEndTime == nullptr ||
+            haAggregate == nullptr)
+            return E_INVALIDARG;
+        return Guarded([&] {
+            FILETIME start, end;
+            if (FAILED(ResolveRequiredTime(htStartTime, &start)) ||
+                FAILED(ResolveRequiredTime(htEndTime, &end)))
+                return E_INVALIDARG;
+            const uint64_t interval = TicksFromFileTime(ftResampleInterval);
+            return QueueRequest(*owner_, dwNumItems, true, pdwCancelID, ppErrors,
+                                Build<ProcessedReadTransaction>(dwTransactionID, dwNumItems,
+                                                                phServer, haAggregate, start,
+                                                                end, interval));
+        });
+    }
+
+    HRESULT STDMETHODCALLTYPE AdviseProcessed(DWORD, OPCHDA_TIME *, FILETIME, DWORD, OPCHANDLE *,
+                                              DWORD *, DWORD, DWORD *pdwCancelID,
+                                              HRESULT **ppErrors) override
+    {
+        Trace("IHDA_ASyncRead::AdviseProcessed()");
+        ClearRequestOut(pdwCancelID, ppErrors);
+        return E_NOTIMPL;
+    }
+
+    HRESULT STDMETHODCALLTYPE ReadAtTime(DWORD dwTransactionID, DWORD dwNumTimeStamps,
+                                         FILETIME *ftTimeStamps, DWORD dwNumItems,
+                                         OPCHANDLE *phServer, DWORD *pdwCancelID,
+                                         HRESULT **ppErrors) override
+    {
+        Trace("IHDA_ASyncRead::ReadAtTime()");
+        ClearRequestOut(pdwCancelID, ppErrors);
+        if (dwNumTimeStamps == 0 || ftTimeStamps == nullptr || dwNumItems == 0 ||
+            phServer == nullptr || pdwCancelID == nullptr || ppErrors == nullptr)
+            return E_INVALIDARG;
+        return Guarded([&] {
+            return QueueRequest(*owner_, dwNumItems, true, pdwCancelID, ppErrors,
+                                Build<AtTimeReadTransaction>(dwTransactionID, dwNumItems, phServer,
+                                                             dwNumTimeStamps, ftTimeStamps));
+        });
+    }
+
+    HRESULT STDMETHODCALLTYPE ReadModified(DWORD, OPCHDA_TIME *, OPCHDA_TIME *, DWORD, DWORD,
+                                           OPCHANDLE *, DWORD *pdwCancelID,
+                                           HRESULT **ppErrors) override
+    {
+        Trace("IHDA_ASyncRead::ReadModified()");
+        ClearRequestOut(pdwCancelID, ppErrors);
+        return E_NOTIMPL;
+    }
+
+    HRESULT STDMETHODCALLTYPE ReadAttribute(DWORD dwTransactionID, OPCHDA_TIME *htStartTime,
+                                            OPCHDA_TIME *htEndTime, OPCHANDLE hServer,
+                                            DWORD dwNumAttributes, DWORD *dwAttributeIDs,
+                                            DWORD *pdwCancelID, HRESULT **ppErrors) override
+    {
+        Trace("IHDA_ASyncRead::ReadAttribute()");
+        ClearRequestOut(pdwCancelID, ppErrors);
+        if (dwNumAttributes == 0 || ppErrors == nullptr || dwAttributeIDs == nullptr ||
+            pdwCancelID == nullptr)
+            return E_INVALIDARG;
+        return Guarded([&] {
+            // The one item's check is the request's own result.
+            AttributeReadTimes checked;
+            HRESULT hr =
+                CheckAttributeRead(owner_->Handles(), hServer, htStartTime, htEndTime, &checked);
+            if (FAILED(hr))
+                return hr;
+            // One error per attribute, all S_OK: the request was accepted.
+            return QueueRequest(*owner_, dwNumAttributes, false, pdwCancelID, ppErrors,
+                                Build<AttributeReadTransaction>(dwTransactionID, hServer, checked,
+                                                                dwNumAttributes, dwAttributeIDs));
+        });
+    }
+
+    HRESULT STDMETHODCALLTYPE Cancel(DWORD dwCancelID) override
+    {
+        Trace("IHDA_ASyncRead::Cancel()");
+        return Guarded([&] {
+            CancelTransaction(*owner_, dwCancelID);
+            return S_OK;
+        });
+    }
+
+};
+
+} // namespace
+
+OwnedInterface *CreateAsyncReadInterface(HDAServer *owner)
+{
+    return new (std::nothrow) AsyncReadInterface(owner);
+}
+
+} // namespace zq

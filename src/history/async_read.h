@@ -1,0 +1,14 @@
+// The IOPCHDA_AsyncRead interface object of a client's server object: raw,
+// at-time, processed and attribute reads and the raw advise, queued as
+// transactions on the client's list and answered through its
+// IOPCHDA_DataCallback sink at the next tick; Cancel removes one. Made by
+// CreateAsyncReadInterface (com/hda_server.h).
+//
+// A request checks its arguments, resolves its times (writing them back into
+// the client's records, so a relative time is fixed at request time), checks
+// its items and returns at once with a cancel ID and the per-item errors.
+// Null pointers and zero counts are refused with E_INVALIDARG; on every
+// failure the error pointer is null and nothing is queued.
+#pragma once
+
+#include "com/hda_server.h"

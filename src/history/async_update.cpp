@@ -1,0 +1,137 @@
+#include "history/async_update.h"
+
+#include <memory>
+#include <new>
+
+#include "com/interface_object.h"
+#include "history/sync_update.h"
+#include "history/transaction_list.h"
+#include "history/update_transactions.h"
+#include "opchda.h"
+#include "runtime/guard.h"
+
+namespace zq {
+
+namespace {
+
+class AsyncUpdateInterface final : public InterfaceObject<IOPCHDA_AsyncUpdate>
+{
+public:
+    explicit AsyncUpdateInterface(HDAServer *owner)
+        : InterfaceObject(owner, {"IOPCHDA_AsyncUpdate::AddRef() [defered to HDAServer]",
+                                  "IOPCHDA_AsyncUpdate::Release() [defered to OPCServer]",
+                                  "IOPCHDA_AsyncUpdate::QueryInterface() [defered to OPCServer]"})
+    {
+    }
+
+    HRESULT STDMETHODCALLTYPE QueryCapabilities(OPCHDA_UPDATECAPABILITIES *pCapabilities) override
+    {
+        return SyncUpdateQueryCapabilities(pCapabilities);
+    }
+
+    HRESULT STDMETHODCALLTYPE Insert(DWORD dwTransactionID, DWORD dwNumItems, OPCHANDLE *phServer,
+                                     FILETIME *ftTimeStamps, VARIANT *vDataValues,
+                                     DWORD *pdwQualities, DWORD *pdwCancelID,
+                                     HRESULT **ppErrors) override
+    {
+        Trace("IHDA_ASyncUpdate::Insert()");
+        return UpdateValues(TransactionKind::Insert, dwTransactionID, dwNumItems, phServer,
+                            ftTimeStamps, vDataValues, pdwQualities, pdwCancelID, ppErrors);
+    }
+
+    HRESULT STDMETHODCALLTYPE Replace(DWORD dwTransactionID, DWORD dwNumItems,
+                                      OPCHANDLE *phServer, FILETIME *ftTimeStamps,
+                                      VARIANT *vDataValues, DWORD *pdwQualities,
+                                      DWORD *pdwCancelID, HRESULT **ppErrors) override
+    {
+        Trace("IHDA_ASyncUpdate::Replace()");
+        return UpdateValues(TransactionKind::Replace, dwTransactionID, dwNumItems, phServer,
+                            ftTimeStamps, vDataValues, pdwQualities, pdwCancelID, ppErrors);
+    }
+
+    HRESULT STDMETHODCALLTYPE InsertReplace(DWORD dwTransactionID, DWORD dwNumItems,
+                                            OPCHANDLE *phServer, FILETIME *ftTimeStamps,
+                                            VARIANT *vDataValues, DWORD *pdwQualities,
+                                            DWORD *pdwCancelID, HRESULT **ppErrors) override
+    {
+        Trace("IHDA_ASyncUpdate::InsertReplace()");
+        return UpdateValues(TransactionKind::InsertReplace, dwTransactionID, dwNumItems, phServer,
+                            ftTimeStamps, vDataValues, pdwQualities, pdwCancelID, ppErrors);
+    }
+
+    HRESULT STDMETHODCALLTYPE DeleteRaw(DWORD dwTransactionID, OPCHDA_TIME *htStartTime,
+                                        OPCHDA_TIME *htEndTime, DWORD dwNumItems,
+                                        OPCHANDLE *phServer, DWORD *pdwCancelID,
+                                        HRESULT **ppErrors) override
+    {
+        Trace("IHDA_ASyncUpdate::DeleteRaw()");
+        ClearRequestOut(pdwCancelID, ppErrors);
+        if (dwNumItems == 0 || phServer == nullptr || htStartTime == nullptr ||
+            htEndTime == nullptr || pdwCancelID == nullptr || ppErrors == nullptr)
+            return E_INVALIDARG;
+        // The records are copied as they came: nothing is resolved or written
+        // back; the host gets a relative text as text.
+        return Guarded([&] {
+            return QueueRequest(*owner_, dwNumItems, true, pdwCancelID, ppErrors,
+                                Build<DeleteRawTransaction>(dwTransactionID, dwNumItems, phServer,
+                                                            *htStartTime, *htEndTime));
+        });
+    }
+
+    HRESULT STDMETHODCALLTYPE DeleteAtTime(DWORD dwTransactionID, DWORD dwNumItems,
+                                           OPCHANDLE *phServer, FILETIME *ftTimeStamps,
+                                           DWORD *pdwCancelID, HRESULT **ppErrors) override
+    {
+        Trace("IHDA_ASyncUpdate::DeleteAtTime()");
+        ClearRequestOut(pdwCancelID, ppErrors);
+        if (dwNumItems == 0 || phServer == nullptr || ftTimeStamps == nullptr ||
+            pdwCancelID == nullptr || ppErrors == nullptr)
+            return E_INVALIDARG;
+        return Guarded([&] {
+            return QueueRequest(*owner_, dwNumItems, true, pdwCancelID, ppErrors,
+                                Build<DeleteAtTimeTransaction>(dwTransactionID, dwNumItems,
+                                                               phServer, ftTimeStamps));
+        });
+    }
+
+    HRESULT STDMETHODCALLTYPE Cancel(DWORD dwCancelID) override
+    {
+        Trace("IHDA_ASyncUpdate::Cancel()");
+        // The same list as the reads': a read can be cancelled here too.
+        return Guarded([&] {
+            CancelTransaction(*owner_, dwCancelID);
+            return S_OK;
+        });
+    }
+
+private:
+    HRESULT UpdateValues(TransactionKind kind, DWORD transactionId, DWORD count,
+                         OPCHANDLE *servers, FILETIME *times, VARIANT *values, DWORD *qualities,
+                         DWORD *cancelId, HRESULT **errors)
+    {
+        ClearRequestOut(cancelId, errors);
+        if (count == 0 || servers == nullptr || times == nullptr || values == nullptr ||
+            qualities == nullptr || cancelId == nullptr || errors == nullptr)
+            return E_INVALIDARG;
+        return Guarded([&] {
+            return QueueRequest(*owner_, count, true, cancelId, errors,
+                                [&](std::unique_ptr<Transaction> *out) {
+                                    auto t = std::make_unique<ValueUpdateTransaction>(
+                                        kind, transactionId, count, servers, times, qualities);
+                                    HRESULT hr = t->CopyValues(values);
+                                    if (SUCCEEDED(hr))
+                                        *out = std::move(t);
+                                    return hr;
+                                });
+        });
+    }
+};
+
+} // namespace
+
+OwnedInterface *CreateAsyncUpdateInterface(HDAServer *owner)
+{
+    return new (std::nothrow) AsyncUpdateInterface(owner);
+}
+
+} // namespace zq

@@ -1,0 +1,177 @@
+#include "history/read_transactions.h"
+
+#include <objbase.h>
+
+#include "history/filetime.h"
+#include "history/read_engine.h"
+#include "opchda_constants.h"
+
+namespace zq {
+
+namespace {
+
+// Fills one record and one code per item in request order: an item refused
+// at request time is reported with its -1 client handle and
+// OPC_E_INVALIDHANDLE and never reaches the engine.
+template <typename Read>
+void ReadEachItem(const Transaction &t, OPCHDA_ITEM *records, HRESULT *codes, Read &&read)
+{
+    for (DWORD i = 0; i < t.ItemCount(); ++i) {
+        const TransactionItem &item = t.Item(i);
+        records[i].hClient = item.client;
+        codes[i] = item.refused ? OPC_E_INVALIDHANDLE
+                                : read(i, ItemHandleOf(item.server), records[i]);
+    }
+}
+
+uint64_t NowTicks()
+{
+    FILETIME now;
+    if (FAILED(CoFileTimeNow(&now)))
+        GetSystemTimeAsFileTime(&now);
+    return TicksFromFileTime(now);
+}
+
+} // namespace
+
+// The results are still held only when the run did not finish (a host that
+// threw): what the engines had put into the records goes with them.
+ValueReadTransaction::~ValueReadTransaction()
+{
+    if (results_) {
+        for (DWORD i = 0; i < ItemCount(); ++i)
+            FreeItemArrays(results_[i]);
+    }
+}
+
+HRESULT ValueReadTransaction::Prepare()
+{
+    results_.reset(ZeroedTaskArray<OPCHDA_ITEM>(ItemCount()));
+    codes_.reset(ZeroedTaskArray<HRESULT>(ItemCount()));
+    return results_ && codes_ ? S_OK : E_OUTOFMEMORY;
+}
+
+void ValueReadTransaction::Run(Delivery &out)
+{
+    MarkDone();
+    if (!results_ || !codes_)
+        return;
+    ReadEachItem(*this, results_.get(), codes_.get(), [&](DWORD i, void *item, OPCHDA_ITEM &rec) {
+        return ReadItem(i, item, rec);
+    });
+    out.SetItems(Delivery::Callback::ReadComplete, TransactionId(), ItemCount(),
+                 std::move(results_), std::move(codes_));
+}
+
+RawReadTransaction::RawReadTransaction(DWORD transactionId, DWORD count, const OPCHANDLE *servers,
+                                       const RawReadTimes &times, DWORD numValues, BOOL bounds)
+    : ValueReadTransaction(TransactionKind::RawRead, transactionId, count, servers),
+      times_(times), numValues_(numValues), bounds_(bounds)
+{
+}
+
+HRESULT RawReadTransaction::ReadItem(DWORD, void *item, OPCHDA_ITEM &record)
+{
+    return RunReadRaw(item, record, times_.Start(), times_.End(), numValues_, bounds_);
+}
+
+AtTimeReadTransaction::AtTimeReadTransaction(DWORD transactionId, DWORD count,
+                                             const OPCHANDLE *servers, DWORD numTimes,
+                                             const FILETIME *times)
+    : ValueReadTransaction(TransactionKind::AtTimeRead, transactionId, count, servers),
+      times_(times, times + numTimes)
+{
+}
+
+HRESULT AtTimeReadTransaction::ReadItem(DWORD, void *item, OPCHDA_ITEM &record)
+{
+    return RunReadAtTime(item, record, static_cast<DWORD>(times_.size()), times_.data());
+}
+
+ProcessedReadTransaction::ProcessedReadTransaction(DWORD transactionId, DWORD count,
+                                                   const OPCHANDLE *servers,
+                                                   const DWORD *aggregates, const FILETIME &start,
+                                                   const FILETIME &end, uint64_t interval)
+    : ValueReadTransaction(TransactionKind::ProcessedRead, transactionId, count, servers),
+      aggregates_(aggregates, aggregates + count), start_(start), end_(end), interval_(interval)
+{
+}
+
+HRESULT ProcessedReadTransaction::ReadItem(DWORD i, void *item, OPCHDA_ITEM &record)
+{
+    return RunReadProcessed(item, record, aggregates_[i], start_, end_, interval_);
+}
+
+AttributeReadTransaction::AttributeReadTransaction(DWORD transactionId, OPCHANDLE server,
+                                                   const AttributeReadTimes &checked,
+                                                   DWORD numAttributes, const DWORD *attributeIds)
+    : Transaction(TransactionKind::AttributeRead, transactionId, 1, &server),
+      attributeIds_(attributeIds, attributeIds + numAttributes), times_(checked)
+{
+    Accept(0, checked.client);
+}
+
+AttributeReadTransaction::~AttributeReadTransaction()
+{
+    if (results_) {
+        for (DWORD i = 0; i < AttributeCount(); ++i)
+            FreeAttributeArrays(results_[i]);
+    }
+}
+
+HRESULT AttributeReadTransaction::Prepare()
+{
+    results_.reset(ZeroedTaskArray<OPCHDA_ATTRIBUTE>(AttributeCount()));
+    codes_.reset(ZeroedTaskArray<HRESULT>(AttributeCount()));
+    return results_ && codes_ ? S_OK : E_OUTOFMEMORY;
+}
+
+void AttributeReadTransaction::Run(Delivery &out)
+{
+    MarkDone();
+    if (!results_ || !codes_)
+        return;
+    const TransactionItem &item = Item(0);
+    void *handle = ItemHandleOf(item.server);
+    for (DWORD i = 0; i < AttributeCount(); ++i) {
+        results_[i].hClient = item.client;
+        codes_[i] =
+            RunReadAttribute(handle, attributeIds_[i], results_[i], times_.start, times_.End());
+    }
+    out.SetAttributes(TransactionId(), item.client, AttributeCount(), std::move(results_),
+                      std::move(codes_));
+}
+
+RawAdviseTransaction::RawAdviseTransaction(DWORD transactionId, DWORD count,
+                                           const OPCHANDLE *servers, const FILETIME &start,
+                                           uint64_t interval)
+    : Transaction(TransactionKind::RawAdvise, transactionId, count, servers),
+      windowStart_(TicksFromFileTime(start)), interval_(interval)
+{
+}
+
+void RawAdviseTransaction::Run(Delivery &out)
+{
+    // A window that would end past the largest FILETIME never becomes due.
+    if (interval_ > UINT64_MAX - windowStart_)
+        return;
+    const uint64_t windowEnd = windowStart_ + interval_;
+    if (windowEnd > NowTicks())
+        return;
+    const FILETIME start = FileTimeFromTicks(windowStart_);
+    const FILETIME end = FileTimeFromTicks(windowEnd);
+    // The next window starts here whether or not this one is delivered.
+    windowStart_ = windowEnd;
+
+    TaskPtr<OPCHDA_ITEM> results(ZeroedTaskArray<OPCHDA_ITEM>(ItemCount()));
+    TaskPtr<HRESULT> codes(ZeroedTaskArray<HRESULT>(ItemCount()));
+    if (!results || !codes)
+        return; // skipped, not retried
+    ReadEachItem(*this, results.get(), codes.get(), [&](DWORD, void *item, OPCHDA_ITEM &record) {
+        return RunReadRaw(item, record, &start, &end, kAdviseWindowLimit, FALSE);
+    });
+    out.SetItems(Delivery::Callback::DataChange, TransactionId(), ItemCount(), std::move(results),
+                 std::move(codes));
+}
+
+} // namespace zq

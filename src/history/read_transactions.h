@@ -1,0 +1,123 @@
+// The read transactions: raw, at-time and processed reads (OnReadComplete),
+// the attribute read (OnReadAttributeComplete) and the raw advise
+// (OnDataChange, one window per tick). Times are resolved at request time
+// and stored as absolute UTC FILETIMEs.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "history/item_check.h"
+#include "history/transaction.h"
+
+namespace zq {
+
+// Values the raw advise reads at most per item and window.
+constexpr DWORD kAdviseWindowLimit = 5000;
+
+// Raw, at-time and processed reads: one result record and one code per
+// item, allocated at request time and delivered with OnReadComplete.
+class ValueReadTransaction : public Transaction
+{
+public:
+    ~ValueReadTransaction() override;
+    HRESULT Prepare() override;
+    void Run(Delivery &out) override;
+
+protected:
+    using Transaction::Transaction;
+    // The engine for one accepted item.
+    virtual HRESULT ReadItem(DWORD i, void *item, OPCHDA_ITEM &record) = 0;
+
+private:
+    TaskPtr<OPCHDA_ITEM> results_;
+    TaskPtr<HRESULT> codes_;
+};
+
+class RawReadTransaction final : public ValueReadTransaction
+{
+public:
+    RawReadTransaction(DWORD transactionId, DWORD count, const OPCHANDLE *servers,
+                       const RawReadTimes &times, DWORD numValues, BOOL bounds);
+
+private:
+    HRESULT ReadItem(DWORD i, void *item, OPCHDA_ITEM &record) override;
+
+    RawReadTimes times_;
+    DWORD numValues_;
+    BOOL bounds_;
+};
+
+class AtTimeReadTransaction final : public ValueReadTransaction
+{
+public:
+    AtTimeReadTransaction(DWORD transactionId, DWORD count, const OPCHANDLE *servers,
+                          DWORD numTimes, const FILETIME *times);
+
+private:
+    HRESULT ReadItem(DWORD i, void *item, OPCHDA_ITEM &record) override;
+
+    std::vector<FILETIME> times_;
+};
+
+class ProcessedReadTransaction final : public ValueReadTransaction
+{
+public:
+    ProcessedReadTransaction(DWORD transactionId, DWORD count, const OPCHANDLE *servers,
+                             const DWORD *aggregates, const FILETIME &start, const FILETIME &end,
+                             uint64_t interval);
+
+private:
+    HRESULT ReadItem(DWORD i, void *item, OPCHDA_ITEM &record) override;
+
+    std::vector<DWORD> aggregates_;
+    FILETIME start_;
+    FILETIME end_;
+    uint64_t interval_;
+};
+
+// The attribute read of one item, checked by the request itself (its
+// failure is the request's result); one record and one code per attribute.
+class AttributeReadTransaction final : public Transaction
+{
+public:
+    // checked: what CheckAttributeRead found for the item.
+    AttributeReadTransaction(DWORD transactionId, OPCHANDLE server,
+                             const AttributeReadTimes &checked, DWORD numAttributes,
+                             const DWORD *attributeIds);
+
+    ~AttributeReadTransaction() override;
+    DWORD AttributeCount() const { return static_cast<DWORD>(attributeIds_.size()); }
+    HRESULT Prepare() override;
+    void Run(Delivery &out) override;
+
+private:
+    std::vector<DWORD> attributeIds_;
+    AttributeReadTimes times_;
+    TaskPtr<OPCHDA_ATTRIBUTE> results_;
+    TaskPtr<HRESULT> codes_;
+};
+
+// A raw-data subscription: each run whose window (start, start + interval)
+// has ended by now reads that window, at most 5000 values per item and
+// without bounds, delivers it with OnDataChange and moves on to the next
+// window. A window whose arrays cannot be allocated is skipped. Never done
+// by itself.
+class RawAdviseTransaction final : public Transaction
+{
+public:
+    RawAdviseTransaction(DWORD transactionId, DWORD count, const OPCHANDLE *servers,
+                         const FILETIME &start, uint64_t interval);
+
+    HRESULT Prepare() override { return S_OK; }
+    void Run(Delivery &out) override;
+
+    // The start of the next window.
+    uint64_t WindowStart() const { return windowStart_; }
+
+private:
+    uint64_t windowStart_;
+    uint64_t interval_;
+};
+
+} // namespace zq

@@ -1,0 +1,148 @@
+#include "history/transaction.h"
+
+#include "history/item_check.h"
+#include "history/read_engine.h"
+
+namespace zq {
+
+Delivery::~Delivery() { Free(); }
+
+void Delivery::Free()
+{
+    if (items_) {
+        for (DWORD i = 0; i < count_; ++i)
+            FreeItemArrays(items_[i]);
+    }
+    if (attributes_) {
+        for (DWORD i = 0; i < count_; ++i)
+            FreeAttributeArrays(attributes_[i]);
+    }
+    items_.reset();
+    attributes_.reset();
+    clients_.reset();
+    codes_.reset();
+    callback_ = Callback::None;
+    count_ = 0;
+}
+
+void Delivery::SetItems(Callback callback, DWORD transactionId, DWORD count,
+                        TaskPtr<OPCHDA_ITEM> items, TaskPtr<HRESULT> codes)
+{
+    Free();
+    callback_ = callback;
+    transactionId_ = transactionId;
+    count_ = count;
+    items_ = std::move(items);
+    codes_ = std::move(codes);
+}
+
+void Delivery::SetAttributes(DWORD transactionId, OPCHANDLE client, DWORD count,
+                             TaskPtr<OPCHDA_ATTRIBUTE> attributes, TaskPtr<HRESULT> codes)
+{
+    Free();
+    callback_ = Callback::AttributeComplete;
+    transactionId_ = transactionId;
+    client_ = client;
+    count_ = count;
+    attributes_ = std::move(attributes);
+    codes_ = std::move(codes);
+}
+
+void Delivery::SetUpdates(DWORD transactionId, DWORD count, TaskPtr<OPCHANDLE> clients,
+                          TaskPtr<HRESULT> codes)
+{
+    Free();
+    callback_ = Callback::UpdateComplete;
+    transactionId_ = transactionId;
+    count_ = count;
+    clients_ = std::move(clients);
+    codes_ = std::move(codes);
+}
+
+HRESULT Delivery::Status() const
+{
+    if (codes_) {
+        for (DWORD i = 0; i < count_; ++i) {
+            if (codes_[i] != 0)
+                return S_FALSE;
+        }
+    }
+    return S_OK;
+}
+
+namespace {
+// A valid pointer for a count of 0: the stubs marshal [in] arrays as
+// reference pointers and refuse null ones.
+template <typename T> T *NeverNull(T *array, T &empty) { return array != nullptr ? array : &empty; }
+} // namespace
+
+void Delivery::Deliver(IOPCHDA_DataCallback *sink) const
+{
+    if (sink == nullptr || callback_ == Callback::None)
+        return;
+    HRESULT noCode = S_OK;
+    HRESULT *codes = NeverNull(codes_.get(), noCode);
+    const HRESULT status = Status();
+    switch (callback_) {
+    case Callback::ReadComplete:
+    case Callback::DataChange: {
+        OPCHDA_ITEM noItem{};
+        OPCHDA_ITEM *items = NeverNull(items_.get(), noItem);
+        if (callback_ == Callback::ReadComplete)
+            sink->OnReadComplete(transactionId_, status, count_, items, codes);
+        else
+            sink->OnDataChange(transactionId_, status, count_, items, codes);
+        break;
+    }
+    case Callback::AttributeComplete: {
+        OPCHDA_ATTRIBUTE noAttribute{};
+        sink->OnReadAttributeComplete(transactionId_, status, client_, count_,
+                                      NeverNull(attributes_.get(), noAttribute), codes);
+        break;
+    }
+    case Callback::UpdateComplete: {
+        OPCHANDLE noClient = 0;
+        sink->OnUpdateComplete(transactionId_, status, count_, NeverNull(clients_.get(), noClient),
+                               codes);
+        break;
+    }
+    case Callback::None:
+        break;
+    }
+}
+
+Transaction::Transaction(TransactionKind kind, DWORD transactionId, DWORD count,
+                         const OPCHANDLE *servers)
+    : kind_(kind), transactionId_(transactionId), items_(count)
+{
+    for (DWORD i = 0; i < count; ++i)
+        items_[i].server = servers[i];
+}
+
+HRESULT Transaction::CheckItem(const HandleList &handles, OPCHANDLE server, OPCHANDLE *client)
+{
+    return CheckReadItem(handles, server, client);
+}
+
+bool Transaction::CheckItems(const HandleList &handles, HRESULT *codes)
+{
+    bool refused = false;
+    for (DWORD i = 0; i < ItemCount(); ++i) {
+        OPCHANDLE client = 0;
+        HRESULT hr = CheckItem(handles, items_[i].server, &client);
+        codes[i] = hr;
+        if (hr == S_OK)
+            Accept(i, client);
+        else
+            refused = true;
+    }
+    return refused;
+}
+
+void Transaction::Accept(DWORD i, OPCHANDLE client)
+{
+    items_[i].client = client;
+    items_[i].refused = false;
+}
+
+} // namespace zq

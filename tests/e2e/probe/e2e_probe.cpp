@@ -1,0 +1,100 @@
+// A client process for the end-to-end tests that must lose a client: it
+// connects to the sample historian, advises a data sink, starts a raw
+// advise, says "ready" and then waits to be killed (at most two minutes).
+#include <windows.h>
+#include <objbase.h>
+
+#include <cstdio>
+
+#include "historian_identity.h"
+#include "opchda.h"
+
+namespace {
+
+class Sink : public IOPCHDA_DataCallback
+{
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override
+    {
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOPCHDA_DataCallback)) {
+            *out = this;
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE OnDataChange(DWORD, HRESULT, DWORD, OPCHDA_ITEM *, HRESULT *) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD, HRESULT, DWORD, OPCHDA_ITEM *, HRESULT *) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnReadModifiedComplete(DWORD, HRESULT, DWORD, OPCHDA_MODIFIEDITEM *,
+                                                     HRESULT *) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnReadAttributeComplete(DWORD, HRESULT, OPCHANDLE, DWORD,
+                                                      OPCHDA_ATTRIBUTE *, HRESULT *) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnReadAnnotations(DWORD, HRESULT, DWORD, OPCHDA_ANNOTATION *,
+                                                HRESULT *) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnInsertAnnotations(DWORD, HRESULT, DWORD, OPCHANDLE *, HRESULT *) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnPlayback(DWORD, HRESULT, DWORD, OPCHDA_ITEM **, HRESULT *) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnUpdateComplete(DWORD, HRESULT, DWORD, OPCHANDLE *, HRESULT *) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD) override { return S_OK; }
+};
+
+} // namespace
+
+int main()
+{
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    IOPCHDA_Server *server = nullptr;
+    if (FAILED(CoCreateInstance(historian::kHistorianClsid, nullptr, CLSCTX_LOCAL_SERVER,
+                                IID_IOPCHDA_Server, reinterpret_cast<void **>(&server))))
+        return 2;
+    IConnectionPointContainer *cpc = nullptr;
+    IConnectionPoint *point = nullptr;
+    IOPCHDA_AsyncRead *async = nullptr;
+    static Sink sink;
+    DWORD cookie = 0, cancel = 0;
+    wchar_t name[] = L"Plant.Line1.Flow";
+    LPWSTR ids[] = {name};
+    OPCHANDLE client = 1, *handles = nullptr;
+    HRESULT *errors = nullptr;
+    if (FAILED(server->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void **>(&cpc))) ||
+        FAILED(cpc->FindConnectionPoint(IID_IOPCHDA_DataCallback, &point)) ||
+        FAILED(point->Advise(&sink, &cookie)) ||
+        FAILED(server->QueryInterface(IID_IOPCHDA_AsyncRead, reinterpret_cast<void **>(&async))) ||
+        FAILED(server->GetItemHandles(1, ids, &client, &handles, &errors)))
+        return 3;
+    OPCHDA_TIME start{FALSE, nullptr, FILETIME{}};
+    FILETIME interval{600000000, 0};
+    HRESULT *adviseErrors = nullptr;
+    if (FAILED(async->AdviseRaw(1, &start, interval, 1, handles, &cancel, &adviseErrors)))
+        return 4;
+    printf("ready\n");
+    fflush(stdout);
+    Sleep(120000);
+    return 0;
+}

@@ -1,0 +1,85 @@
+// advise: a raw-data subscription (AdviseRaw) printed window by window.
+#include "commands.h"
+
+namespace zqhda {
+
+void RunAdvise(Context &c)
+{
+    const Options &o = c.options;
+    IOPCHDA_AsyncRead *read = c.session.AsyncRead();
+    if (!read) {
+        c.report.Message(L"the server does not offer IOPCHDA_AsyncRead");
+        c.Failed();
+        return;
+    }
+    std::vector<Item> entries = c.Handles(o.items);
+    if (entries.empty())
+        return;
+    Transactions *transactions = c.Async();
+    if (!transactions)
+        return;
+    std::vector<OPCHANDLE> handles = ServerHandles(entries);
+    HdaTime start(o.start);
+    DWORD tid = transactions->NextTransactionId();
+    DWORD cancelId = 0;
+    HRESULT *errors = nullptr;
+    HRESULT hr = read->AdviseRaw(tid, &start.Get(), FileTimeOf(o.interval), static_cast<DWORD>(handles.size()),
+                                 handles.data(), &cancelId, &errors);
+    if (!c.CheckCall(L"AdviseRaw", hr))
+        return;
+    std::vector<HRESULT> codes(entries.size(), S_OK);
+    bool anyAccepted = false;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (errors)
+            codes[i] = errors[i];
+        c.ItemStatus(entries[i].id, codes[i]);
+        anyAccepted = anyAccepted || SUCCEEDED(codes[i]);
+    }
+    CoTaskMemFree(errors);
+    if (!anyAccepted) {
+        read->Cancel(cancelId);  // nothing to watch; make sure nothing stays behind
+        return;
+    }
+    if (o.count == 0)
+        c.InterruptEndsNormally();
+
+    // Each window may take one update interval, plus the time-out.
+    double waitSeconds = static_cast<double>(o.interval) / kTicksPerSecond + o.timeoutSeconds;
+    std::vector<std::wstring> columns{L"window", L"item"};
+    for (auto &name : SampleColumns())
+        columns.push_back(name);
+    c.report.BeginSection(L"values", columns);
+    for (DWORD window = 1; o.count == 0 || window <= o.count; ++window) {
+        Completion change;
+        WaitOutcome waited = transactions->Sink().Next(Completion::Kind::DataChange, tid, Milliseconds(waitSeconds),
+                                                       change);
+        if (waited == WaitOutcome::Timeout) {
+            c.report.Message(L"no data window arrived within " + FormatDouble(waitSeconds) + L" s");
+            c.Failed();
+            break;
+        }
+        if (waited != WaitOutcome::Ready) {
+            c.ReportSignals();  // Ctrl+C (the usual end without --count) or shutdown
+            break;
+        }
+        std::vector<ItemOutcome> outcomes;
+        MatchItems(entries, codes, change, outcomes);
+        for (size_t i = 0; i < entries.size(); ++i) {
+            for (const auto &sample : outcomes[i].data.samples) {
+                std::vector<Cell> row{Cell::Num(window), Cell::Str(entries[i].id)};
+                for (auto &cell : SampleCells(sample))
+                    row.push_back(std::move(cell));
+                c.report.Row(std::move(row));
+            }
+            if (SUCCEEDED(codes[i]) && FAILED(outcomes[i].code))
+                c.ItemStatus(entries[i].id + L" (window " + std::to_wstring(window) + L")", outcomes[i].code);
+        }
+        c.report.Flush();
+    }
+    c.report.EndSection();
+    hr = read->Cancel(cancelId);
+    if (FAILED(hr))
+        c.session.ReportStatus(c.report, L"cancelling the subscription", hr);
+}
+
+}  // namespace zqhda
