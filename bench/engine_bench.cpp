@@ -155,7 +155,7 @@ std::vector<std::string> Ids(size_t first, size_t count)
 
 void EngineOverhead(Client &client)
 {
-    const int reps = Repetitions(15);
+    const int reps = Repetitions(31);
     OPCHANDLE handle = client.handles[0];
     void *item = reinterpret_cast<void *>(static_cast<uintptr_t>(handle));
     bool ok = true;

@@ -9,13 +9,13 @@ namespace {
 const CLSID kBenchClsid = {0x5e1b7c32, 0x8a0d, 0x4f6b, {0x9c, 0x2e, 0x7d, 0x3f, 0x1a, 0x4b, 0x6c, 0x80}};
 } // namespace
 
-bool StartInProcessServer()
+bool StartInProcessServer(DWORD tickMs)
 {
     if (!zq::ModuleLoad(GetModuleHandleW(nullptr)))
         return false;
     if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
         return false;
-    return InitZqHDAsvr(kBenchClsid, 100000000) == 1;
+    return InitZqHDAsvr(kBenchClsid, tickMs) == 1;
 }
 
 HRESULT CreateClientObject(REFIID iid, void **out)

@@ -14,9 +14,10 @@
 
 namespace zqbench {
 
-// Module load, COM (multithreaded apartment), InitZqHDAsvr with a tick so
-// long that it never fires during a measurement. False on failure.
-bool StartInProcessServer();
+// Module load, COM (multithreaded apartment), InitZqHDAsvr with the tick
+// period (by default so long that it never fires during a measurement).
+// False on failure.
+bool StartInProcessServer(DWORD tickMs = 100000000);
 
 HRESULT CreateClientObject(REFIID iid, void **out);
 

@@ -1,0 +1,343 @@
+// Benchmark 5: asynchronous delivery. 50 clients, each with a raw advise of
+// 10 items, a 10 ms tick and a 10 ms update interval, in-process: the delay
+// from the end of a window to its OnDataChange (median and 99th
+// percentile), and the process's CPU time per delivered value, against the
+// CPU time per value of synchronous reads of the same windows in the same
+// process.
+#include <windows.h>
+#include <objbase.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "bench_util.h"
+#include "inproc_server.h"
+
+using namespace zqbench;
+
+namespace {
+
+constexpr DWORD kTickMs = 10;
+constexpr int kClients = 50;
+constexpr int kItemsPerClient = 10;
+ULONGLONG g_interval = kTickMs * 10000ULL; // update interval, 100-ns units
+constexpr ULONGLONG kValueSpacing = 10000ULL;        // one value per millisecond
+
+ULONGLONG Ticks(const FILETIME &t) { return (ULONGLONG(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
+FILETIME Ft(ULONGLONG t) { return FILETIME{static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)}; }
+ULONGLONG NowTicks()
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return Ticks(now);
+}
+
+// A historian with one value per millisecond for every item.
+class TickingHost : public CZqHDACallback
+{
+public:
+    int GetTimeStamps(void *, FILETIME *start, FILETIME *end, int maxCount, FILETIME *times,
+                      unsigned long *) override
+    {
+        if (start == nullptr || end == nullptr)
+            return 0;
+        ULONGLONG first = (Ticks(*start) + kValueSpacing - 1) / kValueSpacing * kValueSpacing;
+        ULONGLONG last = Ticks(*end);
+        int n = first > last ? 0 : static_cast<int>((last - first) / kValueSpacing) + 1;
+        if (maxCount == 0 || times == nullptr)
+            return n;
+        if (n > maxCount)
+            n = maxCount;
+        for (int i = 0; i < n; ++i)
+            times[i] = Ft(first + i * kValueSpacing);
+        return n;
+    }
+    long GetNextTimeStamp(void *, FILETIME, FILETIME *, unsigned long) override { return 1; }
+    long ReadAt(void *, FILETIME time, VARIANT *value, unsigned long *quality, unsigned long) override
+    {
+        value->vt = VT_R8;
+        value->dblVal = static_cast<double>(time.dwLowDateTime);
+        *quality = 0xC0;
+        return 0;
+    }
+};
+
+TickingHost g_host;
+
+// What every sink records while the measurement runs.
+struct Recorder
+{
+    std::atomic<bool> measuring{false};
+    std::mutex mutex;
+    std::vector<double> delays; // seconds from window end to OnDataChange
+    std::atomic<long long> values{0};
+    std::atomic<long long> deliveries{0};
+};
+Recorder g_recorder;
+
+class Sink final : public IOPCHDA_DataCallback
+{
+public:
+    ULONGLONG start = 0; // the advise's first window start
+    LONG windows = 0;    // windows delivered so far
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override
+    {
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOPCHDA_DataCallback)) {
+            *out = static_cast<IOPCHDA_DataCallback *>(this);
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+
+    // Window k (from 0) ends at start + (k + 1) intervals; windows are
+    // delivered in order, one per tick at most.
+    HRESULT STDMETHODCALLTYPE OnDataChange(DWORD, HRESULT, DWORD n, OPCHDA_ITEM *items,
+                                           HRESULT *) override
+    {
+        const ULONGLONG now = NowTicks();
+        const ULONGLONG windowEnd = start + (static_cast<ULONGLONG>(windows) + 1) * g_interval;
+        ++windows;
+        if (!g_recorder.measuring.load())
+            return S_OK;
+        long long delivered = 0;
+        for (DWORD i = 0; i < n; ++i)
+            delivered += items[i].dwCount;
+        g_recorder.values += delivered;
+        ++g_recorder.deliveries;
+        double delay = now >= windowEnd ? static_cast<double>(now - windowEnd) * 1e-7 : 0.0;
+        std::lock_guard<std::mutex> lock(g_recorder.mutex);
+        g_recorder.delays.push_back(delay);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD, HRESULT, DWORD, OPCHDA_ITEM *, HRESULT *) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnReadModifiedComplete(DWORD, HRESULT, DWORD, OPCHDA_MODIFIEDITEM *,
+                                                     HRESULT *) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnReadAttributeComplete(DWORD, HRESULT, OPCHANDLE, DWORD,
+                                                      OPCHDA_ATTRIBUTE *, HRESULT *) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnReadAnnotations(DWORD, HRESULT, DWORD, OPCHDA_ANNOTATION *,
+                                                HRESULT *) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnInsertAnnotations(DWORD, HRESULT, DWORD, OPCHANDLE *, HRESULT *) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnPlayback(DWORD, HRESULT, DWORD, OPCHDA_ITEM **, HRESULT *) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnUpdateComplete(DWORD, HRESULT, DWORD, OPCHANDLE *, HRESULT *) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD) override { return S_OK; }
+};
+
+struct Client
+{
+    IOPCHDA_Server *server = nullptr;
+    IOPCHDA_AsyncRead *async = nullptr;
+    IOPCHDA_SyncRead *sync = nullptr;
+    IConnectionPoint *point = nullptr;
+    DWORD cookie = 0;
+    std::vector<OPCHANDLE> handles;
+    Sink sink;
+
+    bool Open(int index)
+    {
+        server = CreateClient<IOPCHDA_Server>(IID_IOPCHDA_Server);
+        if (server == nullptr ||
+            FAILED(server->QueryInterface(IID_IOPCHDA_AsyncRead, reinterpret_cast<void **>(&async))) ||
+            FAILED(server->QueryInterface(IID_IOPCHDA_SyncRead, reinterpret_cast<void **>(&sync))))
+            return false;
+        std::vector<std::string> ids;
+        for (int i = 0; i < kItemsPerClient; ++i)
+            ids.push_back("Bench.Client" + std::to_string(index) + ".Tag" + std::to_string(i));
+        WideIdList wide(ids);
+        std::vector<OPCHANDLE> clientHandles(ids.size(), 1);
+        OPCHANDLE *serverHandles = nullptr;
+        HRESULT *errors = nullptr;
+        if (server->GetItemHandles(wide.size(), wide.get(), clientHandles.data(), &serverHandles,
+                                   &errors) != S_OK)
+            return false;
+        handles.assign(serverHandles, serverHandles + ids.size());
+        CoTaskMemFree(serverHandles);
+        CoTaskMemFree(errors);
+        IConnectionPointContainer *container = nullptr;
+        if (FAILED(server->QueryInterface(IID_IConnectionPointContainer,
+                                          reinterpret_cast<void **>(&container))))
+            return false;
+        HRESULT hr = container->FindConnectionPoint(IID_IOPCHDA_DataCallback, &point);
+        container->Release();
+        return SUCCEEDED(hr);
+    }
+    bool Advise(DWORD transactionId, ULONGLONG start)
+    {
+        sink.start = start;
+        sink.windows = 0;
+        if (FAILED(point->Advise(&sink, &cookie)))
+            return false;
+        OPCHDA_TIME t{};
+        t.ftTime = Ft(start);
+        DWORD cancelId = 0;
+        HRESULT *errors = nullptr;
+        HRESULT hr = async->AdviseRaw(transactionId, &t, Ft(g_interval), static_cast<DWORD>(handles.size()),
+                                      handles.data(), &cancelId, &errors);
+        CoTaskMemFree(errors);
+        return hr == S_OK;
+    }
+    void Close()
+    {
+        if (point != nullptr)
+            point->Release();
+        if (sync != nullptr)
+            sync->Release();
+        if (async != nullptr)
+            async->Release();
+        if (server != nullptr)
+            server->Release();
+    }
+};
+
+double ProcessCpuSeconds()
+{
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    return static_cast<double>(Ticks(kernel) + Ticks(user)) * 1e-7;
+}
+
+double Percentile(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return 0.0;
+    std::sort(v.begin(), v.end());
+    size_t at = static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
+    return v[at];
+}
+
+// Time per value of synchronous reads of the same windows (10 items, 10 ms
+// each) by the same clients on this one thread, the advises ended: wall
+// time, as the process times of this platform count in 10 ms steps.
+double SyncTimePerValue(std::vector<Client> &clients)
+{
+    const int rounds = Repetitions(10) >= 10 ? 200 : 40;
+    const ULONGLONG start = NowTicks() - 10000000ULL;
+    long long values = 0;
+    const double t0 = Now();
+    for (int r = 0; r < rounds; ++r) {
+        for (auto &c : clients) {
+            OPCHDA_TIME s{}, e{};
+            s.ftTime = Ft(start + r * g_interval);
+            e.ftTime = Ft(start + (r + 1) * g_interval);
+            OPCHDA_ITEM *items = nullptr;
+            HRESULT *errors = nullptr;
+            c.sync->ReadRaw(&s, &e, 5000, FALSE, static_cast<DWORD>(c.handles.size()), c.handles.data(),
+                            &items, &errors);
+            for (size_t i = 0; items != nullptr && i < c.handles.size(); ++i)
+                values += items[i].dwCount;
+            FreeItems(items, static_cast<DWORD>(c.handles.size()));
+            CoTaskMemFree(errors);
+        }
+    }
+    return values > 0 ? (Now() - t0) / static_cast<double>(values) : 0.0;
+}
+
+// Every client advises its items from now on with the update interval in
+// force; the windows are measured after a second of settling.
+bool Measure(std::vector<Client> &clients, int intervalMs)
+{
+    const ULONGLONG start = NowTicks();
+    for (int c = 0; c < kClients; ++c) {
+        if (!clients[c].Advise(static_cast<DWORD>(c + 1), start)) {
+            std::fprintf(stderr, "AdviseRaw failed\n");
+            return false;
+        }
+    }
+    Sleep(1000);
+    {
+        std::lock_guard<std::mutex> lock(g_recorder.mutex);
+        g_recorder.delays.clear();
+    }
+    g_recorder.values = 0;
+    g_recorder.deliveries = 0;
+    const DWORD measureMs = Repetitions(10) >= 10 ? 5000 : 2000;
+    const double cpu0 = ProcessCpuSeconds();
+    const double t0 = Now();
+    g_recorder.measuring = true;
+    Sleep(measureMs);
+    g_recorder.measuring = false;
+    const double cpu = ProcessCpuSeconds() - cpu0;
+    const double elapsed = Now() - t0;
+    // Without a sink the advises end at the next tick.
+    for (auto &c : clients)
+        c.point->Unadvise(c.cookie);
+    Sleep(200);
+
+    std::vector<double> delays;
+    {
+        std::lock_guard<std::mutex> lock(g_recorder.mutex);
+        delays = g_recorder.delays;
+    }
+    const long long values = g_recorder.values.load();
+    const std::string what = Format("%.0f ms windows", intervalMs);
+    const double due = kClients * elapsed * 1000.0 / intervalMs;
+    Report("5 async delivery", what + ": windows delivered / due",
+           Format("%.0f", static_cast<double>(g_recorder.deliveries.load())) + Format(" / %.0f", due));
+    Report("5 async delivery", what + ": delay window end to OnDataChange, median",
+           PerUnit(Percentile(delays, 0.5)));
+    Report("5 async delivery", what + ": delay, 99th percentile", PerUnit(Percentile(delays, 0.99)));
+    Report("5 async delivery", what + ": CPU per delivered value",
+           PerUnit(values > 0 ? cpu / static_cast<double>(values) : 0.0) +
+               Format(" (%.0f values/s)", static_cast<double>(values) / elapsed));
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    ParseArguments(argc, argv);
+    if (!StartInProcessServer(kTickMs)) {
+        std::fprintf(stderr, "the in-process server did not start\n");
+        return 2;
+    }
+    SetHDAServerCallback(&g_host);
+    for (int c = 0; c < kClients; ++c)
+        for (int i = 0; i < kItemsPerClient; ++i)
+            DefineHDAItem(("Bench.Client" + std::to_string(c) + ".Tag" + std::to_string(i)).c_str());
+    std::vector<Client> clients(kClients);
+    for (int c = 0; c < kClients; ++c) {
+        if (!clients[c].Open(c)) {
+            std::fprintf(stderr, "client %d could not be set up\n", c);
+            return 2;
+        }
+    }
+    for (ULONGLONG intervalMs : {10ULL, 100ULL}) {
+        g_interval = intervalMs * 10000ULL;
+        if (!Measure(clients, static_cast<int>(intervalMs)))
+            return 2;
+    }
+    Report("5 async delivery", "baseline: synchronous reads of 10 ms windows, time per value",
+           PerUnit(SyncTimePerValue(clients)));
+    for (auto &c : clients)
+        c.Close();
+    return 0;
+}
