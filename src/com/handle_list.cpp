@@ -14,15 +14,12 @@ using Shared = SrwShared;
 void HandleList::Add(HandleEntry entry)
 {
     Exclusive lock(lock_);
-    void *key = entry.itemHandle;
-    std::vector<HandleEntry> &list = entries_[key];
-    try {
-        list.push_back(std::move(entry));
-    } catch (...) {
-        // Never leave an empty list behind: Find and Remove take its front.
-        if (list.empty())
-            entries_.erase(key);
-        throw;
+    auto it = entries_.find(entry.itemHandle);
+    if (it == entries_.end()) {
+        void *key = entry.itemHandle;
+        entries_.emplace(key, Entries{std::move(entry), {}, 0}); // may throw: nothing changed
+    } else {
+        it->second.later.push_back(std::move(entry)); // may throw: nothing changed
     }
     ++count_;
 }
@@ -33,10 +30,20 @@ bool HandleList::Remove(void *itemHandle)
     auto it = entries_.find(itemHandle);
     if (it == entries_.end())
         return false;
-    std::vector<HandleEntry> &list = it->second;
-    list.erase(list.begin());
-    if (list.empty())
+    Entries &e = it->second;
+    if (e.next == e.later.size()) {
         entries_.erase(it);
+    } else {
+        e.oldest = std::move(e.later[e.next++]);
+        if (e.next == e.later.size()) {
+            std::vector<HandleEntry>().swap(e.later);
+            e.next = 0;
+        } else if (e.next * 2 > e.later.size()) {
+            // Drop the taken front half; moving never throws for entries.
+            e.later.erase(e.later.begin(), e.later.begin() + static_cast<ptrdiff_t>(e.next));
+            e.next = 0;
+        }
+    }
     --count_;
     return true;
 }
@@ -47,7 +54,7 @@ bool HandleList::Find(void *itemHandle, HandleLookup *out, char *userName) const
     auto it = entries_.find(itemHandle);
     if (it == entries_.end())
         return false;
-    const HandleEntry &e = it->second.front();
+    const HandleEntry &e = it->second.oldest;
     if (out != nullptr) {
         out->clientHandle = e.clientHandle;
         out->readAllowed = e.readAllowed;

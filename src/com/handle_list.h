@@ -54,8 +54,19 @@ public:
     void Clear();
 
 private:
+    // The entries of one item handle: the oldest in place (almost always the
+    // only one, so most handles cost no block of their own), later ones in a
+    // queue that is read from its front index, so that taking the oldest of
+    // many never moves the others one by one.
+    struct Entries
+    {
+        HandleEntry oldest;
+        std::vector<HandleEntry> later;
+        size_t next = 0; // index of the oldest entry still in later
+    };
+
     mutable SRWLOCK lock_ = SRWLOCK_INIT;
-    std::unordered_map<void *, std::vector<HandleEntry>> entries_;
+    std::unordered_map<void *, Entries> entries_;
     size_t count_ = 0;
 };
 

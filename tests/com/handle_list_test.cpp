@@ -70,19 +70,71 @@ TEST(HandleList, AnAddWithoutMemoryLeavesNoTrace)
 {
     zq::HandleList list;
     list.Add(Entry(1, 1));
-    zq::HandleEntry entry = Entry(2, 2);
-    // Fail each allocation of the add in turn: the list stays as it was.
-    for (long allowed = 0; allowed < 2; ++allowed) {
-        {
-            zqtest::AllocFailure fail(allowed);
-            EXPECT_THROW(list.Add(entry), std::bad_alloc) << allowed;
+    // Fail each allocation of an add in turn, for a new item handle and for
+    // a second entry of a known one: the list stays as it was.
+    for (int item : {2, 1}) {
+        zq::HandleEntry entry = Entry(7, item);
+        bool added = false;
+        int failures = 0;
+        for (long allowed = 0; allowed < 10 && !added; ++allowed) {
+            {
+                zqtest::AllocFailure fail(allowed);
+                try {
+                    list.Add(entry);
+                    added = true;
+                } catch (const std::bad_alloc &) {
+                }
+            }
+            if (added)
+                break;
+            ++failures;
+            EXPECT_EQ(list.Size(), item == 2 ? 1u : 2u) << allowed;
+            zq::HandleLookup found;
+            if (item == 2) {
+                EXPECT_FALSE(list.Find(H(2), nullptr));
+            } else {
+                ASSERT_TRUE(list.Find(H(1), &found));
+                EXPECT_EQ(found.clientHandle, 1u);
+            }
         }
-        EXPECT_EQ(list.Size(), 1u);
-        EXPECT_FALSE(list.Find(H(2), nullptr));
-        EXPECT_FALSE(list.Remove(H(2)));
+        EXPECT_TRUE(added);
+        EXPECT_GE(failures, 1);
+        EXPECT_TRUE(list.Find(H(item), nullptr));
     }
-    list.Add(entry);
-    EXPECT_TRUE(list.Find(H(2), nullptr));
+    // Oldest first across the two entries of item 1.
+    zq::HandleLookup found;
+    ASSERT_TRUE(list.Find(H(1), &found));
+    EXPECT_EQ(found.clientHandle, 1u);
+    EXPECT_TRUE(list.Remove(H(1)));
+    ASSERT_TRUE(list.Find(H(1), &found));
+    EXPECT_EQ(found.clientHandle, 7u);
+}
+
+TEST(HandleList, ManyEntriesOfOneItemLeaveOldestFirst)
+{
+    // Released one by one, thousands of entries of one item handle come out
+    // in the order they were added, then the handle is unknown.
+    zq::HandleList list;
+    const DWORD n = 5000;
+    for (DWORD i = 0; i < n; ++i)
+        list.Add(Entry(i, 9));
+    list.Add(Entry(99999, 8));
+    for (DWORD i = 0; i < n; ++i) {
+        zq::HandleLookup found;
+        ASSERT_TRUE(list.Find(H(9), &found)) << i;
+        ASSERT_EQ(found.clientHandle, i);
+        if (i == n / 3)
+            list.Add(Entry(n, 9)); // an add while the queue is half taken
+        ASSERT_TRUE(list.Remove(H(9)));
+    }
+    zq::HandleLookup found;
+    ASSERT_TRUE(list.Find(H(9), &found));
+    EXPECT_EQ(found.clientHandle, n);
+    EXPECT_TRUE(list.Remove(H(9)));
+    EXPECT_FALSE(list.Find(H(9), nullptr));
+    EXPECT_FALSE(list.Remove(H(9)));
+    EXPECT_EQ(list.Size(), 1u);
+    EXPECT_TRUE(list.Find(H(8), nullptr));
 }
 
 TEST(HandleList, ChangesAndLookupsOnSeveralThreads)
