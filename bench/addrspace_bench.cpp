@@ -292,11 +292,8 @@ void Memory(IOPCHDA_Server *server, const Space &s)
 
 int main(int argc, char **argv)
 {
-    ParseArguments(argc, argv);
-    if (!StartInProcessServer()) {
-        std::fprintf(stderr, "the in-process server did not start\n");
+    if (!StartBenchmark(argc, argv))
         return 2;
-    }
     IOPCHDA_Server *server = CreateClient<IOPCHDA_Server>(IID_IOPCHDA_Server);
     if (server == nullptr) {
         std::fprintf(stderr, "no client\n");

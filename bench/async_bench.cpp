@@ -314,11 +314,8 @@ bool Measure(std::vector<Client> &clients, int intervalMs)
 
 int main(int argc, char **argv)
 {
-    ParseArguments(argc, argv);
-    if (!StartInProcessServer(kTickMs)) {
-        std::fprintf(stderr, "the in-process server did not start\n");
+    if (!StartBenchmark(argc, argv, kTickMs))
         return 2;
-    }
     SetHDAServerCallback(&g_host);
     for (int c = 0; c < kClients; ++c)
         for (int i = 0; i < kItemsPerClient; ++i)

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bench_util.h"
+#include "consecutive_host.h"
 #include "inproc_server.h"
 
 using namespace zqbench;
@@ -18,39 +19,7 @@ namespace {
 
 constexpr int kValues = 100000;
 
-// A historian whose item has `count` values one tick apart from the start
-// time; every callback only fills what it is asked for.
-class FillingHost : public CZqHDACallback
-{
-public:
-    int count = kValues;
-
-    int GetTimeStamps(void *, FILETIME *start, FILETIME *, int maxCount, FILETIME *times,
-                      unsigned long *) override
-    {
-        if (maxCount == 0 || times == nullptr)
-            return count;
-        int n = maxCount < count ? maxCount : count;
-        ULONGLONG t = start != nullptr ? (ULONGLONG(start->dwHighDateTime) << 32) | start->dwLowDateTime : 0;
-        for (int i = 0; i < n; ++i, ++t) {
-            times[i].dwLowDateTime = static_cast<DWORD>(t);
-            times[i].dwHighDateTime = static_cast<DWORD>(t >> 32);
-        }
-        return n;
-    }
-    long GetNextTimeStamp(void *, FILETIME, FILETIME *, unsigned long) override { return 1; }
-    long GetPreviousTimeStamp(void *, FILETIME, FILETIME *, unsigned long) override { return 1; }
-    long ReadAt(void *, FILETIME time, VARIANT *value, unsigned long *quality,
-                unsigned long) override
-    {
-        value->vt = VT_R8;
-        value->dblVal = static_cast<double>(time.dwLowDateTime);
-        *quality = 0xC0;
-        return 0;
-    }
-};
-
-FillingHost g_host;
+ConsecutiveHost g_host(kValues);
 
 OPCHDA_TIME AbsoluteTime(ULONGLONG ticks)
 {
@@ -213,11 +182,8 @@ void HandleLookups(Client &client)
 
 int main(int argc, char **argv)
 {
-    ParseArguments(argc, argv);
-    if (!StartInProcessServer()) {
-        std::fprintf(stderr, "the in-process server did not start\n");
+    if (!StartBenchmark(argc, argv))
         return 2;
-    }
     SetHDAServerCallback(&g_host);
     std::vector<std::string> ids = Ids(0, 1000);
     for (const auto &id : ids)

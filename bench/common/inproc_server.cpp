@@ -1,5 +1,8 @@
 #include "inproc_server.h"
 
+#include <cstdio>
+
+#include "bench_util.h"
 #include "runtime/server_state.h"
 
 namespace zqbench {
@@ -16,6 +19,15 @@ bool StartInProcessServer(DWORD tickMs)
     if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
         return false;
     return InitZqHDAsvr(kBenchClsid, tickMs) == 1;
+}
+
+bool StartBenchmark(int argc, char **argv, DWORD tickMs)
+{
+    ParseArguments(argc, argv);
+    if (StartInProcessServer(tickMs))
+        return true;
+    std::fprintf(stderr, "the in-process server did not start\n");
+    return false;
 }
 
 HRESULT CreateClientObject(REFIID iid, void **out)

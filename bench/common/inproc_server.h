@@ -18,6 +18,8 @@ namespace zqbench {
 // period (by default so long that it never fires during a measurement).
 // False on failure.
 bool StartInProcessServer(DWORD tickMs = 100000000);
+// The arguments (bench_util.h), then StartInProcessServer; says why not.
+bool StartBenchmark(int argc, char **argv, DWORD tickMs = 100000000);
 
 HRESULT CreateClientObject(REFIID iid, void **out);
 

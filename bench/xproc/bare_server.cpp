@@ -106,7 +106,7 @@ public:
                 item.pdwQualities[i] = kQuality;
                 VariantInit(&item.pvDataValues[i]);
                 item.pvDataValues[i].vt = VT_R8;
-                item.pvDataValues[i].dblVal = ValueAt(static_cast<int>(i));
+                item.pvDataValues[i].dblVal = ValueAt(t);
             }
             (*errors)[k] = S_OK;
         }

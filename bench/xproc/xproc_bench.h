@@ -20,8 +20,9 @@ inline constexpr wchar_t kBareServerExe[] = L"bench_bare_server.exe";
 
 inline constexpr char kItemId[] = "Bench.Value";
 inline constexpr int kValues = 10000;
-// The value of entry i, and its time stamp: start + i ticks.
-inline double ValueAt(int i) { return 0.5 * i; }
+// The value of entry i (its time stamp is start + i ticks), and the quality
+// of every value, as the library server's host gives them.
+inline double ValueAt(ULONGLONG time) { return static_cast<double>(static_cast<DWORD>(time)); }
 inline constexpr DWORD kQuality = 0xC0;
 
 // However the client behaves, a server process ends after this long.

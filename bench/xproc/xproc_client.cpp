@@ -94,6 +94,7 @@ struct Connection
         HRESULT hr = read->ReadRaw(&s, &e, kValues, FALSE, 1, &handle, &items, &errors);
         bool ok = SUCCEEDED(hr) && items != nullptr && items[0].dwCount == static_cast<DWORD>(kValues) &&
                   items[0].pvDataValues[kValues - 1].vt == VT_R8 &&
+                  items[0].pvDataValues[kValues - 1].dblVal == ValueAt(start + kValues - 1) &&
                   items[0].pdwQualities[kValues - 1] == kQuality;
         if (items != nullptr) {
             for (DWORD i = 0; i < items[0].dwCount; ++i)

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "ZqHDAsvr.h"
+#include "consecutive_host.h"
 #include "xproc_bench.h"
 
 namespace {
@@ -12,33 +13,7 @@ using namespace zqbench;
 
 HANDLE g_lastClientLeft = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 
-class Host : public CZqHDACallback
-{
-public:
-    int GetTimeStamps(void *, FILETIME *start, FILETIME *, int maxCount, FILETIME *times,
-                      unsigned long *) override
-    {
-        if (maxCount == 0 || times == nullptr)
-            return kValues;
-        int n = maxCount < kValues ? maxCount : kValues;
-        ULONGLONG t = start != nullptr ? (ULONGLONG(start->dwHighDateTime) << 32) | start->dwLowDateTime : 0;
-        for (int i = 0; i < n; ++i, ++t) {
-            times[i].dwLowDateTime = static_cast<DWORD>(t);
-            times[i].dwHighDateTime = static_cast<DWORD>(t >> 32);
-        }
-        return n;
-    }
-    long GetNextTimeStamp(void *, FILETIME, FILETIME *, unsigned long) override { return 1; }
-    long ReadAt(void *, FILETIME time, VARIANT *value, unsigned long *quality, unsigned long) override
-    {
-        value->vt = VT_R8;
-        value->dblVal = ValueAt(static_cast<int>(time.dwLowDateTime % kValues));
-        *quality = kQuality;
-        return 0;
-    }
-};
-
-Host g_host;
+ConsecutiveHost g_host(kValues);
 
 void __stdcall OnDisconnect(long remaining)
 {
