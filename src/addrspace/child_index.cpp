@@ -76,6 +76,8 @@ void ChildIndex::Rehash(size_t capacity)
 void ChildIndex::Reserve(size_t extra)
 {
     const size_t want = used_ + extra;
+    if (want == 0)
+        return; // an empty index keeps no table
     size_t capacity = slots_ ? mask_ + 1 : 0;
     if (capacity != 0 && Fits(want, capacity))
         return;

@@ -6,6 +6,11 @@
 // that it stands for. A record is a branch exactly when it has children, so a
 // defined item becomes a branch when later IDs continue its ID.
 //
+// Children are kept in the order they were added and found through indexes
+// by name and by browse name (child_index.h), so a lookup costs the same in a
+// branch of ten children and in one of a million; the answers are those of a
+// scan of the children in their order.
+//
 // Locking: the tree is guarded by a reader-writer lock. The host's define and
 // delete calls take it exclusively; client threads read under it shared, either
 // through LookupItem or through a TreeReader. Records are never handed out
