@@ -14,15 +14,19 @@
 //   then the class itself.
 // Everything goes through the 32-bit registry view: this is a 32-bit DLL, and
 // 32-bit COM reads its proxy/stub registrations there.
+//
+// The DLL is loaded into every process that marshals these interfaces, so it
+// stays free of the C++ runtime library: no exceptions, no standard
+// containers; texts live in fixed buffers or in process-heap blocks owned
+// by HeapText.
 #include <windows.h>
 #include <objbase.h>
 #include <olectl.h>
 
-#include <cstring>
-#include <string>
+#include <stdlib.h>
+#include <wchar.h>
 
 #include "ps_interfaces.h"
-#include "runtime/guard.h"
 
 namespace zq {
 namespace {
@@ -42,15 +46,15 @@ public:
             RegCloseKey(key_);
     }
 
-    LONG Open(HKEY parent, const std::wstring &path, REGSAM access)
+    LONG Open(HKEY parent, const wchar_t *path, REGSAM access)
     {
-        return Keep(RegOpenKeyExW(parent, path.c_str(), 0, access | kView, &key_));
+        return Keep(RegOpenKeyExW(parent, path, 0, access | kView, &key_));
     }
     // Creates path below parent, or opens it if it is there.
-    LONG Create(HKEY parent, const std::wstring &path)
+    LONG Create(HKEY parent, const wchar_t *path)
     {
-        return Keep(RegCreateKeyExW(parent, path.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE | kView, nullptr,
-                                    &key_, nullptr));
+        return Keep(RegCreateKeyExW(parent, path, 0, nullptr, 0, KEY_READ | KEY_WRITE | kView, nullptr, &key_,
+                                    nullptr));
     }
 
     HKEY get() const { return key_; }
@@ -66,16 +70,64 @@ private:
     HKEY key_ = nullptr;
 };
 
-std::wstring GuidText(const GUID &guid)
+// A zeroed wide-character block of the process heap, freed when the owner
+// goes; empty (null) if the allocation failed.
+class HeapText
 {
-    wchar_t text[40] = {};
-    StringFromGUID2(guid, text, 40);
-    return text;
-}
+public:
+    HeapText() = default;
+    HeapText(const HeapText &) = delete;
+    HeapText &operator=(const HeapText &) = delete;
+    ~HeapText() { Free(); }
 
-// A string value (REG_SZ or REG_EXPAND_SZ, default value if name is null) of
-// HKCR\path; false if the key or value is missing or of another type.
-bool ReadText(const std::wstring &path, const wchar_t *name, std::wstring &text, DWORD &type)
+    // Replaces the block by one of count characters; false if out of memory.
+    bool Reset(size_t count)
+    {
+        Free();
+        text_ = static_cast<wchar_t *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, (count + 1) * sizeof(wchar_t)));
+        count_ = text_ != nullptr ? count : 0;
+        return text_ != nullptr;
+    }
+
+    wchar_t *get() const { return text_; }
+    DWORD count() const { return static_cast<DWORD>(count_); }  // the terminating zero's place not included
+
+private:
+    void Free()
+    {
+        if (text_ != nullptr)
+            HeapFree(GetProcessHeap(), 0, text_);
+        text_ = nullptr;
+        count_ = 0;
+    }
+
+    wchar_t *text_ = nullptr;
+    size_t count_ = 0;
+};
+
+constexpr int kGuidTextSize = 39;  // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" and its zero
+
+// A key path of the form <head>{GUID}<tail>; the heads and tails are this
+// file's constants, so it always fits.
+struct KeyPath
+{
+    KeyPath(const wchar_t *head, const GUID &guid, const wchar_t *tail = L"")
+    {
+        lstrcpynW(text, head, kSize);
+        size_t used = wcslen(text);
+        StringFromGUID2(guid, text + used, static_cast<int>(kSize - used));
+        used = wcslen(text);
+        lstrcpynW(text + used, tail, static_cast<int>(kSize - used));
+    }
+
+    static constexpr int kSize = 96;
+    wchar_t text[kSize] = {};
+};
+
+// A string value (REG_SZ or REG_EXPAND_SZ; the default value if name is null)
+// of HKCR\path; false if the key or value is missing, of another type, or out
+// of memory.
+bool ReadText(const wchar_t *path, const wchar_t *name, HeapText &text, DWORD &type)
 {
     Key key;
     if (key.Open(HKEY_CLASSES_ROOT, path, KEY_QUERY_VALUE) != ERROR_SUCCESS)
@@ -83,32 +135,39 @@ bool ReadText(const std::wstring &path, const wchar_t *name, std::wstring &text,
     for (int attempt = 0; attempt < 3; ++attempt) {
         DWORD bytes = 0;
         if (RegQueryValueExW(key.get(), name, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS ||
-            (type != REG_SZ && type != REG_EXPAND_SZ))
+            (type != REG_SZ && type != REG_EXPAND_SZ) || !text.Reset(bytes / sizeof(wchar_t)))
             return false;
-        std::wstring buffer(bytes / sizeof(wchar_t) + 1, L'\0');
-        DWORD room = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-        LONG rc = RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE *>(&buffer[0]), &room);
+        DWORD room = text.count() * sizeof(wchar_t);  // the zero after it stays
+        LONG rc = RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE *>(text.get()), &room);
         if (rc == ERROR_MORE_DATA)
             continue;  // the value grew in between
-        if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
-            return false;
-        buffer.resize(room / sizeof(wchar_t));
-        text.assign(buffer.c_str());  // up to the first terminating zero
-        return true;
+        return rc == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ);
     }
     return false;
 }
 
-std::wstring Expand(const std::wstring &text)
+bool Expand(const wchar_t *text, HeapText &expanded)
 {
-    DWORD size = ExpandEnvironmentStringsW(text.c_str(), nullptr, 0);
-    if (size == 0)
-        return text;
-    std::wstring expanded(size, L'\0');
-    DWORD used = ExpandEnvironmentStringsW(text.c_str(), &expanded[0], size);
-    if (used == 0 || used > size)
-        return text;
-    return expanded.c_str();
+    DWORD size = ExpandEnvironmentStringsW(text, nullptr, 0);
+    if (size == 0 || !expanded.Reset(size))
+        return false;
+    DWORD used = ExpandEnvironmentStringsW(text, expanded.get(), size);
+    return used != 0 && used <= size;
+}
+
+// Trims blanks and one pair of enclosing quotes, in place; returns the start.
+wchar_t *Unquote(wchar_t *text)
+{
+    while (*text == L' ' || *text == L'\t')
+        ++text;
+    size_t length = wcslen(text);
+    while (length > 0 && (text[length - 1] == L' ' || text[length - 1] == L'\t'))
+        text[--length] = L'\0';
+    if (length >= 2 && text[0] == L'"' && text[length - 1] == L'"') {
+        text[length - 1] = L'\0';
+        ++text;
+    }
+    return text;
 }
 
 // The file named by a class's InprocServer32 exists: the value expanded if it
@@ -116,49 +175,45 @@ std::wstring Expand(const std::wstring &text)
 // looked up the way the loader would.
 bool ClassFileExists(const CLSID &clsid)
 {
-    std::wstring file;
+    HeapText value;
+    HeapText expanded;
     DWORD type = 0;
-    if (!ReadText(L"CLSID\\" + GuidText(clsid) + L"\\InprocServer32", nullptr, file, type))
+    if (!ReadText(KeyPath(L"CLSID\\", clsid, L"\\InprocServer32").text, nullptr, value, type))
         return false;
-    if (type == REG_EXPAND_SZ)
-        file = Expand(file);
-    size_t first = file.find_first_not_of(L" \t");
-    size_t last = file.find_last_not_of(L" \t");
-    if (first == std::wstring::npos)
+    if (type == REG_EXPAND_SZ && !Expand(value.get(), expanded))
         return false;
-    file = file.substr(first, last - first + 1);
-    if (file.size() >= 2 && file.front() == L'"' && file.back() == L'"')
-        file = file.substr(1, file.size() - 2);
-    if (file.empty())
+    wchar_t *file = Unquote(type == REG_EXPAND_SZ ? expanded.get() : value.get());
+    if (*file == L'\0')
         return false;
-    DWORD size = SearchPathW(nullptr, file.c_str(), L".dll", 0, nullptr, nullptr);
-    if (size == 0)
+    HeapText found;
+    DWORD size = SearchPathW(nullptr, file, L".dll", 0, nullptr, nullptr);
+    if (size == 0 || !found.Reset(size))
         return false;
-    std::wstring found(size, L'\0');
-    DWORD used = SearchPathW(nullptr, file.c_str(), L".dll", size, &found[0], nullptr);
+    DWORD used = SearchPathW(nullptr, file, L".dll", size, found.get(), nullptr);
     if (used == 0 || used >= size)
         return false;
-    DWORD attributes = GetFileAttributesW(found.c_str());
+    DWORD attributes = GetFileAttributesW(found.get());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// The class that HKCR\<interfacePath>\ProxyStubClsid32 names, if it names one.
-bool NamedProxyClass(const std::wstring &interfacePath, CLSID &named)
+// The class that Interface\{iid}\ProxyStubClsid32 names, if it names one.
+bool NamedProxyClass(const IID &iid, CLSID &named)
 {
-    std::wstring text;
+    HeapText text;
     DWORD type = 0;
-    return ReadText(interfacePath + L"\\ProxyStubClsid32", nullptr, text, type) && text.size() == 38 &&
-           SUCCEEDED(IIDFromString(text.c_str(), &named)) && !IsEqualGUID(named, GUID_NULL);
+    return ReadText(KeyPath(L"Interface\\", iid, L"\\ProxyStubClsid32").text, nullptr, text, type) &&
+           wcslen(text.get()) == kGuidTextSize - 1 && SUCCEEDED(IIDFromString(text.get(), &named)) &&
+           !IsEqualGUID(named, GUID_NULL);
 }
 
-LONG SetText(HKEY key, const wchar_t *name, const std::wstring &text)
+LONG SetText(HKEY key, const wchar_t *name, const wchar_t *text)
 {
-    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
-                          static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(text),
+                          static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)));
 }
 
 // Creates parent\name with text as its default value.
-LONG SetSubkeyText(HKEY parent, const wchar_t *name, const std::wstring &text)
+LONG SetSubkeyText(HKEY parent, const wchar_t *name, const wchar_t *text)
 {
     Key key;
     LONG rc = key.Create(parent, name);
@@ -166,7 +221,7 @@ LONG SetSubkeyText(HKEY parent, const wchar_t *name, const std::wstring &text)
 }
 
 // Removes HKCR\path with everything below it; a missing key is no failure.
-LONG DeleteTree(const std::wstring &path)
+LONG DeleteTree(const wchar_t *path)
 {
     {
         Key key;
@@ -179,34 +234,33 @@ LONG DeleteTree(const std::wstring &path)
         if (rc != ERROR_SUCCESS)
             return rc;
     }
-    return RegDeleteKeyExW(HKEY_CLASSES_ROOT, path.c_str(), kView, 0);
+    return RegDeleteKeyExW(HKEY_CLASSES_ROOT, path, kView, 0);
 }
 
 // Full path of this DLL, found through the address of one of its objects.
-std::wstring ModulePath()
+bool ModulePath(HeapText &path)
 {
     static const char anchor = 0;
     HMODULE module = nullptr;
     if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                             reinterpret_cast<LPCWSTR>(&anchor), &module))
-        return std::wstring();
+        return false;
     for (DWORD size = MAX_PATH; size <= 32768; size *= 2) {
-        std::wstring path(size, L'\0');
-        DWORD used = GetModuleFileNameW(module, &path[0], size);
+        if (!path.Reset(size))
+            return false;
+        DWORD used = GetModuleFileNameW(module, path.get(), size);
         if (used == 0)
-            return std::wstring();
-        if (used < size) {
-            path.resize(used);
-            return path;
-        }
+            return false;
+        if (used < size)
+            return true;
     }
-    return std::wstring();
+    return false;
 }
 
-LONG WriteClass(const std::wstring &classText, const std::wstring &module)
+LONG WriteClass(const CLSID &clsid, const wchar_t *module)
 {
     Key cls;
-    LONG rc = cls.Create(HKEY_CLASSES_ROOT, L"CLSID\\" + classText);
+    LONG rc = cls.Create(HKEY_CLASSES_ROOT, KeyPath(L"CLSID\\", clsid).text);
     if (rc == ERROR_SUCCESS)
         rc = SetText(cls.get(), nullptr, L"PSFactoryBuffer");
     Key server;
@@ -219,41 +273,41 @@ LONG WriteClass(const std::wstring &classText, const std::wstring &module)
     return rc;
 }
 
-LONG WriteInterface(const std::wstring &path, const ZqPsInterface &itf, const std::wstring &classText)
+LONG WriteInterface(const ZqPsInterface &itf, const CLSID &clsid)
 {
     Key key;
-    LONG rc = key.Create(HKEY_CLASSES_ROOT, path);
-    if (rc == ERROR_SUCCESS && itf.name != nullptr)
-        rc = SetText(key.get(), nullptr, std::wstring(itf.name, itf.name + strlen(itf.name)));  // ASCII
-    if (rc == ERROR_SUCCESS)
-        rc = SetSubkeyText(key.get(), L"NumMethods", std::to_wstring(itf.methods));
-    if (rc == ERROR_SUCCESS)
-        rc = SetSubkeyText(key.get(), L"ProxyStubClsid32", classText);
+    LONG rc = key.Create(HKEY_CLASSES_ROOT, KeyPath(L"Interface\\", *itf.iid).text);
+    wchar_t text[64] = {};
+    if (rc == ERROR_SUCCESS && itf.name != nullptr) {
+        MultiByteToWideChar(CP_ACP, 0, itf.name, -1, text, 63);  // an IDL identifier
+        rc = SetText(key.get(), nullptr, text);
+    }
+    if (rc == ERROR_SUCCESS) {
+        _ultow(itf.methods, text, 10);
+        rc = SetSubkeyText(key.get(), L"NumMethods", text);
+    }
+    if (rc == ERROR_SUCCESS) {
+        StringFromGUID2(clsid, text, kGuidTextSize);
+        rc = SetSubkeyText(key.get(), L"ProxyStubClsid32", text);
+    }
     return rc;
-}
-
-std::wstring InterfacePath(const ZqPsInterface &itf)
-{
-    return L"Interface\\" + GuidText(*itf.iid);
 }
 
 HRESULT Register()
 {
     const CLSID &ours = *ZqPsFactoryClsid();
-    const std::wstring classText = GuidText(ours);
-    const std::wstring module = ModulePath();
+    HeapText module;
     // The class goes first, so that no interface ever names a class that is
     // not registered.
-    if (module.empty() || WriteClass(classText, module) != ERROR_SUCCESS)
+    if (!ModulePath(module) || WriteClass(ours, module.get()) != ERROR_SUCCESS)
         return SELFREG_E_CLASS;
     LONG failed = ERROR_SUCCESS;
     ZqPsInterface itf{};
     for (unsigned long i = 0; ZqPsInterfaceAt(i, &itf); ++i) {
-        const std::wstring path = InterfacePath(itf);
         CLSID named{};
-        if (NamedProxyClass(path, named) && !IsEqualCLSID(named, ours) && ClassFileExists(named))
+        if (NamedProxyClass(*itf.iid, named) && !IsEqualCLSID(named, ours) && ClassFileExists(named))
             continue;  // another proxy/stub serves this interface
-        LONG rc = WriteInterface(path, itf, classText);
+        LONG rc = WriteInterface(itf, ours);
         if (failed == ERROR_SUCCESS)
             failed = rc;
     }
@@ -266,29 +320,30 @@ HRESULT Unregister()
     LONG failed = ERROR_SUCCESS;
     ZqPsInterface itf{};
     for (unsigned long i = 0; ZqPsInterfaceAt(i, &itf); ++i) {
-        const std::wstring path = InterfacePath(itf);
         CLSID named{};
-        if (!NamedProxyClass(path, named) || !IsEqualCLSID(named, ours))
+        if (!NamedProxyClass(*itf.iid, named) || !IsEqualCLSID(named, ours))
             continue;  // not ours: another proxy/stub's, or not registered
-        LONG rc = DeleteTree(path);
+        LONG rc = DeleteTree(KeyPath(L"Interface\\", *itf.iid).text);
         if (failed == ERROR_SUCCESS)
             failed = rc;
     }
     // The class stays while an interface still names it.
     if (failed != ERROR_SUCCESS)
         return HRESULT_FROM_WIN32(failed);
-    return DeleteTree(L"CLSID\\" + GuidText(ours)) == ERROR_SUCCESS ? S_OK : SELFREG_E_CLASS;
+    return DeleteTree(KeyPath(L"CLSID\\", ours).text) == ERROR_SUCCESS ? S_OK : SELFREG_E_CLASS;
 }
 
 } // namespace
 } // namespace zq
 
+// Nothing here throws (the file is built without exceptions and calls only
+// the system), so the bodies need no guard.
 STDAPI DllRegisterServer()
 {
-    return zq::Guarded([] { return zq::Register(); });
+    return zq::Register();
 }
 
 STDAPI DllUnregisterServer()
 {
-    return zq::Guarded([] { return zq::Unregister(); });
+    return zq::Unregister();
 }
