@@ -1,5 +1,5 @@
-/* Class ID of the proxy/stub factory in ZqOpcHda_ps.dll: every OPC HDA and
-   OPC Common interface is registered with this ProxyStubClsid32. */
+/* Class ID of the proxy/stub factory in ZqOpcHda_ps.dll: the OPC HDA and
+   OPC Common interfaces it registers name it as their ProxyStubClsid32. */
 #ifndef ZQ_PS_CLSID_H
 #define ZQ_PS_CLSID_H
 

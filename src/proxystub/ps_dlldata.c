@@ -1,10 +1,11 @@
 /* Proxy/stub DLL of the OPC HDA and OPC Common interfaces: widl's proxy file
-   list with the standard class factory, DllMain and self-registration of
-   rpcproxy.h (every interface goes under Interface\{IID} with this DLL's
-   factory as ProxyStubClsid32). */
+   list with the standard class factory of rpcproxy.h. Self-registration is
+   not the standard one (which claims every interface for this DLL and, when
+   unregistering, removes them whoever they belonged to): ps_register.cpp
+   registers beside other proxy/stub DLLs of the same interfaces. */
 #include "ps_clsid.h"
+#include "ps_interfaces.h"
 
-#define REGISTER_PROXY_DLL
 #ifdef ZQ_PS_UNFIXED
 #define PROXY_CLSID_IS ZQ_OPC_PS_UNFIXED_CLSID_INIT
 #else
@@ -12,3 +13,24 @@
 #endif
 
 #include "dlldata.c"
+
+int ZqPsInterfaceAt(unsigned long index, ZqPsInterface *out)
+{
+    const ProxyFileInfo *const *file;
+    for (file = (const ProxyFileInfo *const *)aProxyFileList; *file != NULL; ++file) {
+        if (index < (*file)->TableSize) {
+            const CInterfaceStubVtbl *stub = (*file)->pStubVtblList[index];
+            out->iid = stub->header.piid;
+            out->name = (*file)->pNamesArray[index];
+            out->methods = stub->header.DispatchTableCount;
+            return 1;
+        }
+        index -= (*file)->TableSize;
+    }
+    return 0;
+}
+
+const CLSID *ZqPsFactoryClsid(void)
+{
+    return &CLSID_PSFactoryBuffer;
+}

@@ -3,9 +3,9 @@
 // and the factory builds a proxy for each of them.
 #include <gtest/gtest.h>
 
-#include <cwctype>
 #include <string>
 
+#include "classes_registry.h"
 #include "interface_facts.h"
 #include "ps_clsid.h"
 #include "proxy_dll.h"
@@ -14,27 +14,6 @@ namespace idltest {
 namespace {
 
 const CLSID kPsClsid = ZQ_OPC_PS_CLSID_INIT;
-
-// Default value (or `name`) of HKCR\<path> in the 32-bit view; empty if absent.
-std::wstring ReadClassesValue(const std::wstring &path, const wchar_t *name = nullptr)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
-        return std::wstring();
-    wchar_t buffer[512] = {};
-    DWORD bytes = sizeof(buffer) - sizeof(wchar_t);
-    DWORD type = 0;
-    LONG rc = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE *>(buffer), &bytes);
-    RegCloseKey(key);
-    return rc == ERROR_SUCCESS && type == REG_SZ ? std::wstring(buffer) : std::wstring();
-}
-
-std::wstring Upper(std::wstring text)
-{
-    for (wchar_t &c : text)
-        c = static_cast<wchar_t>(std::towupper(c));
-    return text;
-}
 
 class Registration : public ::testing::Test
 {

@@ -1,0 +1,18 @@
+// Reading HKEY_CLASSES_ROOT in the 32-bit view, where the 32-bit proxy/stub
+// DLL registers.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace idltest {
+
+// Default value (or `name`) of HKCR\<path>; empty if absent or not a string.
+std::wstring ReadClassesValue(const std::wstring &path, const wchar_t *name = nullptr);
+
+bool ClassesKeyExists(const std::wstring &path);
+
+std::wstring Upper(std::wstring text);
+
+}  // namespace idltest
