@@ -8,13 +8,14 @@
 #include <mutex>
 
 #include "process_runner.h"
+#include "quiet_data_callback.h"
 
 using namespace e2e;
 
 namespace {
 
 // The client's sink for data callbacks and shutdown requests.
-class Sink : public IOPCHDA_DataCallback, public IOPCShutdown
+class Sink : public QuietDataCallback, public IOPCShutdown
 {
 public:
     struct Delivery
@@ -51,36 +52,12 @@ public:
     {
         return Items("read", t, s, n, v, e);
     }
-    HRESULT STDMETHODCALLTYPE OnReadModifiedComplete(DWORD, HRESULT, DWORD, OPCHDA_MODIFIEDITEM *,
-                                                     HRESULT *) override
-    {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnReadAttributeComplete(DWORD, HRESULT, OPCHANDLE, DWORD,
-                                                      OPCHDA_ATTRIBUTE *, HRESULT *) override
-    {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnReadAnnotations(DWORD, HRESULT, DWORD, OPCHDA_ANNOTATION *,
-                                                HRESULT *) override
-    {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnInsertAnnotations(DWORD, HRESULT, DWORD, OPCHANDLE *, HRESULT *) override
-    {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnPlayback(DWORD, HRESULT, DWORD, OPCHDA_ITEM **, HRESULT *) override
-    {
-        return S_OK;
-    }
     HRESULT STDMETHODCALLTYPE OnUpdateComplete(DWORD t, HRESULT s, DWORD n, OPCHANDLE *c, HRESULT *e) override
     {
         Delivery d{"update", t, s, {c, c + n}, {e, e + n}, {}};
         Add(std::move(d));
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE ShutdownRequest(LPCWSTR reason) override
     {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -8,10 +8,11 @@
 
 #include "historian_identity.h"
 #include "opchda.h"
+#include "quiet_data_callback.h"
 
 namespace {
 
-class Sink : public IOPCHDA_DataCallback
+class Sink : public QuietDataCallback
 {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override
@@ -26,42 +27,6 @@ public:
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE OnDataChange(DWORD, HRESULT, DWORD, OPCHDA_ITEM *, HRESULT *) override
-    {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD, HRESULT, DWORD, OPCHDA_ITEM *, HRESULT *) override
-    {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnReadModifiedComplete(DWORD, HRESULT, DWORD, OPCHDA_MODIFIEDITEM *,
-                                                     HRESULT *) override
-    {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnReadAttributeComplete(DWORD, HRESULT, OPCHANDLE, DWORD,
-                                                      OPCHDA_ATTRIBUTE *, HRESULT *) override
-    {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnReadAnnotations(DWORD, HRESULT, DWORD, OPCHDA_ANNOTATION *,
-                                                HRESULT *) override
-    {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnInsertAnnotations(DWORD, HRESULT, DWORD, OPCHANDLE *, HRESULT *) override
-    {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnPlayback(DWORD, HRESULT, DWORD, OPCHDA_ITEM **, HRESULT *) override
-    {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnUpdateComplete(DWORD, HRESULT, DWORD, OPCHANDLE *, HRESULT *) override
-    {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD) override { return S_OK; }
 };
 
 } // namespace

@@ -1,0 +1,48 @@
+// An IOPCHDA_DataCallback whose methods accept every call and do nothing;
+// sinks of the end-to-end tests override what they record.
+#pragma once
+
+#include <windows.h>
+
+#include "opchda.h"
+
+class QuietDataCallback : public IOPCHDA_DataCallback
+{
+public:
+    HRESULT STDMETHODCALLTYPE OnDataChange(DWORD, HRESULT, DWORD, OPCHDA_ITEM *, HRESULT *) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD, HRESULT, DWORD, OPCHDA_ITEM *, HRESULT *) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnReadModifiedComplete(DWORD, HRESULT, DWORD, OPCHDA_MODIFIEDITEM *,
+                                                     HRESULT *) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnReadAttributeComplete(DWORD, HRESULT, OPCHANDLE, DWORD,
+                                                      OPCHDA_ATTRIBUTE *, HRESULT *) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnReadAnnotations(DWORD, HRESULT, DWORD, OPCHDA_ANNOTATION *,
+                                                HRESULT *) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnInsertAnnotations(DWORD, HRESULT, DWORD, OPCHANDLE *, HRESULT *) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnPlayback(DWORD, HRESULT, DWORD, OPCHDA_ITEM **, HRESULT *) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnUpdateComplete(DWORD, HRESULT, DWORD, OPCHANDLE *, HRESULT *) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD) override { return S_OK; }
+};
