@@ -167,11 +167,22 @@ void CopyCut(const char *text, char *buffer, size_t size)
     buffer[n] = '\0';
 }
 
+bool IsWholePath(const char *text)
+{
+    const size_t n = std::strlen(text);
+    if (n >= 4 && _stricmp(text + n - 4, ".exe") == 0)
+        return true;
+    const DWORD attributes = GetFileAttributesA(text);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
 void FormatServerPath(const char *path, char *buffer, size_t size)
 {
     if (path == nullptr)
         path = "";
-    bool quote = std::strchr(path, ' ') != nullptr && path[0] != '"';
+    // Anything else (a program with arguments, a quoted path) is the host's
+    // command line and stays exactly as given.
+    bool quote = path[0] != '"' && std::strchr(path, ' ') != nullptr && IsWholePath(path);
     if (!quote || size < 3) {
         CopyCut(path, buffer, size);
         return;

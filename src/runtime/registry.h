@@ -24,10 +24,15 @@ void FormatClassText(const CLSID &clsid, char (&text)[kClassTextSize]);
 // character) and terminated. Null text counts as empty.
 void CopyCut(const char *text, char *buffer, size_t size);
 
-// The LocalServer32 value for a server path: a path with blanks is quoted
-// (unless it already starts with a quote) so that COM does not take the part
-// after the first blank as arguments. Cut and terminated like CopyCut; a
-// quoted path keeps both quotes.
+// Whether the text as a whole is a program path: it ends in ".exe" (any
+// case) or names an existing file.
+bool IsWholePath(const char *text);
+
+// The LocalServer32 value for a server path: a text that as a whole is a
+// path (IsWholePath), holds a blank and is not already quoted is quoted, so
+// that COM does not take the part after the first blank as arguments; any
+// other text ("C:\app\server.exe -opt") is written as given. Cut and
+// terminated like CopyCut; a quoted path keeps both quotes.
 void FormatServerPath(const char *path, char *buffer, size_t size);
 
 // A ProgID that names a key of its own directly below HKEY_CLASSES_ROOT: not

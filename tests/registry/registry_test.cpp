@@ -413,7 +413,7 @@ TEST_F(Registration, LongTextsAreCutToTheirBuffersAndTerminated)
     EXPECT_TRUE(HoldsText(s.AppIdKey(), "LocalService", std::string(99, 's')));
 
     // A quoted path keeps both quotes within the limit.
-    const std::string longBlankPath = "C:\\Program Files\\" + std::string(700, 'y');
+    const std::string longBlankPath = "C:\\Program Files\\" + std::string(700, 'y') + ".exe";
     ASSERT_EQ(HDAUpdateRegistry(clsid, longProgId.c_str(), "d", longBlankPath.c_str()), 1);
     EXPECT_TRUE(HoldsText(s.ClassKey() + "\\LocalServer32", nullptr,
                           "\"" + longBlankPath.substr(0, 397) + "\""));
@@ -423,25 +423,45 @@ TEST_F(Registration, LongTextsAreCutToTheirBuffersAndTerminated)
     ExpectNothingLeft(s);
 }
 
-TEST_F(Registration, ServerPathWithBlanksIsQuotedUnlessAlreadyQuoted)
+// Only a text that as a whole is a program path (ends in .exe, or names an
+// existing file) with a blank is quoted; a command line with arguments, a
+// quoted text and anything else stays exactly as given.
+TEST_F(Registration, OnlyAWholeProgramPathWithBlanksIsQuoted)
 {
     const CLSID clsid = {0x5a1e3007, 0, 0, {0, 0, 0, 0, 0, 0, 0, 7}};
     TestServer s(clsid, "ZqHdaTest.Quote.1", "{5a1e3007-0000-0000-0000-000000000007}");
+    // An existing file whose name does not end in .exe.
+    char temp[MAX_PATH] = {};
+    ASSERT_GT(GetTempPathA(MAX_PATH, temp), 0u);
+    const std::string file = std::string(temp) + "zq quote " +
+                             std::to_string(GetCurrentProcessId()) + ".bin";
+    HANDLE h = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
     struct Case
     {
-        const char *path;
-        const char *written;
+        std::string path;
+        std::string written;
     } cases[] = {
         {"C:\\Program Files\\Zq\\server.exe", "\"C:\\Program Files\\Zq\\server.exe\""},
+        {"C:\\Program Files\\Zq\\SERVER.Exe", "\"C:\\Program Files\\Zq\\SERVER.Exe\""},
+        {file, "\"" + file + "\""},
         {"\"C:\\Program Files\\Zq\\server.exe\"", "\"C:\\Program Files\\Zq\\server.exe\""},
         {"\"C:\\Program Files\\Zq\\server.exe\" -Service",
          "\"C:\\Program Files\\Zq\\server.exe\" -Service"},
+        {"C:\\app\\server.exe -opt", "C:\\app\\server.exe -opt"},
+        {"C:\\Program Files\\Zq\\server.exe --data C:\\x", "C:\\Program Files\\Zq\\server.exe --data C:\\x"},
+        {file + " -opt", file + " -opt"},
+        {"C:\\No Such Folder\\server", "C:\\No Such Folder\\server"},
         {"C:\\Zq\\server.exe", "C:\\Zq\\server.exe"},
     };
     for (const Case &c : cases) {
-        ASSERT_EQ(HDAUpdateRegistry1(&clsid, s.progId.c_str(), "Quote", c.path), 1) << c.path;
-        EXPECT_TRUE(HoldsText(s.ClassKey() + "\\LocalServer32", nullptr, c.written));
+        ASSERT_EQ(HDAUpdateRegistry1(&clsid, s.progId.c_str(), "Quote", c.path.c_str()), 1)
+            << c.path;
+        EXPECT_TRUE(HoldsText(s.ClassKey() + "\\LocalServer32", nullptr, c.written)) << c.path;
     }
+    DeleteFileA(file.c_str());
     EXPECT_EQ(UnregisterHDAServer(clsid, s.progId.c_str()), 1);
     ExpectNothingLeft(s);
 }
