@@ -173,6 +173,12 @@ ZQHDA_API long __stdcall NumbrHDAClientConnections(void);
    clients. Call it before the process ends: clients are not told at exit. */
 ZQHDA_API long __stdcall RequestHDADisconnect(void);
 ZQHDA_API int __stdcall SetHDAVendorInfo(const char *vendor);
+/* The status that IOPCHDA_Server::GetHistorianStatus reports: OPCHDA_UP (the
+   default), OPCHDA_DOWN or OPCHDA_INDETERMINATE, with a text saying why
+   (null or "" for none), for example a history the host could not load.
+   Clients see it from their next call; the library itself refuses nothing
+   because of it. 1 when set; 0 for any other status (nothing changes). */
+ZQHDA_API int __stdcall SetHDAServerStatus(DWORD status, const char *text);
 
 /* --- Host callbacks ------------------------------------------------------ */
 
@@ -213,7 +219,10 @@ ZQHDA_API int __stdcall DefineHDAAggregate(DWORD aggregateId, const char *name,
 
 /* Writes the server's registration under HKEY_CLASSES_ROOT: [ProgID] (the
    description) with CLSID and OPC below it, AppID\{class}, CLSID\{class}
-   with LocalServer32 (the server path, quoted when it holds blanks) and
+   with LocalServer32 (the server path; quoted when the whole text is a
+   program path, that is it ends in ".exe" or names an existing file, holds
+   a blank and is not quoted yet; any other text, arguments included, is
+   written as given) and
    ProgID; then enters the class in the OPC HDA server category. Texts are cut
    to 99 characters (the server path to 399). Also makes clsid the server's
    class identifier. 1 when every key was written and the category manager
@@ -257,6 +266,16 @@ ZQHDA_API void *__stdcall DefineSecureHDAItem(const char *itemId, DWORD readAcce
 /* OLE Automation dates <-> UTC FILETIMEs (the date's clock time is taken as UTC). */
 ZQHDA_API BOOL __stdcall HDAConvertVBDateToFileTime(const DATE *date, FILETIME *fileTime);
 ZQHDA_API BOOL __stdcall HDAConvertFileTimeToVBDate(const FILETIME *fileTime, DATE *date);
+/* Resolves a client's OPCHDA_TIME as the library resolves the times of every
+   read: an absolute ftTime (bString FALSE) is checked, a relative text
+   ("NOW-1D", "DAY+6H", "MONTH-1MO", ...) is resolved against now (null: the
+   clock's current UTC time). For hosts that receive OPCHDA_TIMEs themselves
+   (CZqHDACallback::DeleteRaw). 1 with the UTC time in *result; 0 when the
+   time is malformed or falls outside the calendar (1601-01-01 up to the
+   largest FILETIME the platform converts): nothing wraps around, and
+   *result is then left as it was. Thread-safe. */
+ZQHDA_API int __stdcall HDAResolveTime(const OPCHDA_TIME *time, const FILETIME *now,
+                                       FILETIME *result);
 
 #ifdef __cplusplus
 }

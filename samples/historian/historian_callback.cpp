@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "aggregates.h"
-#include "relative_time.h"
 
 namespace historian {
 
@@ -253,11 +252,15 @@ long HistorianCallback::DeleteRaw(char *user, void *hItem, OPCHDA_TIME *start, O
     Series *series = Lookup(hItem);
     if (series == nullptr)
         return OPC_E_INVALIDHANDLE;
-    Ticks now = clock_(), a, b;
-    if (start == nullptr || end == nullptr || !ResolveHdaTime(*start, now, &a) ||
-        !ResolveHdaTime(*end, now, &b))
+    // The client's times as they came: resolved with the library's checked
+    // resolver, both against one "now". A text it refuses (malformed, or an
+    // offset beyond the calendar) deletes nothing.
+    const FILETIME now = ToFileTime(clock_());
+    FILETIME a, b;
+    if (start == nullptr || end == nullptr || !HDAResolveTime(start, &now, &a) ||
+        !HDAResolveTime(end, &now, &b))
         return E_INVALIDARG;
-    long hr = store_.DeleteRange(*series, a, b);
+    long hr = store_.DeleteRange(*series, ToTicks(a), ToTicks(b));
     Report("DeleteRaw", user, *series, hr);
     return hr;
 }

@@ -13,6 +13,7 @@
 #include "historian_identity.h"
 #include "options.h"
 #include "plant.h"
+#include "server_key.h"
 
 namespace {
 
@@ -52,9 +53,16 @@ void __stdcall PrintTrace(char *text) { Say("trace: %s\n", text); }
 
 std::string ExecutablePath()
 {
-    char path[MAX_PATH + 1] = {};
-    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    return std::string(path, n);
+    // Grows the buffer until the whole path fits: install folders can be deep.
+    for (DWORD size = MAX_PATH + 1; size <= 32768; size *= 2) {
+        std::string path(size, '\0');
+        DWORD n = GetModuleFileNameA(nullptr, &path[0], size);
+        if (n == 0)
+            return std::string();
+        if (n < size)
+            return path.substr(0, n);
+    }
+    return std::string();
 }
 
 std::string FolderOf(const std::string &path)
@@ -65,11 +73,16 @@ std::string FolderOf(const std::string &path)
 
 std::string FullPath(const std::string &path)
 {
-    char full[MAX_PATH + 1] = {};
-    DWORD n = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
-    return n == 0 || n > MAX_PATH ? path : std::string(full, n);
+    DWORD size = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0)
+        return path;
+    std::string full(size, '\0');
+    DWORD n = GetFullPathNameA(path.c_str(), size, &full[0], nullptr);
+    return n == 0 || n >= size ? path : full.substr(0, n);
 }
 
+// Writes the COM registration (LocalServer32: the quoted program path only)
+// and the options in the historian's own key (server_key.h).
 int Register(const Options &given)
 {
     Options o = given;
@@ -77,14 +90,13 @@ int Register(const Options &given)
         o.dataFolder = FullPath(o.dataFolder);
     if (!o.journal.empty())
         o.journal = FullPath(o.journal);
-    std::string exe = ExecutablePath();
-    std::string arguments = ServerArguments(o);
-    // With arguments the program path is quoted here; the library quotes a
-    // bare path itself when it holds blanks.
-    std::string command = arguments.empty() ? exe : "\"" + exe + "\"" + arguments;
-    if (command.size() > 399) {
-        Say("the server command line is too long for the registry (%u characters)\n",
-            static_cast<unsigned>(command.size()));
+    std::string command, error;
+    if (!LocalServerValue(ExecutablePath(), &command, &error)) {
+        Say("registration refused: %s\n", error.c_str());
+        return 1;
+    }
+    if (!WriteServerArguments(ServerArguments(o), &error)) {
+        Say("registration of %s failed: %s\n", kHistorianProgId, error.c_str());
         return 1;
     }
     // The category manager needs COM on this thread.
@@ -95,6 +107,12 @@ int Register(const Options &given)
         CoUninitialize();
     Say(ok ? "registered %s: %s\n" : "registration of %s failed\n", kHistorianProgId,
         command.c_str());
+    if (ok) {
+        std::string text;
+        for (const std::string &a : ServerArguments(o))
+            text += " " + a;
+        Say("options (HKEY_LOCAL_MACHINE\\%s, Arguments):%s\n", kServerKeyPath, text.c_str());
+    }
     return ok ? 0 : 1;
 }
 
@@ -102,6 +120,7 @@ int Unregister()
 {
     HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     int ok = UnregisterHDAServer(kHistorianClsid, kHistorianProgId);
+    DeleteServerArguments();
     if (SUCCEEDED(init))
         CoUninitialize();
     Say(ok ? "unregistered %s\n" : "%s was not registered\n", kHistorianProgId);
@@ -255,6 +274,21 @@ int main(int argc, char **argv)
     if (!ParseOptions(args, &options, &error)) {
         Say("%s\n%s", error.c_str(), Usage());
         return 2;
+    }
+    if (options.embedding && options.action == Options::Action::Serve) {
+        // Started by COM: the registered options first, then the command
+        // line's own, which win where both give one.
+        std::vector<std::string> registered;
+        if (!ReadServerArguments(&registered, &error)) {
+            Say("%s\n", error.c_str());
+            return 1;
+        }
+        registered.insert(registered.end(), args.begin(), args.end());
+        if (!ParseOptions(registered, &options, &error)) {
+            Say("registered options (HKEY_LOCAL_MACHINE\\%s): %s\n", kServerKeyPath,
+                error.c_str());
+            return 2;
+        }
     }
     switch (options.action) {
     case Options::Action::Help:

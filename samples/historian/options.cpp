@@ -114,19 +114,13 @@ bool ParseOptions(const std::vector<std::string> &args, Options *options, std::s
     return true;
 }
 
-std::string QuoteIfNeeded(const std::string &text)
-{
-    if (!text.empty() && text.find_first_of(" \t") == std::string::npos)
-        return text;
-    return "\"" + text + "\"";
-}
-
-std::string ServerArguments(const Options &o)
+std::vector<std::string> ServerArguments(const Options &o)
 {
     const Options defaults;
-    std::string args;
+    std::vector<std::string> args;
     auto add = [&](const char *name, const std::string &value) {
-        args += std::string(" ") + name + " " + QuoteIfNeeded(value);
+        args.push_back(name);
+        args.push_back(value);
     };
     if (!o.dataFolder.empty())
         add("--data", o.dataFolder);
@@ -143,13 +137,15 @@ std::string ServerArguments(const Options &o)
     if (o.stopEvent != defaults.stopEvent)
         add("--stop-event", o.stopEvent);
     if (o.stay)
-        args += " --stay";
+        args.push_back("--stay");
     return args;
 }
 
 const char *Usage()
 {
     return "usage: ZqHistorian.exe /RegServer [options] | /UnregServer | [-Embedding] [options]\n"
+           "  /RegServer keeps the options in HKEY_LOCAL_MACHINE\\SOFTWARE\\ZqHDAsvr\\\n"
+           "  ZqHDA.Historian.1 (Arguments); a start by COM (-Embedding) uses them\n"
            "  --data <folder>      CSV history, one file per item (default: generated plant)\n"
            "  --journal <file>     update journal (default: ZqHistorian.journal in the data\n"
            "                       folder, or beside the executable)\n"

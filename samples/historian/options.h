@@ -1,7 +1,9 @@
 // The historian's command line.
 //
 //   ZqHistorian.exe /RegServer [options]   register (options are remembered
-//                                          in the command line COM starts)
+//                                          in the historian's registry key,
+//                                          server_key.h, and used when COM
+//                                          starts it)
 //   ZqHistorian.exe /UnregServer           remove the registration
 //   ZqHistorian.exe [-Embedding] [options] serve (-Embedding: started by COM)
 // Options (also as --name=value):
@@ -49,13 +51,10 @@ constexpr unsigned long long kMaxSamplesPerItem = 200000;
 // args excludes the program name. false with a reason on a bad command line.
 bool ParseOptions(const std::vector<std::string> &args, Options *options, std::string *error);
 
-// The arguments to register with the server path: the data folder, journal
-// and plant settings that differ from the defaults, paths made absolute by
-// the caller, each quoted where it holds blanks.
-std::string ServerArguments(const Options &options);
-
-// The text in double quotes when it holds a blank or is empty.
-std::string QuoteIfNeeded(const std::string &text);
+// The arguments to register for a start by COM: the data folder, journal
+// and plant settings that differ from the defaults (paths made absolute by
+// the caller), one argument per element as ParseOptions takes them.
+std::vector<std::string> ServerArguments(const Options &options);
 
 const char *Usage();
 

@@ -17,7 +17,8 @@ namespace zq {
 
 namespace {
 
-// Size of the status string block: 40 UTF-16 units, all zero (empty).
+// Size of the status string block while the host has given no status text:
+// 40 UTF-16 units, all zero (empty).
 constexpr size_t kStatusStringUnits = 40;
 
 // Clears each out pointer that the client gave, so that a refused call never
@@ -161,13 +162,15 @@ HRESULT STDMETHODCALLTYPE ServerInterface::GetHistorianStatus(
     return Guarded([&] {
         TaskPtr<FILETIME> now(ZeroedTaskArray<FILETIME>(1));
         TaskPtr<FILETIME> started(ZeroedTaskArray<FILETIME>(1));
-        TaskPtr<wchar_t> text(ZeroedTaskArray<wchar_t>(kStatusStringUnits));
+        const ServerState::HostStatus host = State().Status();
+        TaskPtr<wchar_t> text(host.text.empty() ? ZeroedTaskArray<wchar_t>(kStatusStringUnits)
+                                                : WideCopy(host.text.c_str(), true));
         TaskPtr<wchar_t> vendor(WideCopy(State().Vendor().c_str(), true));
         if (!now || !started || !text || !vendor)
             return E_OUTOFMEMORY;
         CoFileTimeNow(now.get());
         *started.get() = State().startTime;
-        *status = OPCHDA_UP;
+        *status = static_cast<OPCHDA_SERVERSTATUS>(host.status);
         *majorVersion = 1;
         *minorVersion = 0;
         *buildNumber = 0;

@@ -275,3 +275,24 @@ bool ResolveTime(OPCHDA_TIME &t) noexcept
 }
 
 } // namespace zq
+
+using namespace zq;
+
+extern "C" int __stdcall HDAResolveTime(const OPCHDA_TIME *time, const FILETIME *now,
+                                        FILETIME *result)
+{
+    if (time == nullptr || result == nullptr)
+        return 0;
+    OPCHDA_TIME copy = *time;
+    bool resolved;
+    if (now == nullptr) {
+        resolved = ResolveTime(copy);
+    } else {
+        SYSTEMTIME calendar;
+        resolved = FileTimeToSystemTime(now, &calendar) && ResolveTimeAt(copy, *now, calendar);
+    }
+    if (!resolved)
+        return 0;
+    *result = copy.ftTime;
+    return 1;
+}

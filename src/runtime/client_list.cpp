@@ -115,3 +115,11 @@ extern "C" int __stdcall SetHDAVendorInfo(const char *vendor)
     State().SetVendor(vendor);
     return 1;
 }
+
+extern "C" int __stdcall SetHDAServerStatus(DWORD status, const char *text)
+{
+    if (status != OPCHDA_UP && status != OPCHDA_DOWN && status != OPCHDA_INDETERMINATE)
+        return 0;
+    State().SetStatus(status, text);
+    return 1;
+}

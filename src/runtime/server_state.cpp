@@ -3,6 +3,7 @@
 #include "addrspace/catalogue.h"
 #include "addrspace/item_registry.h"
 #include "runtime/client.h"
+#include "runtime/srw_guard.h"
 #include "runtime/startup.h"
 #include "security/users.h"
 
@@ -34,6 +35,22 @@ void ServerState::SetVendor(const char *text)
     ReleaseSRWLockExclusive(&vendorLock_);
 }
 
+ServerState::HostStatus ServerState::Status() const
+{
+    SrwShared hold(vendorLock_);
+    return status_;
+}
+
+void ServerState::SetStatus(DWORD status, const char *text)
+{
+    HostStatus value;
+    value.status = status;
+    value.text = text != nullptr ? text : "";
+    SrwExclusive hold(vendorLock_);
+    status_.status = value.status;
+    status_.text.swap(value.text);
+}
+
 bool ModuleLoad(HMODULE module)
 {
     g_module = module;
@@ -48,6 +65,7 @@ bool ModuleLoad(HMODULE module)
     s.qualifier = '.';
     InitializeCriticalSection(&s.serverLock);
     s.SetVendor("Morvane OPC HDA Server");
+    s.SetStatus(OPCHDA_UP, "");
     g_tickEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (g_tickEvent == nullptr) {
         DeleteCriticalSection(&s.serverLock);

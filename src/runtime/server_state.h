@@ -42,10 +42,22 @@ struct ServerState
     std::string Vendor() const;
     void SetVendor(const char *text);
 
+    // The status the host reports to clients (SetHDAServerStatus);
+    // OPCHDA_UP with no text until the host says otherwise.
+    struct HostStatus
+    {
+        DWORD status = OPCHDA_UP;
+        std::string text;
+    };
+    HostStatus Status() const;
+    void SetStatus(DWORD status, const char *text);
+
 private:
-    // Guards vendor: the host may replace it while clients read it.
+    // Guards vendor and status: the host may replace them while clients
+    // read them.
     mutable SRWLOCK vendorLock_ = SRWLOCK_INIT;
     std::string vendor_;
+    HostStatus status_;
 };
 
 ServerState &State();

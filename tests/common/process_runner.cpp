@@ -46,8 +46,11 @@ bool StartProcess(const std::string &commandLine, PROCESS_INFORMATION *process, 
     si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION pi{};
     size_t space = commandLine.find(' ');
-    std::string cmd = "\"" + ProgramDirectory() + commandLine.substr(0, space) + "\"" +
-                      (space == std::string::npos ? std::string() : commandLine.substr(space));
+    std::string cmd = !commandLine.empty() && commandLine[0] == '"'
+                          ? commandLine
+                          : "\"" + ProgramDirectory() + commandLine.substr(0, space) + "\"" +
+                                (space == std::string::npos ? std::string()
+                                                            : commandLine.substr(space));
     BOOL ok = CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
                              &pi);
     CloseHandle(writeEnd);

@@ -18,7 +18,7 @@ struct ProcessResult
 };
 
 // commandLine: program and arguments; the program is looked up next to the
-// test program. A process that runs past timeoutMs is terminated. Standard
+// test program, unless the command line starts with a quoted program path. A process that runs past timeoutMs is terminated. Standard
 // error goes to `output` too, or to `errors` with separateErrors.
 ProcessResult RunProcess(const std::string &commandLine, unsigned long timeoutMs,
                          bool separateErrors = false);

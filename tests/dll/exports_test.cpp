@@ -45,6 +45,8 @@ const Export kExports[] = {
     {"EnableDeleteAtCallback", 4},
     {"HDAConvertVBDateToFileTime", 8},
     {"HDAConvertFileTimeToVBDate", 8},
+    {"HDAResolveTime", 12},
+    {"SetHDAServerStatus", 8},
     {"HDAUpdateRegistry", 28},
     {"HDAUpdateRegistry1", 16},
     {"HDAAddLocalServiceKeysToRegistry", 4},

@@ -242,6 +242,15 @@ TEST_F(CallbackTest, RawDeleteResolvesRelativeTimes)
     EXPECT_EQ(callback.DeleteRaw(user, kItem, &start, &end), E_INVALIDARG);
     EXPECT_EQ(callback.DeleteRaw(user, kItem, nullptr, &end), E_INVALIDARG);
     EXPECT_EQ(series->Size(), 3u);
+
+    // 616111492 weeks are more than 64 bits of 100 ns: refused, not wrapped
+    // around into a range that holds the latest values.
+    wchar_t huge[] = L"NOW-616111492W", now[] = L"NOW";
+    start.szTime = huge;
+    end.bString = TRUE;
+    end.szTime = now;
+    EXPECT_EQ(callback.DeleteRaw(user, kItem, &start, &end), E_INVALIDARG);
+    EXPECT_EQ(series->Size(), 3u) << "nothing deleted";
 }
 
 TEST_F(CallbackTest, UpdatesAreReportedToTheLog)

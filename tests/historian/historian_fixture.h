@@ -53,6 +53,29 @@ inline double AsDouble(const historian::Value &v)
     return d;
 }
 
+// True while a process holds the file open for writing (a running
+// historian holds its journal).
+inline bool HeldOpen(const std::string &path)
+{
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_SHARING_VIOLATION;
+    CloseHandle(h);
+    return false;
+}
+
+// Waits until no process holds the file (HeldOpen); false after timeoutMs.
+inline bool WaitUntilClosed(const std::string &path, DWORD timeoutMs)
+{
+    for (DWORD waited = 0; waited < timeoutMs; waited += 100) {
+        if (!HeldOpen(path))
+            return true;
+        Sleep(100);
+    }
+    return !HeldOpen(path);
+}
+
 // A fresh folder under the temporary folder, removed with its files.
 class TempFolder
 {

@@ -177,24 +177,12 @@ TEST(HistorianProcess, StartedByComItEndsWhenItsLastClientLeaves)
     HRESULT hr = CoCreateInstance(historian::kHistorianClsid, nullptr, CLSCTX_LOCAL_SERVER,
                                   IID_IOPCCommon, reinterpret_cast<void **>(&common));
     EXPECT_EQ(hr, S_OK);
-    auto serverRuns = [&] {
-        HANDLE h = CreateFileA(journal.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE)
-            return GetLastError() == ERROR_SHARING_VIOLATION;
-        CloseHandle(h);
-        return false;
-    };
     if (common != nullptr) {
-        EXPECT_TRUE(serverRuns());
+        EXPECT_TRUE(HeldOpen(journal));
         EXPECT_EQ(common->SetClientName(L"historian lifetime test"), S_OK);
         common->Release();
-        bool ended = false;
-        for (int i = 0; i < 300 && !ended; ++i) {
-            Sleep(100);
-            ended = !serverRuns();
-        }
-        EXPECT_TRUE(ended) << "the server still runs 30 s after its client left";
+        EXPECT_TRUE(WaitUntilClosed(journal, 30000))
+            << "the server still runs 30 s after its client left";
     }
     if (SUCCEEDED(init))
         CoUninitialize();

@@ -33,7 +33,7 @@ TEST(HistorianOptions, Defaults)
     EXPECT_EQ(o.stepSeconds, 60u);
     EXPECT_EQ(o.tickMs, 100u);
     EXPECT_EQ(o.stopEvent, "ZqHDA.Historian.1.Stop");
-    EXPECT_EQ(historian::ServerArguments(o), "");
+    EXPECT_TRUE(historian::ServerArguments(o).empty());
 }
 
 TEST(HistorianOptions, SwitchesInEitherSpelling)
@@ -60,9 +60,24 @@ TEST(HistorianOptions, Values)
     EXPECT_EQ(o.stopEvent, "Stop.Me");
     EXPECT_TRUE(o.stay);
     EXPECT_TRUE(o.trace);
-    EXPECT_EQ(historian::ServerArguments(o),
-              " --data \"C:\\hist data\" --journal C:\\j.log --days 7 --step 10 --tick 250"
-              " --grace 5 --stop-event Stop.Me --stay");
+    const std::vector<std::string> registered = {
+        "--data", "C:\\hist data", "--journal", "C:\\j.log", "--days", "7", "--step", "10",
+        "--tick", "250", "--grace", "5", "--stop-event", "Stop.Me", "--stay"};
+    EXPECT_EQ(historian::ServerArguments(o), registered);
+
+    // What is registered gives the same options back at a start by COM.
+    std::vector<std::string> started = registered;
+    started.push_back("-Embedding");
+    Options again = Parse(started);
+    EXPECT_TRUE(again.embedding);
+    EXPECT_EQ(again.dataFolder, o.dataFolder);
+    EXPECT_EQ(again.journal, o.journal);
+    EXPECT_EQ(again.days, o.days);
+    EXPECT_EQ(again.stepSeconds, o.stepSeconds);
+    EXPECT_EQ(again.tickMs, o.tickMs);
+    EXPECT_EQ(again.graceSeconds, o.graceSeconds);
+    EXPECT_EQ(again.stopEvent, o.stopEvent);
+    EXPECT_TRUE(again.stay);
 }
 
 TEST(HistorianOptions, BadCommandLines)
@@ -89,13 +104,6 @@ TEST(HistorianOptions, ThePlantMustFitTheProcess)
     EXPECT_EQ(Parse({"--days", "3650", "--step", "3600"}).days, 3650u);
     EXPECT_EQ(Parse({"--days", "3650", "--data", "C:\\x"}).days, 3650u)
         << "CSV history has no generated plant";
-}
-
-TEST(HistorianOptions, Quoting)
-{
-    EXPECT_EQ(historian::QuoteIfNeeded("C:\\a"), "C:\\a");
-    EXPECT_EQ(historian::QuoteIfNeeded("C:\\a b"), "\"C:\\a b\"");
-    EXPECT_EQ(historian::QuoteIfNeeded(""), "\"\"");
 }
 
 } // namespace

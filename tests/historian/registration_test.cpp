@@ -5,9 +5,11 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "historian_identity.h"
 #include "process_runner.h"
+#include "server_key.h"
 
 namespace {
 
@@ -35,6 +37,24 @@ std::string DefaultValue(const std::string &path)
     return rc == ERROR_SUCCESS && type == REG_SZ ? std::string(data) : "<no value>";
 }
 
+bool OptionsKeyExists()
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, historian::kServerKeyPath, 0, KEY_READ, &key) !=
+        ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+std::vector<std::string> RegisteredArguments()
+{
+    std::vector<std::string> args;
+    std::string error;
+    EXPECT_TRUE(historian::ReadServerArguments(&args, &error)) << error;
+    return args;
+}
+
 zqtest::ProcessResult Historian(const std::string &arguments)
 {
     zqtest::ProcessResult r = zqtest::RunProcess("ZqHistorian.exe " + arguments, 60000);
@@ -51,6 +71,7 @@ protected:
         // Whatever happened, the prefix is left without the registration.
         Historian("/UnregServer");
         EXPECT_FALSE(KeyExists(kProgId));
+        EXPECT_FALSE(OptionsKeyExists());
     }
 };
 
@@ -64,28 +85,36 @@ TEST_F(HistorianRegistration, RegisterThenUnregister)
     EXPECT_EQ(DefaultValue("CLSID\\" + kClassText + "\\ProgID"), kProgId);
     EXPECT_EQ(DefaultValue("AppID\\" + kClassText), kProgId);
     std::string server = DefaultValue("CLSID\\" + kClassText + "\\LocalServer32");
-    std::string exe = zqtest::ProgramDirectory() + "ZqHistorian.exe";
-    if (exe.find(' ') != std::string::npos)
-        exe = "\"" + exe + "\"";
-    EXPECT_EQ(server, exe) << "the executable's own full path";
+    EXPECT_EQ(server, "\"" + zqtest::ProgramDirectory() + "ZqHistorian.exe\"")
+        << "the executable's own full path, quoted";
+    EXPECT_TRUE(RegisteredArguments().empty());
 
     r = Historian("/UnregServer");
     EXPECT_EQ(r.exitCode, 0u) << r.output;
     EXPECT_FALSE(KeyExists(kProgId));
     EXPECT_FALSE(KeyExists("CLSID\\" + kClassText));
     EXPECT_FALSE(KeyExists("AppID\\" + kClassText));
+    EXPECT_FALSE(OptionsKeyExists());
 
     r = Historian("/UnregServer");
     EXPECT_NE(r.exitCode, 0u) << "nothing left to remove: " << r.output;
 }
 
-TEST_F(HistorianRegistration, OptionsGoIntoTheServerCommandLine)
+// COM reads LocalServer32 into a MAX_PATH buffer: the options stay out of
+// it, in the historian's own key, one argument per string.
+TEST_F(HistorianRegistration, OptionsGoIntoTheHistoriansOwnKey)
 {
     zqtest::ProcessResult r = Historian("/RegServer --data \"C:\\plant history\" --days 5");
     ASSERT_EQ(r.exitCode, 0u) << r.output;
     std::string server = DefaultValue("CLSID\\" + kClassText + "\\LocalServer32");
-    EXPECT_EQ(server, "\"" + zqtest::ProgramDirectory() +
-                          "ZqHistorian.exe\" --data \"C:\\plant history\" --days 5");
+    EXPECT_EQ(server, "\"" + zqtest::ProgramDirectory() + "ZqHistorian.exe\"");
+    const std::vector<std::string> expected = {"--data", "C:\\plant history", "--days", "5"};
+    EXPECT_EQ(RegisteredArguments(), expected);
+
+    // Registering again replaces them.
+    r = Historian("/RegServer --tick 20");
+    ASSERT_EQ(r.exitCode, 0u) << r.output;
+    EXPECT_EQ(RegisteredArguments(), (std::vector<std::string>{"--tick", "20"}));
 }
 
 TEST(HistorianCommandLine, BadArgumentsEndWithUsage)

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "history/filetime.h"
+#include "ZqHDAsvr.h"
 #include "history/time_resolution.h"
 #include "utc_ticks.h"
 
@@ -236,4 +237,45 @@ TEST(ResolveTime, ClockTimeIsWrittenBackToTheClientRecord)
     EXPECT_EQ(d % kTicksPerDay, 0u);
     EXPECT_LE(d, hi);
     EXPECT_GT(d + kTicksPerDay, lo);
+}
+
+// The export hosts use for the OPCHDA_TIMEs they receive themselves: the same
+// resolver, against the host's "now" or the clock, never writing the record.
+TEST(ResolveTime, TheExportResolvesForHosts)
+{
+    const FILETIME untouched = zq::FileTimeFromTicks(kUntouched);
+    OPCHDA_TIME t{};
+    t.bString = TRUE;
+    t.szTime = const_cast<wchar_t *>(L"DAY-1D+6H");
+    t.ftTime = untouched;
+    FILETIME out{};
+    ASSERT_EQ(HDAResolveTime(&t, &kMarch.ft, &out), 1);
+    EXPECT_EQ(zq::TicksFromFileTime(out), UtcTicks(2026, 3, 14, 6));
+    EXPECT_EQ(zq::TicksFromFileTime(t.ftTime), kUntouched) << "the record is only read";
+
+    // More than 64 bits of 100 ns: refused, and nothing written.
+    t.szTime = const_cast<wchar_t *>(L"NOW-616111492W");
+    out = untouched;
+    EXPECT_EQ(HDAResolveTime(&t, &kMarch.ft, &out), 0);
+    EXPECT_EQ(HDAResolveTime(&t, nullptr, &out), 0);
+    EXPECT_EQ(zq::TicksFromFileTime(out), kUntouched);
+
+    // A "now" the calendar refuses, and missing pointers.
+    const FILETIME badNow = zq::FileTimeFromTicks(0x8000000000000000ull);
+    t.szTime = const_cast<wchar_t *>(L"NOW-1H");
+    EXPECT_EQ(HDAResolveTime(&t, &badNow, &out), 0);
+    EXPECT_EQ(HDAResolveTime(nullptr, &kMarch.ft, &out), 0);
+    EXPECT_EQ(HDAResolveTime(&t, &kMarch.ft, nullptr), 0);
+
+    // Absolute times are checked and passed on; the clock serves a null now.
+    OPCHDA_TIME absolute{};
+    absolute.ftTime = zq::FileTimeFromTicks(12345);
+    ASSERT_EQ(HDAResolveTime(&absolute, nullptr, &out), 1);
+    EXPECT_EQ(zq::TicksFromFileTime(out), 12345u);
+    FILETIME before;
+    GetSystemTimeAsFileTime(&before);
+    ASSERT_EQ(HDAResolveTime(&t, nullptr, &out), 1);
+    const uint64_t hourAgo = zq::TicksFromFileTime(before) - kTicksPerHour;
+    EXPECT_GE(zq::TicksFromFileTime(out) + zq::kTicksPerSecond, hourAgo);
+    EXPECT_LE(zq::TicksFromFileTime(out), hourAgo + 60 * zq::kTicksPerSecond);
 }
