@@ -185,9 +185,11 @@ long HistorianCallback::QueryUpdateCapabilities(OPCHDA_UPDATECAPABILITIES *capab
 {
     if (capabilities == nullptr)
         return E_INVALIDARG;
+    // None while the store refuses updates (its journal could not be used).
     *capabilities = static_cast<OPCHDA_UPDATECAPABILITIES>(
-        OPCHDA_INSERTCAP | OPCHDA_REPLACECAP | OPCHDA_INSERTREPLACECAP | OPCHDA_DELETERAWCAP |
-        OPCHDA_DELETEATTIMECAP);
+        store_.AcceptsUpdates() ? OPCHDA_INSERTCAP | OPCHDA_REPLACECAP | OPCHDA_INSERTREPLACECAP |
+                                      OPCHDA_DELETERAWCAP | OPCHDA_DELETEATTIMECAP
+                                : 0);
     return S_OK;
 }
 

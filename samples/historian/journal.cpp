@@ -6,9 +6,9 @@ namespace historian {
 
 namespace {
 
-const char kHeader[8] = {'Z', 'Q', 'H', 'J', 'R', 'N', 'L', '1'};
-// No record comes near this; a larger size is damage.
-constexpr uint32_t kMaxPayload = 1u << 24;
+// The first format's header; its records lack the header check.
+const char kHeaderV1[] = "ZQHJRNL1";
+constexpr size_t kRecordHeaderSizeV1 = 8;
 
 template <typename T> void Put(std::string &out, T v)
 {
@@ -121,7 +121,9 @@ uint32_t Crc32(const void *data, size_t size)
     return c ^ 0xFFFFFFFFu;
 }
 
-std::string EncodeRecord(const JournalRecord &r)
+namespace {
+
+std::string EncodePayload(const JournalRecord &r)
 {
     std::string payload;
     Put<uint8_t>(payload, static_cast<uint8_t>(r.op));
@@ -144,59 +146,105 @@ std::string EncodeRecord(const JournalRecord &r)
         for (size_t i = 0; i < FixedSize(v.vt); ++i)
             Put<uint8_t>(payload, static_cast<uint8_t>(bits >> (8 * i)));
     }
-    std::string record;
-    Put<uint32_t>(record, static_cast<uint32_t>(payload.size()));
-    Put<uint32_t>(record, Crc32(payload.data(), payload.size()));
-    return record + payload;
+    return payload;
+}
+
+// The payload's size without encoding it: fixed fields, item ID, value.
+uint64_t PayloadSize(const JournalRecord &r)
+{
+    const VARIANT &v = r.value.Get();
+    uint64_t value = v.vt == VT_BSTR
+                         ? 4 + 2ull * (v.bstrVal != nullptr ? SysStringLen(v.bstrVal) : 0)
+                         : FixedSize(v.vt);
+    return 1 + 2 + r.item.size() + 8 + 8 + 4 + 2 + value;
+}
+
+// The record header of a payload: size, checksum and the check of both.
+std::string RecordHeader(const std::string &payload)
+{
+    std::string header;
+    Put<uint32_t>(header, static_cast<uint32_t>(payload.size()));
+    Put<uint32_t>(header, Crc32(payload.data(), payload.size()));
+    Put<uint32_t>(header, Crc32(header.data(), header.size()));
+    return header;
+}
+
+std::string At(size_t pos) { return " at offset " + std::to_string(pos); }
+
+} // namespace
+
+bool RecordFits(const JournalRecord &r)
+{
+    return r.item.size() <= 0xFFFF && PayloadSize(r) <= kMaxJournalPayload;
+}
+
+std::string EncodeRecord(const JournalRecord &r)
+{
+    std::string payload = EncodePayload(r);
+    return RecordHeader(payload) + payload;
 }
 
 bool ParseJournal(const std::string &image, JournalImage *out, std::string *error)
 {
     *out = JournalImage();
-    if (image.size() < sizeof kHeader) {
+    if (image.size() < kJournalHeaderSize) {
         // Empty, or the header itself was torn when the journal was created.
-        if (std::memcmp(image.data(), kHeader, image.size()) != 0) {
+        if (std::memcmp(image.data(), kJournalHeader, image.size()) != 0) {
             *error = "not a historian journal";
             return false;
         }
         out->tornBytes = image.size();
         return true;
     }
-    if (std::memcmp(image.data(), kHeader, sizeof kHeader) != 0) {
+    if (std::memcmp(image.data(), kJournalHeader, kJournalHeaderSize) == 0)
+        out->version = 2;
+    else if (std::memcmp(image.data(), kHeaderV1, kJournalHeaderSize) == 0)
+        out->version = 1;
+    else {
         *error = "not a historian journal";
         return false;
     }
     out->hasHeader = true;
-    size_t pos = sizeof kHeader;
+    const size_t headerSize = out->version == 2 ? kRecordHeaderSize : kRecordHeaderSizeV1;
+    size_t pos = kJournalHeaderSize;
+    auto damage = [&](const std::string &what) {
+        out->validBytes = pos;
+        *error = what + At(pos);
+        return false;
+    };
     while (pos < image.size()) {
-        size_t remaining = image.size() - pos;
+        const size_t remaining = image.size() - pos;
+        if (remaining < headerSize)
+            break; // a torn record header
         Reader head(image.data() + pos, remaining);
-        uint32_t size = 0, crc = 0;
-        if (!head.Get(&size) || !head.Get(&crc))
-            break; // a torn size or checksum
-        if (size == 0 || size > kMaxPayload) {
-            if (AllZero(image, pos))
-                break;
-            *error = "damaged record at offset " + std::to_string(pos);
-            return false;
+        uint32_t size = 0, crc = 0, check = 0;
+        head.Get(&size);
+        head.Get(&crc);
+        if (out->version == 2) {
+            head.Get(&check);
+            if (Crc32(image.data() + pos, 8) != check) {
+                if (AllZero(image, pos))
+                    break; // space the file had before the record reached it
+                return damage("damaged record header");
+            }
         }
-        if (remaining - 8 < size)
+        if (size == 0 || size > kMaxJournalPayload) {
+            // Without the header check a torn size cannot be told from a
+            // damaged one except by the zeros of a tail.
+            if (out->version == 1 && AllZero(image, pos))
+                break;
+            return damage("damaged record (size " + std::to_string(size) + ")");
+        }
+        if (remaining - headerSize < size)
             break; // the payload runs past the end: torn
-        const char *payload = image.data() + pos + 8;
-        bool last = remaining - 8 == size;
+        const char *payload = image.data() + pos + headerSize;
+        if (Crc32(payload, size) != crc)
+            return damage("damaged record (checksum)");
         JournalRecord record;
-        if (Crc32(payload, size) != crc) {
-            if (last || AllZero(image, pos + 8 + size))
-                break;
-            *error = "damaged record at offset " + std::to_string(pos);
-            return false;
-        }
-        if (!DecodePayload(payload, size, &record)) {
-            *error = "unreadable record at offset " + std::to_string(pos);
-            return false;
-        }
+        if (!DecodePayload(payload, size, &record))
+            return damage("unreadable record");
         out->records.push_back(std::move(record));
-        pos += 8 + size;
+        pos += headerSize + size;
     }
     out->validBytes = pos;
     out->tornBytes = image.size() - pos;
@@ -239,9 +287,39 @@ std::string LastError(const char *what)
 
 } // namespace
 
+namespace {
+
+// Writes the original contents of path to the first free "<path>.orig-<n>";
+// its name, or empty with a reason.
+std::string KeepOriginal(const std::string &path, const std::string &image, std::string *error)
+{
+    for (int n = 1; n <= 1000; ++n) {
+        std::string name = path + ".orig-" + std::to_string(n);
+        HANDLE copy = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (copy == INVALID_HANDLE_VALUE) {
+            if (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS)
+                continue;
+            break;
+        }
+        bool ok = WriteAll(copy, image.data(), image.size()) && FlushFileBuffers(copy);
+        CloseHandle(copy);
+        if (ok)
+            return name;
+        DeleteFileA(name.c_str());
+        break;
+    }
+    *error = LastError("cannot keep the original journal beside it");
+    return std::string();
+}
+
+} // namespace
+
 bool Journal::Open(const std::string &path, std::vector<JournalRecord> *records,
                    std::string *error)
 {
+    records->clear();
+    error->clear();
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -255,22 +333,38 @@ bool Journal::Open(const std::string &path, std::vector<JournalRecord> *records,
         image.append(buffer, got);
 
     JournalImage parsed;
-    if (!ParseJournal(image, &parsed, error)) {
-        CloseHandle(file);
-        return false;
-    }
-    bool ok;
-    if (!parsed.hasHeader) {
-        DWORD written = 0;
-        ok = CutAt(file, 0) && WriteFile(file, kHeader, sizeof kHeader, &written, nullptr) &&
-             written == sizeof kHeader && FlushFileBuffers(file);
-        parsed.validBytes = sizeof kHeader;
+    bool sound = ParseJournal(image, &parsed, error);
+    // What the file becomes: a new journal's header, the records in the
+    // current format, or the complete records without the torn tail.
+    std::string rewrite;
+    bool cut = false;
+    if (sound && !parsed.hasHeader) {
+        rewrite = std::string(kJournalHeader, kJournalHeaderSize);
+    } else if (sound && parsed.version == 1) {
+        rewrite = std::string(kJournalHeader, kJournalHeaderSize);
+        for (const JournalRecord &r : parsed.records)
+            rewrite += EncodeRecord(r);
     } else {
-        ok = parsed.tornBytes == 0 || CutAt(file, parsed.validBytes);
+        cut = sound && parsed.tornBytes != 0;
     }
-    if (!ok) {
-        *error = LastError("cannot prepare the journal");
+    std::string keptAs;
+    if (sound && !image.empty() && (cut || !rewrite.empty())) {
+        keptAs = KeepOriginal(path, image, error);
+        sound = !keptAs.empty();
+    }
+    if (sound && !rewrite.empty()) {
+        sound = CutAt(file, 0) && WriteAll(file, rewrite.data(), rewrite.size()) &&
+                FlushFileBuffers(file);
+        parsed.validBytes = rewrite.size();
+    } else if (sound && cut) {
+        sound = CutAt(file, parsed.validBytes);
+    }
+    if (!sound) {
+        if (error->empty())
+            *error = LastError("cannot prepare the journal");
         CloseHandle(file);
+        // What was sound before the damage, for reading.
+        *records = std::move(parsed.records);
         return false;
     }
     LARGE_INTEGER at;
@@ -283,6 +377,8 @@ bool Journal::Open(const std::string &path, std::vector<JournalRecord> *records,
     file_ = file;
     end_ = parsed.validBytes;
     tornBytes_ = parsed.tornBytes;
+    keptAs_ = keptAs;
+    upgraded_ = parsed.version == 1;
     path_ = path;
     *records = std::move(parsed.records);
     return true;
@@ -290,6 +386,9 @@ bool Journal::Open(const std::string &path, std::vector<JournalRecord> *records,
 
 bool Journal::Append(const JournalRecord &record)
 {
+    // Checked as the replay checks it: what cannot be read back is refused.
+    if (!RecordFits(record))
+        return false;
     std::string bytes = EncodeRecord(record);
     std::lock_guard<std::mutex> lock(mutex_);
     if (file_ == INVALID_HANDLE_VALUE)

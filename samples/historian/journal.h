@@ -3,8 +3,9 @@
 // and replayed when the historian starts, so it survives a crash.
 //
 // File format (all numbers little-endian):
-//   header   8 bytes "ZQHJRNL1"
-//   record   u32 payload size, u32 CRC-32 (IEEE) of the payload, payload
+//   header   8 bytes "ZQHJRNL2"
+//   record   u32 payload size, u32 CRC-32 (IEEE) of the payload, u32 CRC-32
+//            of those 8 bytes (the record header's own check), payload
 //   payload  u8 operation (1 set value, 2 delete at a time, 3 delete a range)
 //            u16 item ID length, the item ID's bytes
 //            u64 time (set, delete at; the first time of a range)
@@ -13,12 +14,22 @@
 //            u16 VARTYPE of the value (set; else VT_EMPTY), then the value:
 //            the bytes of a fixed-size type, or for VT_BSTR a u32 count of
 //            UTF-16 units and the units
+// The first format, "ZQHJRNL1", had records without the header check. Such a
+// journal is still replayed, and then rewritten in the current format.
+//
 // A record is written with one WriteFile and flushed (FlushFileBuffers). A
-// crash can therefore only leave the last record incomplete: a size that runs
-// past the end of the file, a last record whose checksum fails, or a tail of
-// zeros. Such a torn tail is dropped (and cut off the file) when the journal
-// is opened. A bad record with intact data behind it is damage, not a torn
-// write: the journal is then refused rather than silently shortened.
+// crash can therefore only leave the last record incomplete: fewer bytes
+// than a record header, a checked header whose payload runs past the end of
+// the file, or a tail of zeros. Only that is a torn tail. Anything else is
+// damage: a header that fails its check, a size beyond the limit, a complete
+// record (the last one too) whose checksum fails or that cannot be decoded.
+// A record the limits refuse is refused when it is appended, so that
+// whatever is acknowledged can be replayed.
+//
+// The file is never cut or rewritten unless its original contents are first
+// kept beside it, as "<journal>.orig-<n>" (the first n from 1 that is free).
+// A damaged journal is not changed at all: the historian replays what was
+// sound before the damage and runs without accepting updates.
 #pragma once
 
 #include <cstdint>
@@ -49,19 +60,31 @@ struct JournalRecord
 
 uint32_t Crc32(const void *data, size_t size);
 
-// A whole record: size, checksum and payload.
+// The current format's file header.
+constexpr char kJournalHeader[] = "ZQHJRNL2";
+constexpr size_t kJournalHeaderSize = 8;
+constexpr size_t kRecordHeaderSize = 12;
+// Largest payload a record may have (a text value of about 8 million
+// characters does not fit).
+constexpr uint32_t kMaxJournalPayload = 1u << 24;
+
+// A whole record: header and payload. RecordFits says whether the journal
+// can hold it (payload within kMaxJournalPayload, item ID within 65535
+// bytes); EncodeRecord of a record that does not fit is not replayable.
 std::string EncodeRecord(const JournalRecord &record);
+bool RecordFits(const JournalRecord &record);
 
 struct JournalImage
 {
-    std::vector<JournalRecord> records;
+    std::vector<JournalRecord> records; // complete records (before any damage)
     bool hasHeader = false;  // false: empty (or a torn header): a new journal
+    int version = 0;         // 1 or 2 with a header
     uint64_t validBytes = 0; // header and complete records
-    uint64_t tornBytes = 0;  // dropped from the end
+    uint64_t tornBytes = 0;  // a torn tail behind them
 };
 
 // Reads the contents of a journal file. false with a reason when it is not a
-// journal or is damaged before its end.
+// journal or is damaged; the records before the damage are then in out.
 bool ParseJournal(const std::string &image, JournalImage *out, std::string *error);
 
 class Journal
@@ -72,13 +95,23 @@ public:
     Journal(const Journal &) = delete;
     Journal &operator=(const Journal &) = delete;
 
-    // Opens or creates the file (no other process may write it meanwhile),
-    // returns its complete records and cuts off a torn tail.
+    // Opens or creates the file (no other process may write it meanwhile)
+    // and returns its records. A torn tail is cut off and a journal of the
+    // first format rewritten, each only after the original was kept beside
+    // it (KeptAs). false with a reason when the file is not a journal, is
+    // damaged, or cannot be kept or prepared: the file is then left as it
+    // was, closed, and *records holds the records that were sound before
+    // the damage (none for a foreign file).
     bool Open(const std::string &path, std::vector<JournalRecord> *records, std::string *error);
     // Appends one record; true only when it is written and flushed to disk.
-    // Thread-safe. A failed append leaves the file as it was before.
+    // Thread-safe. A failed append (a record that does not fit included)
+    // leaves the file as it was before.
     bool Append(const JournalRecord &record);
     uint64_t TornBytes() const { return tornBytes_; }
+    // Where the original was kept when Open changed the file; else empty.
+    const std::string &KeptAs() const { return keptAs_; }
+    // The file was in the first format (and is now rewritten).
+    bool Upgraded() const { return upgraded_; }
     const std::string &Path() const { return path_; }
 
 private:
@@ -86,6 +119,8 @@ private:
     HANDLE file_ = INVALID_HANDLE_VALUE;
     uint64_t end_ = 0;
     uint64_t tornBytes_ = 0;
+    std::string keptAs_;
+    bool upgraded_ = false;
     std::string path_;
 };
 

@@ -129,8 +129,10 @@ int Unregister()
 
 // Loads or generates the history and replays the journal. The objects live
 // until the process ends: client calls can reach the callback object on COM
-// threads up to the very end, so they are never destroyed.
-HistorianCallback *Prepare(const Options &o)
+// threads up to the very end, so they are never destroyed. A journal that
+// cannot be used does not stop the start: what was sound in it is replayed,
+// updates are refused, and *refusal says why (for the server status).
+HistorianCallback *Prepare(const Options &o, std::string *refusal)
 {
     Store *store = new Store();
     Ticks now = NowTicks();
@@ -161,14 +163,17 @@ HistorianCallback *Prepare(const Options &o)
     }
     Journal *journal = new Journal();
     std::vector<JournalRecord> records;
-    if (!journal->Open(journalPath, &records, &error)) {
-        Say("journal %s: %s\n", journalPath.c_str(), error.c_str());
-        return nullptr;
-    }
+    const bool usable = journal->Open(journalPath, &records, &error);
     size_t unknown = 0;
     for (const JournalRecord &r : records)
         unknown += store->Apply(r) ? 0 : 1;
-    store->AttachJournal(journal);
+    if (usable) {
+        store->AttachJournal(journal);
+    } else {
+        store->RefuseUpdates();
+        *refusal = "journal refused, no updates accepted: " + error + " in " + journalPath;
+        Say("%s\n", refusal->c_str());
+    }
     Say("journal %s: %u updates replayed", journalPath.c_str(),
         static_cast<unsigned>(records.size() - unknown));
     if (unknown != 0)
@@ -176,6 +181,10 @@ HistorianCallback *Prepare(const Options &o)
     if (journal->TornBytes() != 0)
         Say(", an incomplete last record (%u bytes) dropped",
             static_cast<unsigned>(journal->TornBytes()));
+    if (journal->Upgraded())
+        Say(", rewritten in the current format");
+    if (!journal->KeptAs().empty())
+        Say(", the original kept as %s", journal->KeptAs().c_str());
     Say("\n");
 
     HistorianCallback::Log log;
@@ -230,9 +239,13 @@ int Serve(const Options &o)
     if (FAILED(hr))
         Say("CoInitializeSecurity failed: 0x%08lX (going on)\n", static_cast<unsigned long>(hr));
 
-    HistorianCallback *callback = Prepare(o);
+    std::string refusal;
+    HistorianCallback *callback = Prepare(o, &refusal);
     if (callback == nullptr)
         return 1;
+    // Clients see a refused journal in GetHistorianStatus.
+    if (!refusal.empty())
+        SetHDAServerStatus(OPCHDA_DOWN, refusal.c_str());
 
     g_stop = CreateEventA(nullptr, TRUE, FALSE, o.stopEvent.c_str());
     g_idle = CreateEventA(nullptr, FALSE, FALSE, nullptr);

@@ -62,6 +62,8 @@ size_t Store::SampleCount() const
 
 bool Store::Journal(const JournalRecord &record)
 {
+    if (refuseUpdates_)
+        return false;
     return journal_ == nullptr || journal_->Append(record);
 }
 
@@ -80,6 +82,10 @@ HRESULT Store::Update(Series &series, Ticks t, const VARIANT &value, DWORD quali
     if (series.DataType() != VT_EMPTY && !record.value.IsEmpty() &&
         FAILED(record.value.ChangeType(series.DataType())))
         return OPC_E_BADTYPE;
+    // Acknowledged means replayable: what the journal cannot hold is refused
+    // now, not found unreadable at the next start.
+    if (!RecordFits(record))
+        return E_INVALIDARG;
 
     return series.Write([&](Samples &samples) -> HRESULT {
         bool exists = FindExact(samples, t) >= 0;

@@ -6,6 +6,7 @@
 // its own samples (series.h).
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <string>
@@ -33,9 +34,14 @@ public:
     // before they are applied; a journal that cannot be written fails the
     // update with E_FAIL and changes nothing.
     void AttachJournal(Journal *journal) { journal_ = journal; }
+    // From now on every update fails with E_FAIL and changes nothing (the
+    // journal could not be used). Set-up, before clients connect.
+    void RefuseUpdates() { refuseUpdates_ = true; }
+    bool AcceptsUpdates() const { return !refuseUpdates_; }
 
     // The value is converted to the item's data type (OPC_E_BADTYPE when it
-    // cannot be, or is not a scalar the store keeps).
+    // cannot be, or is not a scalar the store keeps). A value too large for
+    // a journal record (RecordFits) is refused with E_INVALIDARG.
     // Insert: OPC_S_INSERTED, or OPC_E_DATAEXISTS if a value is stored at t.
     HRESULT Insert(Series &series, Ticks t, const VARIANT &value, DWORD quality);
     // Replace: OPC_S_REPLACED, or OPC_E_NODATAEXISTS if none is stored at t.
@@ -59,6 +65,7 @@ private:
     std::vector<std::unique_ptr<Series>> items_;
     std::map<std::string, Series *> byId_;
     historian::Journal *journal_ = nullptr;
+    std::atomic<bool> refuseUpdates_{false};
 };
 
 } // namespace historian

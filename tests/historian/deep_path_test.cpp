@@ -9,9 +9,8 @@
 
 #include <algorithm>
 
-#include "hda_values.h"
+#include "historian_client.h"
 #include "historian_identity.h"
-#include "opchda.h"
 #include "process_runner.h"
 #include "server_key.h"
 
@@ -125,30 +124,11 @@ TEST_F(DeepInstall, RegisteredThereItIsStartedByComWithItsOptions)
     EXPECT_TRUE(HeldOpen(journal)) << "the registered journal is in use";
 
     // The item exists only in the registered data folder.
-    wchar_t id[] = L"Deep.Flow";
-    LPWSTR ids[] = {id};
-    OPCHANDLE client = 7, *handles = nullptr;
-    HRESULT *errors = nullptr;
-    EXPECT_EQ(server->GetItemHandles(1, ids, &client, &handles, &errors), S_OK);
-    OPCHANDLE handle = handles != nullptr ? handles[0] : 0;
-    CoTaskMemFree(handles);
-    CoTaskMemFree(errors);
-    IOPCHDA_SyncRead *read = nullptr;
-    EXPECT_EQ(server->QueryInterface(IID_IOPCHDA_SyncRead, reinterpret_cast<void **>(&read)), S_OK);
-    if (read != nullptr && handle != 0) {
-        OPCHDA_TIME start = zqtest::AbsoluteTime(Sec(0)), end = zqtest::AbsoluteTime(Sec(600));
-        OPCHDA_ITEM *items = nullptr;
-        EXPECT_EQ(read->ReadRaw(&start, &end, 0, FALSE, 1, &handle, &items, &errors), S_OK);
-        if (items != nullptr) {
-            zqtest::ItemValues values = zqtest::ValuesOf(items[0]);
-            EXPECT_EQ(values.times, (std::vector<uint64_t>{Sec(0), Sec(60), Sec(120)}));
-            EXPECT_EQ(items[0].hClient, 7u);
-            zqtest::FreeItems(items, 1);
-        }
-        CoTaskMemFree(errors);
-    }
-    if (read != nullptr)
-        read->Release();
+    OPCHANDLE handle = ItemHandle(server, L"Deep.Flow", 7);
+    OPCHANDLE client = 0;
+    EXPECT_EQ(RawTimes(server, handle, Sec(0), Sec(600), &client),
+              (std::vector<uint64_t>{Sec(0), Sec(60), Sec(120)}));
+    EXPECT_EQ(client, 7u);
     server->Release();
     if (SUCCEEDED(init))
         CoUninitialize();

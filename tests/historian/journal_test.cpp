@@ -1,7 +1,10 @@
 // The update journal: records of every value type survive the round trip;
 // a torn last record (in each way a crash can leave it) is dropped and cut
-// off, so that later records are not lost behind it; damage in the middle and
-// foreign files are refused.
+// off, the original kept beside it, so that later records are not lost
+// behind it; damage anywhere else, a complete record with a wrong checksum
+// included, and foreign files are refused without touching the file; what
+// the journal could not replay is refused when it is appended; journals of
+// the first format still replay.
 #include "historian_fixture.h"
 
 #include <cstring>
@@ -19,7 +22,7 @@ using historian::Value;
 
 namespace {
 
-const std::string kHeader = "ZQHJRNL1";
+const std::string kHeader = historian::kJournalHeader;
 
 JournalRecord SetRecord(const std::string &item, long long second, Value v, DWORD q = 0xC0)
 {
@@ -130,15 +133,6 @@ TEST_F(TornTail, PayloadCutShort)
     }
 }
 
-TEST_F(TornTail, LastRecordWithAWrongChecksum)
-{
-    std::string damaged = second;
-    damaged[damaged.size() - 1] ^= 0x5A;
-    JournalImage image = Parse(good + damaged);
-    EXPECT_EQ(image.records.size(), 1u);
-    EXPECT_EQ(image.tornBytes, damaged.size());
-}
-
 TEST_F(TornTail, TrailingZeros)
 {
     JournalImage image = Parse(good + std::string(37, '\0'));
@@ -162,6 +156,22 @@ TEST_F(TornTail, DamageBeforeIntactRecordsIsRefused)
     std::string error;
     EXPECT_FALSE(ParseJournal(kHeader + damaged + second, &image, &error));
     EXPECT_NE(error.find("damaged"), std::string::npos) << error;
+
+    // One bit of a middle record's size: the size now runs past the end of
+    // the file, which without the header's own check looked like a torn
+    // tail and cost every record behind it.
+    std::string flipped = second;
+    flipped[2] ^= 0x01;
+    EXPECT_FALSE(ParseJournal(good + flipped + first, &image, &error));
+    EXPECT_EQ(error, "damaged record header at offset " + std::to_string(good.size()));
+    EXPECT_EQ(image.records.size(), 1u) << "what was sound before the damage";
+
+    // A complete last record whose checksum fails is damage, not a torn write.
+    damaged = second;
+    damaged[damaged.size() - 1] ^= 0x5A;
+    EXPECT_FALSE(ParseJournal(good + damaged, &image, &error));
+    EXPECT_EQ(error, "damaged record (checksum) at offset " + std::to_string(good.size()));
+    EXPECT_EQ(image.records.size(), 1u);
 
     std::string hugeSize = kHeader + std::string("\xFF\xFF\xFF\x7F\0\0\0\0", 8) + second;
     EXPECT_FALSE(ParseJournal(hugeSize, &image, &error));
@@ -198,6 +208,8 @@ TEST(JournalFile, AppendsSurviveAReopenAndATornTailIsCutOff)
         ASSERT_TRUE(j.Open(path, &records, &error)) << error;
         ASSERT_EQ(records.size(), 2u);
         EXPECT_EQ(j.TornBytes(), third.size() - 4);
+        EXPECT_EQ(j.KeptAs(), path + ".orig-1");
+        EXPECT_EQ(folder.Read("updates.journal.orig-1"), bytes) << "the original, torn tail too";
         EXPECT_TRUE(j.Append(SetRecord("A", 4, Value(4.0))));
     }
     {
@@ -206,7 +218,89 @@ TEST(JournalFile, AppendsSurviveAReopenAndATornTailIsCutOff)
         ASSERT_EQ(records.size(), 3u) << "the record after the torn one is not lost";
         EXPECT_EQ(records[2].time, Sec(4));
         EXPECT_EQ(j.TornBytes(), 0u);
+        EXPECT_EQ(j.KeptAs(), "") << "an intact journal is not copied";
     }
+}
+
+// Damage is reported and the file stays exactly as it was, with no copy made:
+// the operator decides. The records before the damage come back for reading.
+TEST(JournalFile, ADamagedJournalIsRefusedAndLeftAlone)
+{
+    TempFolder folder;
+    const std::string first = EncodeRecord(SetRecord("A", 1, Value(1.0)));
+    std::string second = EncodeRecord(SetRecord("A", 2, Value(2.0)));
+    second[2] ^= 0x01; // the size now runs past the end
+    const std::string bytes = kHeader + first + second + first;
+    folder.Write("j", bytes);
+    Journal j;
+    std::vector<JournalRecord> records;
+    std::string error;
+    EXPECT_FALSE(j.Open(folder.File("j"), &records, &error));
+    EXPECT_NE(error.find("damaged record header"), std::string::npos) << error;
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].time, Sec(1));
+    EXPECT_EQ(folder.Read("j"), bytes);
+    EXPECT_EQ(folder.Read("j.orig-1"), "");
+    EXPECT_FALSE(j.Append(SetRecord("A", 3, Value(3.0))));
+    EXPECT_EQ(folder.Read("j"), bytes);
+}
+
+// The limit on records is checked when writing as when reading: the largest
+// text that fits is written and read back, one unit more is refused.
+TEST(JournalFile, WhatCannotBeReplayedIsRefusedWhenAppended)
+{
+    TempFolder folder;
+    Journal j;
+    std::vector<JournalRecord> records;
+    std::string error;
+    ASSERT_TRUE(j.Open(folder.File("j"), &records, &error)) << error;
+    // Payload: 1 + 2 + 1 (the ID "A") + 8 + 8 + 4 + 2 + 4 + 2 per unit.
+    const size_t largest = (historian::kMaxJournalPayload - 30) / 2;
+    JournalRecord tooLarge = SetRecord("A", 1, Value::Text(std::wstring(largest + 1, L'x')));
+    EXPECT_FALSE(historian::RecordFits(tooLarge));
+    EXPECT_FALSE(j.Append(tooLarge));
+    EXPECT_EQ(folder.Read("j"), kHeader) << "nothing written";
+    JournalRecord fits = SetRecord("A", 2, Value::Text(std::wstring(largest, L'y')));
+    EXPECT_TRUE(historian::RecordFits(fits));
+    EXPECT_TRUE(j.Append(fits));
+
+    JournalImage image = Parse(folder.Read("j"));
+    ASSERT_EQ(image.records.size(), 1u);
+    EXPECT_EQ(SysStringLen(image.records[0].value.Get().bstrVal), largest);
+}
+
+// A journal of the first format (records without the header check) is
+// replayed, kept beside, and rewritten in the current format.
+TEST(JournalFile, AJournalOfTheFirstFormatReplaysAndIsRewritten)
+{
+    auto firstFormat = [](const JournalRecord &r) {
+        std::string record = EncodeRecord(r);
+        return record.substr(0, 8) + record.substr(historian::kRecordHeaderSize);
+    };
+    TempFolder folder;
+    const std::string third = firstFormat(SetRecord("A", 3, Value(3.0)));
+    const std::string bytes = "ZQHJRNL1" + firstFormat(SetRecord("A", 1, Value(1.0))) +
+                              firstFormat(SetRecord("B", 2, Value::Text(L"two"))) +
+                              third.substr(0, 10);
+    folder.Write("j", bytes);
+    std::vector<JournalRecord> records;
+    std::string error;
+    {
+        Journal j;
+        ASSERT_TRUE(j.Open(folder.File("j"), &records, &error)) << error;
+        ASSERT_EQ(records.size(), 2u);
+        EXPECT_EQ(records[1].item, "B");
+        EXPECT_TRUE(j.Upgraded());
+        EXPECT_EQ(j.TornBytes(), 10u);
+        EXPECT_EQ(folder.Read("j.orig-1"), bytes);
+        EXPECT_TRUE(j.Append(SetRecord("A", 4, Value(4.0))));
+    }
+    EXPECT_EQ(folder.Read("j").substr(0, 8), kHeader);
+    Journal j;
+    ASSERT_TRUE(j.Open(folder.File("j"), &records, &error)) << error;
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[2].time, Sec(4));
+    EXPECT_FALSE(j.Upgraded());
 }
 
 TEST(JournalFile, AForeignFileIsLeftAlone)

@@ -221,6 +221,43 @@ TEST_F(StoreTest, AJournalThatCannotBeWrittenFailsTheUpdate)
     EXPECT_EQ(At(0), 1) << "the client was not told of success, and nothing changed";
 }
 
+// A value the journal could not replay is refused when it is written, with
+// an error for it; a store whose journal was refused takes no updates.
+TEST_F(StoreTest, UpdatesTheJournalCouldNotReplayAreRefused)
+{
+    TempFolder folder;
+    std::vector<JournalRecord> records;
+    std::string error;
+    Series *text = store.Add("Plant.Text");
+    text->SetDataType(VT_BSTR);
+    {
+        Journal journal;
+        ASSERT_TRUE(journal.Open(folder.File("j"), &records, &error)) << error;
+        store.AttachJournal(&journal);
+        VARIANT huge;
+        huge.vt = VT_BSTR;
+        huge.bstrVal = SysAllocStringLen(nullptr, 8400000);
+        ASSERT_NE(huge.bstrVal, nullptr);
+        wmemset(huge.bstrVal, L'x', 8400000);
+        EXPECT_EQ(store.InsertReplace(*text, Sec(1), huge, 0xC0), E_INVALIDARG);
+        EXPECT_EQ(text->Size(), 0u);
+        VariantClear(&huge);
+        VARIANT small = Number(7);
+        EXPECT_EQ(store.InsertReplace(*text, Sec(1), small, 0xC0), OPC_S_INSERTED);
+        store.AttachJournal(nullptr);
+    }
+    Journal again;
+    ASSERT_TRUE(again.Open(folder.File("j"), &records, &error)) << error;
+    EXPECT_EQ(records.size(), 1u) << "what was acknowledged replays";
+
+    store.RefuseUpdates();
+    EXPECT_FALSE(store.AcceptsUpdates());
+    VARIANT v = Number(5);
+    EXPECT_EQ(store.Insert(*series, Sec(5), v, 0xC0), E_FAIL);
+    EXPECT_EQ(store.DeleteAt(*series, Sec(0)), E_FAIL);
+    EXPECT_EQ(series->Size(), 3u);
+}
+
 TEST_F(StoreTest, ReadersAndWritersRunTogether)
 {
     std::atomic<bool> stop{false};
