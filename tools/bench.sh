@@ -8,6 +8,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$here/build
 if [ $# -gt 0 ] && [ "$1" != "--" ]; then build=$1; shift; fi
+build=$("$here/tools/build-folder.sh" "$build")
 [ "${1:-}" = "--" ] && shift
 args=("$@")
 

@@ -8,7 +8,7 @@
 #   tools/run-main.sh [build-dir]      (default: build)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$here/build}
+build=$("$here/tools/build-folder.sh" "${1:-$here/build}")
 
 "$here/tools/install-deps.sh"
 cmake -S "$here" -B "$build" -G Ninja \
