@@ -297,7 +297,10 @@ int main(int argc, char **argv)
             return 1;
         }
         registered.insert(registered.end(), args.begin(), args.end());
-        if (!ParseOptions(registered, &options, &error)) {
+        if (!ParseOptions(registered, &options, &error) ||
+            options.action != Options::Action::Serve) {
+            if (error.empty())
+                error = "only options may be registered, no /RegServer, /UnregServer or --help";
             Say("registered options (HKEY_LOCAL_MACHINE\\%s): %s\n", kServerKeyPath,
                 error.c_str());
             return 2;
