@@ -183,6 +183,7 @@ HRESULT RunReadRaw(void *item, OPCHDA_ITEM &result, const FILETIME *start, const
         if (capacity > static_cast<uint64_t>(INT_MAX))
             return E_OUTOFMEMORY;
         n = static_cast<size_t>(capacity);
+        list.reset(); // the smaller list goes before the larger one is made
         list = NewTimeList(n);
         if (!list)
             return E_OUTOFMEMORY;

@@ -440,6 +440,10 @@ TEST_F(SyncAttributes, AnUnresolvableEndReadsCurrentValues)
 // own client handle.
 TEST_F(SyncRead, EachRegistrationOfAnItemKeepsItsOwnClientHandle)
 {
+    // Items defined before it keep the item's handle apart from the server
+    // handles below, so that a mix-up of the two cannot pass unseen.
+    for (const char *id : {"Twice.A", "Twice.B", "Twice.C"})
+        ASSERT_NE(DefineHDAItem(id), zq::NoItemHandle());
     void *item = DefineHDAItem("Twice.Registered");
     ASSERT_NE(item, zq::NoItemHandle());
     host.AddSeries(item, Sec(1), kSecond, 3);
@@ -456,6 +460,8 @@ TEST_F(SyncRead, EachRegistrationOfAnItemKeepsItsOwnClientHandle)
         CoTaskMemFree(errors);
     }
     EXPECT_NE(handles[0], handles[1]);
+    for (OPCHANDLE h : handles)
+        ASSERT_NE(reinterpret_cast<uintptr_t>(item), static_cast<uintptr_t>(h));
     HRESULT *released = nullptr;
     ASSERT_EQ(hda->ReleaseItemHandles(1, &handles[1], &released), S_OK);
     CoTaskMemFree(released);
