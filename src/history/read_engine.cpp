@@ -44,7 +44,7 @@ bool Exceeds(uint64_t n, DWORD limit)
 // Capacity of the first scratch list of a raw read that allows more values
 // than this: such a read first asks the host how many it has, so that the
 // memory it takes follows the host's data, not the client's numValues.
-constexpr size_t kFirstScratchCapacity = 4096;
+constexpr size_t kFirstScratchCapacity = 8192;
 
 // A zeroed heap list of time stamps. Allocated as raw bytes: an array
 // new-expression throws for sizes it considers too large, even in its
