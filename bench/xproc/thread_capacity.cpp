@@ -18,6 +18,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -126,6 +127,20 @@ void ReadLoop(ThreadResult &r, ULONGLONG deadline)
     CoUninitialize();
 }
 
+struct ThreadStart
+{
+    ThreadResult *result;
+    ULONGLONG deadline;
+};
+
+DWORD WINAPI ReadThread(LPVOID p)
+{
+    ThreadStart start = *static_cast<ThreadStart *>(p);
+    delete static_cast<ThreadStart *>(p);
+    ReadLoop(*start.result, start.deadline);
+    return 0;
+}
+
 int RunChild(int threads, DWORD seconds, const wchar_t *out)
 {
     if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
@@ -134,21 +149,8 @@ int RunChild(int threads, DWORD seconds, const wchar_t *out)
     std::vector<ThreadResult> results(static_cast<size_t>(threads));
     std::vector<HANDLE> handles;
     for (ThreadResult &r : results) {
-        struct Start
-        {
-            ThreadResult *r;
-            ULONGLONG deadline;
-        };
-        Start *start = new Start{&r, deadline};
-        HANDLE h = CreateThread(
-            nullptr, 0,
-            [](LPVOID p) -> DWORD {
-                Start s = *static_cast<Start *>(p);
-                delete static_cast<Start *>(p);
-                ReadLoop(*s.r, s.deadline);
-                return 0;
-            },
-            start, 0, nullptr);
+        ThreadStart *start = new ThreadStart{&r, deadline};
+        HANDLE h = CreateThread(nullptr, 0, ReadThread, start, 0, nullptr);
         if (h != nullptr)
             handles.push_back(h);
         else
