@@ -185,8 +185,9 @@ HRESULT STDMETHODCALLTYPE ServerInterface::GetHistorianStatus(
 }
 
 // Every call makes new entries: asking twice for one item gives two entries,
-// each with its own server handle and client handle. The rights of the caller are evaluated once
-// per call (one evaluator), on this thread, with the client's identity.
+// each with its own server handle and client handle. The rights of the
+// caller are evaluated once per call (one evaluator), on this thread, with
+// the client's identity.
 HRESULT STDMETHODCALLTYPE ServerInterface::GetItemHandles(DWORD count, LPWSTR *itemIds,
                                                           OPCHANDLE *clientHandles,
                                                           OPCHANDLE **serverHandles,

@@ -115,8 +115,8 @@ protected:
     void AddItem(OPCHANDLE serverHandle, OPCHANDLE clientHandle, BOOL canRead = TRUE,
                  BOOL canWrite = TRUE, std::string user = "Unknown")
     {
-        server->Handles().Insert(
-            serverHandle, MakeEntry(serverHandle, clientHandle, canRead, canWrite, std::move(user)));
+        server->Handles().Insert(serverHandle, MakeEntry(serverHandle, clientHandle, canRead,
+                                                         canWrite, std::move(user)));
     }
     static void *ItemOf(OPCHANDLE serverHandle) { return zqtest::ItemOfServerHandle(serverHandle); }
 
