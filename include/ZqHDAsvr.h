@@ -55,7 +55,12 @@
  * callback (Enable...Callback) if one is installed, else returns its default.
  *
  * Methods are called concurrently from several threads (client calls,
- * per-client worker threads); they must be thread-safe.
+ * per-client worker threads); they must be thread-safe. The library's worker
+ * threads reserve 256 KB of stack (its tick thread 128 KB), so that a 32-bit
+ * server holds many clients: keep large buffers off the stack in these
+ * methods. The COM runtime's call threads take the program's default stack
+ * reservation (MSVC /STACK, mingw -Wl,--stack; 1 MB and 2 MB by default): a
+ * host expecting many concurrent clients should set it to 256 KB or so.
  *
  * Results: 0 means success; any other value, success codes included, counts
  * as failure, except GetTimeStamps and PrepareAggregates, which return counts.
@@ -74,7 +79,10 @@ public:
 
     /* Time stamps of the stored values from *start to *end (either may be
        null: open). maxCount 0 (times null): return how many there are.
-       Otherwise write at most maxCount into times and return how many. */
+       Otherwise write at most maxCount into times and return how many. A
+       raw read asks for the count first when the client allows many values
+       (numValues 0 or above a few thousand), and sizes its list by it; a
+       host that answers 0 there gets a list that grows, asked again. */
     virtual int GetTimeStamps(void *hItem, FILETIME *start, FILETIME *end, int maxCount,
                               FILETIME *times, unsigned long *context);
     /* Nearest stored time stamp before / after time; 0 if there is one. */
@@ -179,6 +187,21 @@ ZQHDA_API int __stdcall SetHDAVendorInfo(const char *vendor);
    Clients see it from their next call; the library itself refuses nothing
    because of it. 1 when set; 0 for any other status (nothing changes). */
 ZQHDA_API int __stdcall SetHDAServerStatus(DWORD status, const char *text);
+/* Read limits, each 0 for none (the default); returns 1. Any time, also
+   while clients read.
+   maxValuesPerItem: most values one item returns per read call. A raw read
+   asking for more (numValues), an at-time read of more time stamps or a
+   processed read of more intervals gives that item OPC_E_MAXEXCEEDED; a raw
+   read of everything (numValues 0) returns at most this many values and
+   OPC_S_MOREDATA when there are more; raw-data subscriptions deliver at
+   most this many per window. GetHistorianStatus reports it as the maximum
+   number of returned values.
+   maxIntervalsPerItem: most resample intervals of one item in a processed
+   read; more give that item OPC_E_MAXEXCEEDED.
+   Without limits, a raw read's working memory still follows the values the
+   host has (GetTimeStamps with maxCount 0 is asked first when numValues is
+   large), not the numValues a client asks for. */
+ZQHDA_API int __stdcall SetHDAReadLimits(DWORD maxValuesPerItem, DWORD maxIntervalsPerItem);
 
 /* --- Host callbacks ------------------------------------------------------ */
 

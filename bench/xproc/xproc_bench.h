@@ -4,6 +4,9 @@
 #pragma once
 
 #include <windows.h>
+#include <objbase.h>
+
+#include "opchda.h"
 
 namespace zqbench {
 
@@ -24,6 +27,20 @@ inline constexpr int kValues = 10000;
 // of every value, as the library server's host gives them.
 inline double ValueAt(ULONGLONG time) { return static_cast<double>(static_cast<DWORD>(time)); }
 inline constexpr DWORD kQuality = 0xC0;
+
+// Frees the results of a one-item read the way a client does.
+inline void FreeReadResult(OPCHDA_ITEM *items, HRESULT *errors)
+{
+    if (items != nullptr) {
+        for (DWORD i = 0; i < items[0].dwCount; ++i)
+            VariantClear(&items[0].pvDataValues[i]);
+        CoTaskMemFree(items[0].pftTimeStamps);
+        CoTaskMemFree(items[0].pdwQualities);
+        CoTaskMemFree(items[0].pvDataValues);
+    }
+    CoTaskMemFree(items);
+    CoTaskMemFree(errors);
+}
 
 // However the client behaves, a server process ends after this long.
 inline constexpr DWORD kServerLifetimeMs = 300000;

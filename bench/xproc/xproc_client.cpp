@@ -96,15 +96,7 @@ struct Connection
                   items[0].pvDataValues[kValues - 1].vt == VT_R8 &&
                   items[0].pvDataValues[kValues - 1].dblVal == ValueAt(start + kValues - 1) &&
                   items[0].pdwQualities[kValues - 1] == kQuality;
-        if (items != nullptr) {
-            for (DWORD i = 0; i < items[0].dwCount; ++i)
-                VariantClear(&items[0].pvDataValues[i]);
-            CoTaskMemFree(items[0].pftTimeStamps);
-            CoTaskMemFree(items[0].pdwQualities);
-            CoTaskMemFree(items[0].pvDataValues);
-        }
-        CoTaskMemFree(items);
-        CoTaskMemFree(errors);
+        FreeReadResult(items, errors);
         return ok;
     }
     void Close()

@@ -165,9 +165,13 @@ HRESULT STDMETHODCALLTYPE HDABrowser::ChangeBrowsePosition(OPCHDA_BROWSEDIRECTIO
             return S_OK;
         }
         case OPCHDA_BROWSE_DOWN:
-            return MoveDown(AnsiFromWide(text));
-        case OPCHDA_BROWSE_DIRECT:
-            return MoveDirect(AnsiFromWide(text));
+        case OPCHDA_BROWSE_DIRECT: {
+            // Text the code page cannot hold names no position.
+            std::string converted;
+            if (!AnsiFromWide(text, converted))
+                return E_FAIL;
+            return direction == OPCHDA_BROWSE_DOWN ? MoveDown(converted) : MoveDirect(converted);
+        }
         default:
             return E_FAIL;
         }
@@ -216,7 +220,9 @@ HRESULT STDMETHODCALLTYPE HDABrowser::GetItemID(LPCWSTR name, LPWSTR *itemId)
         return E_INVALIDARG;
     *itemId = nullptr;
     return Guarded([&] {
-        std::string wanted = AnsiFromWide(name);
+        std::string wanted;
+        if (!AnsiFromWide(name, wanted))
+            return OPC_E_INVALIDITEMID;
         std::vector<std::string> position = Position();
         std::string path;
         if (wanted.empty()) {

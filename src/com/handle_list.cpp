@@ -6,57 +6,44 @@
 
 namespace zq {
 
-namespace {
-using Exclusive = SrwExclusive;
-using Shared = SrwShared;
-} // namespace
-
-void HandleList::Add(HandleEntry entry)
+DWORD HandleList::Add(HandleEntry entry)
 {
-    Exclusive lock(lock_);
-    auto it = entries_.find(entry.itemHandle);
-    if (it == entries_.end()) {
-        void *key = entry.itemHandle;
-        entries_.emplace(key, Entries{std::move(entry), {}, 0}); // may throw: nothing changed
-    } else {
-        it->second.later.push_back(std::move(entry)); // may throw: nothing changed
-    }
-    ++count_;
+    SrwExclusive lock(lock_);
+    if (next_ == 0)
+        return 0;
+    const DWORD handle = next_;
+    entries_.emplace(handle, std::move(entry)); // may throw: nothing changed
+    ++next_; // wraps to 0 after the last handle: none left
+    return handle;
 }
 
-bool HandleList::Remove(void *itemHandle)
+bool HandleList::Insert(DWORD serverHandle, HandleEntry entry)
 {
-    Exclusive lock(lock_);
-    auto it = entries_.find(itemHandle);
-    if (it == entries_.end())
+    SrwExclusive lock(lock_);
+    if (serverHandle == 0 || entries_.count(serverHandle) != 0)
         return false;
-    Entries &e = it->second;
-    if (e.next == e.later.size()) {
-        entries_.erase(it);
-    } else {
-        e.oldest = std::move(e.later[e.next++]);
-        if (e.next == e.later.size()) {
-            std::vector<HandleEntry>().swap(e.later);
-            e.next = 0;
-        } else if (e.next * 2 > e.later.size()) {
-            // Drop the taken front half; moving never throws for entries.
-            e.later.erase(e.later.begin(), e.later.begin() + static_cast<ptrdiff_t>(e.next));
-            e.next = 0;
-        }
-    }
-    --count_;
+    entries_.emplace(serverHandle, std::move(entry)); // may throw: nothing changed
+    if (next_ != 0 && serverHandle >= next_)
+        next_ = serverHandle + 1;
     return true;
 }
 
-bool HandleList::Find(void *itemHandle, HandleLookup *out, char *userName) const
+bool HandleList::Remove(DWORD serverHandle)
 {
-    Shared lock(lock_);
-    auto it = entries_.find(itemHandle);
+    SrwExclusive lock(lock_);
+    return entries_.erase(serverHandle) != 0;
+}
+
+bool HandleList::Find(DWORD serverHandle, HandleLookup *out, char *userName) const
+{
+    SrwShared lock(lock_);
+    auto it = entries_.find(serverHandle);
     if (it == entries_.end())
         return false;
-    const HandleEntry &e = it->second.oldest;
+    const HandleEntry &e = it->second;
     if (out != nullptr) {
         out->clientHandle = e.clientHandle;
+        out->itemHandle = e.itemHandle;
         out->readAllowed = e.readAllowed;
         out->writeAllowed = e.writeAllowed;
     }
@@ -70,15 +57,14 @@ bool HandleList::Find(void *itemHandle, HandleLookup *out, char *userName) const
 
 size_t HandleList::Size() const
 {
-    Shared lock(lock_);
-    return count_;
+    SrwShared lock(lock_);
+    return entries_.size();
 }
 
 void HandleList::Clear()
 {
-    Exclusive lock(lock_);
+    SrwExclusive lock(lock_);
     entries_.clear();
-    count_ = 0;
 }
 
 } // namespace zq

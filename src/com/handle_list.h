@@ -1,12 +1,12 @@
-// A client's handle list: one entry per item handle handed to the client by
-// GetItemHandles, with the rights and user name fixed at that moment.
+// A client's handle list: one entry per registration of an item made by
+// GetItemHandles, each under a server handle of its own, with the client
+// handle, the rights and the user name fixed at that moment.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 #include <unordered_map>
-#include <vector>
 
 namespace zq {
 
@@ -23,6 +23,7 @@ struct HandleEntry
 struct HandleLookup
 {
     DWORD clientHandle = 0;
+    void *itemHandle = nullptr;
     BOOL readAllowed = FALSE;
     BOOL writeAllowed = FALSE;
 };
@@ -30,11 +31,14 @@ struct HandleLookup
 // Size of the buffer that receives an entry's user name (terminator included).
 constexpr size_t kUserNameBuffer = 100;
 
-// Entries are kept per item handle in the order they were added, so the
-// oldest entry for a handle is found and removed first, in constant time on
-// average. GetItemHandles/ReleaseItemHandles of a client may run on one
-// thread while its reads look entries up on others: a reader-writer lock
-// guards the map.
+// Server handles (32-bit OPCHANDLE values) name one entry each: they count
+// up from 1 per client and are never 0 and never given twice, so a released
+// handle stays unknown and two registrations of one item never stand for
+// each other. Lookups by server handle take constant time on average.
+//
+// GetItemHandles/ReleaseItemHandles of a client may run on one thread while
+// its reads and updates look entries up on others: a reader-writer lock
+// guards the map and the counter.
 class HandleList
 {
 public:
@@ -42,32 +46,27 @@ public:
     HandleList(const HandleList &) = delete;
     HandleList &operator=(const HandleList &) = delete;
 
-    // Appends an entry (may throw std::bad_alloc; the list is then unchanged).
-    void Add(HandleEntry entry);
-    // Removes the oldest entry with that item handle; false if there is none.
-    bool Remove(void *itemHandle);
-    // The oldest entry with that item handle: false if there is none. When
+    // Adds the entry under a new server handle and returns that handle; 0
+    // when the client has used up every server handle. May throw
+    // std::bad_alloc: the list is then unchanged and no handle is used up.
+    DWORD Add(HandleEntry entry);
+    // Adds the entry under the given server handle: false (nothing added)
+    // when the handle is 0 or in use. Handles given by Add afterwards lie
+    // beyond it. May throw std::bad_alloc (the list is then unchanged).
+    bool Insert(DWORD serverHandle, HandleEntry entry);
+    // Removes the entry of that server handle; false if there is none.
+    bool Remove(DWORD serverHandle);
+    // The entry of that server handle: false if there is none. When
     // userName is given (kUserNameBuffer bytes) it receives the entry's user
     // name, cut to fit and always terminated.
-    bool Find(void *itemHandle, HandleLookup *out, char *userName = nullptr) const;
+    bool Find(DWORD serverHandle, HandleLookup *out, char *userName = nullptr) const;
     size_t Size() const;
     void Clear();
 
 private:
-    // The entries of one item handle: the oldest in place (almost always the
-    // only one, so most handles cost no block of their own), later ones in a
-    // queue that is read from its front index, so that taking the oldest of
-    // many never moves the others one by one.
-    struct Entries
-    {
-        HandleEntry oldest;
-        std::vector<HandleEntry> later;
-        size_t next = 0; // index of the oldest entry still in later
-    };
-
     mutable SRWLOCK lock_ = SRWLOCK_INIT;
-    std::unordered_map<void *, Entries> entries_;
-    size_t count_ = 0;
+    std::unordered_map<DWORD, HandleEntry> entries_;
+    DWORD next_ = 1; // the next server handle; 0 once all are used up
 };
 
 } // namespace zq

@@ -7,6 +7,7 @@
 #include "opchda.h"
 #include "com/interface_names.h"
 #include "runtime/server_state.h"
+#include "runtime/thread_stacks.h"
 #include "runtime/trace.h"
 
 namespace zq {
@@ -194,7 +195,8 @@ DWORD WINAPI HDAServer::WorkerThread(LPVOID param)
 
 bool HDAServer::StartWorker()
 {
-    HANDLE thread = CreateThread(nullptr, 0, WorkerThread, this, 0, nullptr);
+    HANDLE thread = CreateThread(nullptr, kWorkerThreadStack, WorkerThread, this,
+                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (thread == nullptr)
         return false;
     CloseHandle(thread);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "com/interface_object.h"
 #include "opccomn.h"
@@ -142,7 +143,11 @@ public:
     HRESULT STDMETHODCALLTYPE SetClientName(LPCWSTR name) override
     {
         return Guarded([&] {
-            owner_->SetClientName(AnsiFromWide(name));
+            // The name only describes the client: a character the code page
+            // cannot hold is kept as its default character.
+            std::string converted;
+            AnsiFromWide(name, converted);
+            owner_->SetClientName(std::move(converted));
             return S_OK;
         });
     }

@@ -87,20 +87,24 @@ HRESULT CopyCatalogue(const std::vector<CatalogueEntry> &list, DWORD **ids, LPWS
 }
 
 // One item of GetItemHandles: a new handle entry in the client's list with
-// the rights of the caller, and the item's server handle.
+// the rights of the caller, under a server handle of its own. A client that
+// has used up every server handle gets E_OUTOFMEMORY for further items.
 HRESULT AddHandle(HandleList &handles, AccessEvaluator &evaluator, LPCWSTR itemId,
                   OPCHANDLE clientHandle, OPCHANDLE *serverHandle)
 {
     return Guarded([&] {
         ItemInfo item;
-        if (!LookupItem(AnsiFromWide(itemId), &item))
+        std::string id;
+        if (!AnsiFromWide(itemId, id) || !LookupItem(id, &item))
             return OPC_E_UNKNOWNITEMID;
         HandleEntry entry;
         entry.clientHandle = clientHandle;
         entry.itemHandle = item.handle;
         evaluator.Fill(item.readAccess, item.writeAccess, entry);
-        handles.Add(std::move(entry));
-        *serverHandle = ToServerHandle(item.handle);
+        OPCHANDLE handle = handles.Add(std::move(entry));
+        if (handle == 0)
+            return E_OUTOFMEMORY;
+        *serverHandle = handle;
         return S_OK;
     });
 }
@@ -174,7 +178,7 @@ HRESULT STDMETHODCALLTYPE ServerInterface::GetHistorianStatus(
         *majorVersion = 1;
         *minorVersion = 0;
         *buildNumber = 0;
-        *maxReturnValues = 0;
+        *maxReturnValues = State().maxValuesPerItem.load(); // 0: no limit
         *currentTime = now.release();
         *startTime = started.release();
         *statusString = text.release();
@@ -183,9 +187,10 @@ HRESULT STDMETHODCALLTYPE ServerInterface::GetHistorianStatus(
     });
 }
 
-// Every call makes new entries: asking twice for one item gives two entries
-// with the same server handle. The rights of the caller are evaluated once
-// per call (one evaluator), on this thread, with the client's identity.
+// Every call makes new entries: asking twice for one item gives two entries,
+// each with its own server handle and client handle. The rights of the
+// caller are evaluated once per call (one evaluator), on this thread, with
+// the client's identity.
 HRESULT STDMETHODCALLTYPE ServerInterface::GetItemHandles(DWORD count, LPWSTR *itemIds,
                                                           OPCHANDLE *clientHandles,
                                                           OPCHANDLE **serverHandles,
@@ -220,8 +225,7 @@ HRESULT STDMETHODCALLTYPE ServerInterface::ReleaseItemHandles(DWORD count,
         return E_INVALIDARG;
     HandleList &list = owner_->Handles();
     return ErrorsPerItem(count, errors, [&](DWORD i) {
-        // The oldest entry with that handle goes first.
-        return list.Remove(ToItemHandle(serverHandles[i])) ? S_OK : OPC_E_INVALIDHANDLE;
+        return list.Remove(serverHandles[i]) ? S_OK : OPC_E_INVALIDHANDLE;
     });
 }
 
@@ -234,7 +238,9 @@ HRESULT STDMETHODCALLTYPE ServerInterface::ValidateItemIDs(DWORD count, LPWSTR *
         return E_INVALIDARG;
     return ErrorsPerItem(count, errors, [&](DWORD i) {
         return Guarded([&] {
-            return LookupItem(AnsiFromWide(itemIds[i]), nullptr) ? S_OK : OPC_E_UNKNOWNITEMID;
+            std::string id;
+            return AnsiFromWide(itemIds[i], id) && LookupItem(id, nullptr) ? S_OK
+                                                                          : OPC_E_UNKNOWNITEMID;
         });
     });
 }

@@ -13,17 +13,6 @@
 
 namespace zq {
 
-// Server handles are the item handles as 32-bit OPCHANDLEs. Item handles are
-// small counters, so the conversion is lossless on the 32-bit target.
-inline OPCHANDLE ToServerHandle(void *itemHandle)
-{
-    return static_cast<OPCHANDLE>(reinterpret_cast<uintptr_t>(itemHandle));
-}
-inline void *ToItemHandle(OPCHANDLE serverHandle)
-{
-    return reinterpret_cast<void *>(static_cast<uintptr_t>(serverHandle));
-}
-
 class ServerInterface final : public InterfaceObject<IOPCHDA_Server>
 {
 public:

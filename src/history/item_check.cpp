@@ -5,27 +5,29 @@
 
 namespace zq {
 
-HRESULT CheckReadItem(const HandleList &handles, OPCHANDLE server, OPCHANDLE *clientHandle)
+HRESULT CheckReadItem(const HandleList &handles, OPCHANDLE server, CheckedItem *found)
 {
     HandleLookup entry;
-    if (!handles.Find(ItemHandleOf(server), &entry))
+    if (!handles.Find(server, &entry))
         return OPC_E_INVALIDHANDLE;
     if (!entry.readAllowed)
         return OPC_E_BADRIGHTS;
-    *clientHandle = entry.clientHandle;
+    found->client = entry.clientHandle;
+    found->item = entry.itemHandle;
     return S_OK;
 }
 
-HRESULT CheckUpdateItem(const HandleList &handles, OPCHANDLE server, OPCHANDLE *clientHandle,
+HRESULT CheckUpdateItem(const HandleList &handles, OPCHANDLE server, CheckedItem *found,
                         char (&userName)[kUserNameBuffer])
 {
     HandleLookup entry;
     userName[0] = '\0';
-    if (!handles.Find(ItemHandleOf(server), &entry, userName))
+    if (!handles.Find(server, &entry, userName))
         return OPC_E_INVALIDHANDLE;
     if (!entry.writeAllowed)
         return OPC_E_BADRIGHTS;
-    *clientHandle = entry.clientHandle;
+    found->client = entry.clientHandle;
+    found->item = entry.itemHandle;
     return S_OK;
 }
 
@@ -84,9 +86,12 @@ HRESULT CheckAttributeRead(const HandleList &handles, OPCHANDLE server, OPCHDA_T
                            OPCHDA_TIME *end, AttributeReadTimes *out)
 {
     AttributeReadTimes checked;
-    HRESULT hr = CheckReadItem(handles, server, &checked.client);
+    CheckedItem found;
+    HRESULT hr = CheckReadItem(handles, server, &found);
     if (FAILED(hr))
         return hr;
+    checked.client = found.client;
+    checked.item = found.item;
     if (FAILED(ResolveRequiredTime(start, &checked.start)))
         return E_INVALIDARG;
     checked.hasEnd = ResolveOptionalTime(end, &checked.end);

@@ -7,27 +7,27 @@
 
 #include <windows.h>
 
-#include <cstdint>
-
 #include "com/handle_list.h"
 #include "opchda.h"
 
 namespace zq {
 
-// The item handle that a client's server handle names.
-inline void *ItemHandleOf(OPCHANDLE server)
+// What the item check found for a server handle: the client handle of its
+// entry and the item the entry names (the host's item handle).
+struct CheckedItem
 {
-    return reinterpret_cast<void *>(static_cast<uintptr_t>(server));
-}
+    OPCHANDLE client = 0;
+    void *item = nullptr;
+};
 
 // Item check for reads: OPC_E_INVALIDHANDLE when the client has no entry for
-// the handle, OPC_E_BADRIGHTS when the entry does not allow reading, else
-// S_OK with the entry's client handle.
-HRESULT CheckReadItem(const HandleList &handles, OPCHANDLE server, OPCHANDLE *clientHandle);
+// the server handle, OPC_E_BADRIGHTS when the entry does not allow reading,
+// else S_OK with the entry's client handle and item.
+HRESULT CheckReadItem(const HandleList &handles, OPCHANDLE server, CheckedItem *found);
 
 // Item check for updates: as for reads, with write permission; on S_OK the
 // entry's user name is in userName (cut to fit, always terminated).
-HRESULT CheckUpdateItem(const HandleList &handles, OPCHANDLE server, OPCHANDLE *clientHandle,
+HRESULT CheckUpdateItem(const HandleList &handles, OPCHANDLE server, CheckedItem *found,
                         char (&userName)[kUserNameBuffer]);
 
 // Overall result of a read: S_FALSE if any code is other than S_OK and
@@ -74,6 +74,7 @@ bool ResolveOptionalTime(OPCHDA_TIME *time, FILETIME *out);
 struct AttributeReadTimes
 {
     OPCHANDLE client = 0;
+    void *item = nullptr;
     FILETIME start{};
     FILETIME end{};
     bool hasEnd = false;

@@ -35,6 +35,17 @@ size_t ClampCount(int reported, size_t capacity)
     return n < capacity ? n : capacity;
 }
 
+// The host's limit (0: none) taken as a cap on n.
+bool Exceeds(uint64_t n, DWORD limit)
+{
+    return limit != 0 && n > limit;
+}
+
+// Capacity of the first scratch list of a raw read that allows more values
+// than this: such a read first asks the host how many it has, so that the
+// memory it takes follows the host's data, not the client's numValues.
+constexpr size_t kFirstScratchCapacity = 8192;
+
 // A zeroed heap list of time stamps. Allocated as raw bytes: an array
 // new-expression throws for sizes it considers too large, even in its
 // nothrow form, and a list too large to have must be an answer, not a throw.
@@ -107,6 +118,12 @@ void MarkNotDelivered(VARIANT &value, DWORD &quality)
 
 } // namespace
 
+DWORD WithinValueLimit(DWORD n)
+{
+    const DWORD limit = State().maxValuesPerItem.load();
+    return Exceeds(n, limit) ? limit : n;
+}
+
 HRESULT RunReadRaw(void *item, OPCHDA_ITEM &result, const FILETIME *start, const FILETIME *end,
                    DWORD numValues, BOOL bounds)
 {
@@ -122,27 +139,64 @@ HRESULT RunReadRaw(void *item, OPCHDA_ITEM &result, const FILETIME *start, const
     FILETIME *hostEnd = end != nullptr ? &endCopy : nullptr;
     unsigned long context = 0;
 
-    // Capacity: the client's count, or what the host counts plus room for
-    // the two bounds. A capacity the host cannot be told (beyond INT_MAX)
-    // could never be allocated on this platform either.
-    uint64_t capacity = numValues;
-    if (capacity == 0) {
-        int counted = host->GetTimeStamps(item, hostStart, hostEnd, 0, nullptr, &context);
+    // The host's limit on values per item: a client asking for more gets
+    // OPC_E_MAXEXCEEDED; a read of everything stops at the limit.
+    const DWORD limit = State().maxValuesPerItem.load();
+    if (Exceeds(numValues, limit))
+        return OPC_E_MAXEXCEEDED;
+    auto countQuery = [&] {
+        return host->GetTimeStamps(item, hostStart, hostEnd, 0, nullptr, &context);
+    };
+
+    // Most entries the result may have, N: the client's count, or what the
+    // host counts plus room for the two bounds (cut to the limit).
+    uint64_t wanted = numValues;
+    uint64_t capacity = wanted; // of the scratch list, at most N
+    bool cutByLimit = false;
+    if (wanted == 0) {
+        int counted = countQuery();
         if (counted <= 0)
             return OPC_S_NODATA;
-        capacity = static_cast<uint64_t>(counted) + 3;
+        wanted = static_cast<uint64_t>(counted) + 3;
+        cutByLimit = Exceeds(wanted, limit);
+        if (cutByLimit)
+            wanted = limit;
+        capacity = wanted;
+    } else if (wanted > kFirstScratchCapacity) {
+        // No list larger than what the host has: a host that cannot count
+        // (0) starts from the small list, which grows below.
+        int counted = countQuery();
+        uint64_t needed = counted > 0 ? static_cast<uint64_t>(counted) + 3 : kFirstScratchCapacity;
+        capacity = needed < wanted ? needed : wanted;
     }
-    if (capacity > static_cast<uint64_t>(INT_MAX))
-        return E_OUTOFMEMORY;
-    const size_t n = static_cast<size_t>(capacity);
-    TimeList list = NewTimeList(n);
-    if (!list)
-        return E_OUTOFMEMORY;
-    startCopy = start != nullptr ? *start : FILETIME{};
-    endCopy = end != nullptr ? *end : FILETIME{};
-    size_t k = ClampCount(
-        host->GetTimeStamps(item, hostStart, hostEnd, static_cast<int>(n), list.get(), &context),
-        n);
+
+    // The host writes straight into the scratch list. A list that the host
+    // fills to within the room for the bounds, while N allows more, grows
+    // (at least doubling) and is asked again, so a host whose count fell
+    // short costs few calls and the result is that of a list of N. A
+    // capacity the host cannot be told (beyond INT_MAX) could never be
+    // allocated on this platform either.
+    TimeList list;
+    size_t n = 0;
+    size_t k = 0;
+    for (;;) {
+        if (capacity > static_cast<uint64_t>(INT_MAX))
+            return E_OUTOFMEMORY;
+        n = static_cast<size_t>(capacity);
+        list.reset(); // the smaller list goes before the larger one is made
+        list = NewTimeList(n);
+        if (!list)
+            return E_OUTOFMEMORY;
+        startCopy = start != nullptr ? *start : FILETIME{};
+        endCopy = end != nullptr ? *end : FILETIME{};
+        k = ClampCount(host->GetTimeStamps(item, hostStart, hostEnd, static_cast<int>(n),
+                                           list.get(), &context),
+                       n);
+        if (capacity == wanted || k + 2 < n)
+            break;
+        uint64_t grown = capacity * 2 > k + 3 ? capacity * 2 : k + 3;
+        capacity = grown < wanted ? grown : wanted;
+    }
     if (k == 0)
         return OPC_S_NODATA;
 
@@ -202,8 +256,11 @@ HRESULT RunReadRaw(void *item, OPCHDA_ITEM &result, const FILETIME *start, const
     }
 
     list.reset();
-    if (k < n || start == nullptr || end == nullptr)
+    if (k < n)
         return S_OK;
+    if (start == nullptr || end == nullptr)
+        // Cut by the host's limit, the host counted more than was returned.
+        return cutByLimit ? OPC_S_MOREDATA : S_OK;
 
     // A full list: is there more before the end time? The reference is the
     // last value read (with bounds, the entry before the end-side place).
@@ -228,6 +285,8 @@ HRESULT RunReadAtTime(void *item, OPCHDA_ITEM &result, DWORD count, const FILETI
         return OPC_S_NODATA;
     if (count != 0 && times == nullptr)
         return E_INVALIDARG;
+    if (Exceeds(count, State().maxValuesPerItem.load()))
+        return OPC_E_MAXEXCEEDED;
 
     ItemArrays arrays;
     if (!arrays.Allocate(count))
@@ -352,10 +411,15 @@ HRESULT RunReadProcessed(void *item, OPCHDA_ITEM &result, DWORD aggregate, const
     if (host == nullptr)
         return OPC_S_NODATA;
 
+    // Checked before the host is asked anything: the host's limits on
+    // intervals and on values per item.
+    const uint64_t n = CountResampleIntervals(start, end, interval);
+    if (Exceeds(n, State().maxIntervalsPerItem.load()) ||
+        Exceeds(n, State().maxValuesPerItem.load()))
+        return OPC_E_MAXEXCEEDED;
+
     unsigned long context = 0;
     host->PrepareAggregates(item, aggregate, start, end, FileTimeFromTicks(interval), &context);
-
-    const uint64_t n = CountResampleIntervals(start, end, interval);
     // Every interval's time stamp and quality is written below.
     ItemArrays arrays;
     if (!arrays.Allocate(n, true))
@@ -415,3 +479,10 @@ void FreeAttributeArrays(OPCHDA_ATTRIBUTE &attribute)
 }
 
 } // namespace zq
+
+extern "C" int __stdcall SetHDAReadLimits(DWORD maxValuesPerItem, DWORD maxIntervalsPerItem)
+{
+    zq::State().maxValuesPerItem = maxValuesPerItem;
+    zq::State().maxIntervalsPerItem = maxIntervalsPerItem;
+    return 1;
+}

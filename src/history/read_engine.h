@@ -32,15 +32,28 @@ constexpr DWORD kQualityNoValue = 0x20; // the host failed to deliver the value
 // Most values an attribute history read returns per attribute.
 constexpr DWORD kAttributeHistoryLimit = 5000;
 
+// The host's read limits (SetHDAReadLimits, 0: none) apply to every read:
+// - values per item: a raw read whose numValues exceeds it, an at-time read
+//   of more time stamps and a processed read of more intervals give the item
+//   OPC_E_MAXEXCEEDED without asking the host; a raw read of everything
+//   (numValues 0) returns at most that many values, with OPC_S_MOREDATA
+//   when the host has more;
+// - intervals per item: a processed read of more intervals gives
+//   OPC_E_MAXEXCEEDED.
+// n cut to the values limit (for reads that choose their own count).
+DWORD WithinValueLimit(DWORD n);
+
 // Raw values between start and end (either may be absent). numValues 0 reads
 // everything the host counts; bounds adds the values just outside the range
-// when both times are present. OPC_S_NODATA, OPC_S_MOREDATA, S_OK or
-// E_OUTOFMEMORY.
+// when both times are present. The scratch list follows what the host has,
+// whatever numValues allows. OPC_S_NODATA, OPC_S_MOREDATA, S_OK,
+// OPC_E_MAXEXCEEDED or E_OUTOFMEMORY.
 HRESULT RunReadRaw(void *item, OPCHDA_ITEM &result, const FILETIME *start, const FILETIME *end,
                    DWORD numValues, BOOL bounds);
 
 // Values at the count given times (a failed value gets quality 0x20).
-// OPC_S_NODATA without a callback object, S_OK or E_OUTOFMEMORY.
+// OPC_S_NODATA without a callback object, S_OK, OPC_E_MAXEXCEEDED or
+// E_OUTOFMEMORY.
 HRESULT RunReadAtTime(void *item, OPCHDA_ITEM &result, DWORD count, const FILETIME *times);
 
 // An attribute's current value (end absent, or an attribute without history)
@@ -51,7 +64,8 @@ HRESULT RunReadAttribute(void *item, DWORD attributeId, OPCHDA_ATTRIBUTE &result
 
 // Aggregate values over the resample intervals from start to end (interval
 // in 100-ns units; 0 gives one interval at start).
-// OPC_S_NODATA without a callback object, S_OK or E_OUTOFMEMORY.
+// OPC_S_NODATA without a callback object, S_OK, OPC_E_MAXEXCEEDED or
+// E_OUTOFMEMORY.
 HRESULT RunReadProcessed(void *item, OPCHDA_ITEM &result, DWORD aggregate, const FILETIME &start,
                          const FILETIME &end, uint64_t interval);
 

@@ -20,7 +20,7 @@ void ReadEachItem(const Transaction &t, OPCHDA_ITEM *records, HRESULT *codes, Re
         const TransactionItem &item = t.Item(i);
         records[i].hClient = item.client;
         codes[i] = item.refused ? OPC_E_INVALIDHANDLE
-                                : read(i, ItemHandleOf(item.server), records[i]);
+                                : read(i, item.item, records[i]);
     }
 }
 
@@ -108,7 +108,7 @@ AttributeReadTransaction::AttributeReadTransaction(DWORD transactionId, OPCHANDL
     : Transaction(TransactionKind::AttributeRead, transactionId, 1, &server),
       attributeIds_(attributeIds, attributeIds + numAttributes), times_(checked)
 {
-    Accept(0, checked.client);
+    Accept(0, checked.client, checked.item);
 }
 
 AttributeReadTransaction::~AttributeReadTransaction()
@@ -132,11 +132,10 @@ void AttributeReadTransaction::Run(Delivery &out)
     if (!results_ || !codes_)
         return;
     const TransactionItem &item = Item(0);
-    void *handle = ItemHandleOf(item.server);
     for (DWORD i = 0; i < AttributeCount(); ++i) {
         results_[i].hClient = item.client;
         codes_[i] =
-            RunReadAttribute(handle, attributeIds_[i], results_[i], times_.start, times_.End());
+            RunReadAttribute(item.item, attributeIds_[i], results_[i], times_.start, times_.End());
     }
     out.SetAttributes(TransactionId(), item.client, AttributeCount(), std::move(results_),
                       std::move(codes_));
@@ -168,7 +167,8 @@ void RawAdviseTransaction::Run(Delivery &out)
     if (!results || !codes)
         return; // skipped, not retried
     ReadEachItem(*this, results.get(), codes.get(), [&](DWORD, void *item, OPCHDA_ITEM &record) {
-        return RunReadRaw(item, record, &start, &end, kAdviseWindowLimit, FALSE);
+        return RunReadRaw(item, record, &start, &end, WithinValueLimit(kAdviseWindowLimit),
+                          FALSE);
     });
     out.SetItems(Delivery::Callback::DataChange, TransactionId(), ItemCount(), std::move(results),
                  std::move(codes));

@@ -180,10 +180,9 @@ public:
             AttributeResults results;
             if (!results.Allocate(dwNumAttributes))
                 return E_OUTOFMEMORY;
-            void *item = ItemHandleOf(hServer);
             for (DWORD i = 0; i < dwNumAttributes; ++i) {
                 results[i].hClient = checked.client;
-                results.Error(i) = RunReadAttribute(item, pdwAttributeIDs[i], results[i],
+                results.Error(i) = RunReadAttribute(checked.item, pdwAttributeIDs[i], results[i],
                                                     checked.start, checked.End());
             }
             HRESULT overall = results.Overall();
@@ -203,11 +202,11 @@ private:
         if (!results.Allocate(count))
             return E_OUTOFMEMORY;
         for (DWORD i = 0; i < count; ++i) {
-            OPCHANDLE client = 0;
-            HRESULT hr = CheckReadItem(owner_->Handles(), servers[i], &client);
+            CheckedItem found;
+            HRESULT hr = CheckReadItem(owner_->Handles(), servers[i], &found);
             if (hr == S_OK) {
-                results[i].hClient = client;
-                hr = engine(i, ItemHandleOf(servers[i]), results[i]);
+                results[i].hClient = found.client;
+                hr = engine(i, found.item, results[i]);
             }
             results.Error(i) = hr;
         }

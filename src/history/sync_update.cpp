@@ -131,10 +131,10 @@ private:
                 return E_OUTOFMEMORY;
             for (DWORD i = 0; i < count; ++i) {
                 char user[kUserNameBuffer];
-                OPCHANDLE client = 0;
-                HRESULT hr = CheckUpdateItem(owner_->Handles(), servers[i], &client, user);
+                CheckedItem found;
+                HRESULT hr = CheckUpdateItem(owner_->Handles(), servers[i], &found, user);
                 if (hr == S_OK)
-                    hr = engine(i, user, ItemHandleOf(servers[i]));
+                    hr = engine(i, user, found.item);
                 codes[i] = hr;
             }
             HRESULT overall = OverallUpdateResult(codes.get(), count);

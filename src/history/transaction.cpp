@@ -119,29 +119,30 @@ Transaction::Transaction(TransactionKind kind, DWORD transactionId, DWORD count,
         items_[i].server = servers[i];
 }
 
-HRESULT Transaction::CheckItem(const HandleList &handles, OPCHANDLE server, OPCHANDLE *client)
+HRESULT Transaction::CheckItem(const HandleList &handles, OPCHANDLE server, CheckedItem *found)
 {
-    return CheckReadItem(handles, server, client);
+    return CheckReadItem(handles, server, found);
 }
 
 bool Transaction::CheckItems(const HandleList &handles, HRESULT *codes)
 {
     bool refused = false;
     for (DWORD i = 0; i < ItemCount(); ++i) {
-        OPCHANDLE client = 0;
-        HRESULT hr = CheckItem(handles, items_[i].server, &client);
+        CheckedItem found;
+        HRESULT hr = CheckItem(handles, items_[i].server, &found);
         codes[i] = hr;
         if (hr == S_OK)
-            Accept(i, client);
+            Accept(i, found.client, found.item);
         else
             refused = true;
     }
     return refused;
 }
 
-void Transaction::Accept(DWORD i, OPCHANDLE client)
+void Transaction::Accept(DWORD i, OPCHANDLE client, void *item)
 {
     items_[i].client = client;
+    items_[i].item = item;
     items_[i].refused = false;
 }
 

@@ -97,15 +97,19 @@ private:
     TaskPtr<HRESULT> codes_;
 };
 
-// One item of a request: the server handle the client sent and the client
-// handle of its handle entry. An item refused at request time is marked
-// separately: 0xFFFFFFFF is a legal client handle.
+// One item of a request: the server handle the client sent, and the client
+// handle and item of the handle entry it named at request time. An item
+// refused at request time is marked separately: 0xFFFFFFFF is a legal
+// client handle.
 struct TransactionItem
 {
     OPCHANDLE server = 0;
     OPCHANDLE client = kRefusedClientHandle;
+    void *item = nullptr;
     bool refused = true;
 };
+
+struct CheckedItem;
 
 class Transaction
 {
@@ -141,12 +145,12 @@ protected:
     // Takes a copy of the item handles (may throw std::bad_alloc).
     Transaction(TransactionKind kind, DWORD transactionId, DWORD count, const OPCHANDLE *servers);
 
-    // Per-item check; on S_OK the entry's client handle is in *client.
-    virtual HRESULT CheckItem(const HandleList &handles, OPCHANDLE server, OPCHANDLE *client);
+    // Per-item check; on S_OK the entry's client handle and item are in *found.
+    virtual HRESULT CheckItem(const HandleList &handles, OPCHANDLE server, CheckedItem *found);
 
-    // Marks one item as accepted with its client handle (used by requests
-    // that check their one item themselves).
-    void Accept(DWORD i, OPCHANDLE client);
+    // Marks one item as accepted with its entry's client handle and item
+    // (used by requests that check their one item themselves).
+    void Accept(DWORD i, OPCHANDLE client, void *item);
 
 private:
     TransactionKind kind_;

@@ -14,10 +14,10 @@ HRESULT UpdateTransaction::Prepare()
 }
 
 HRESULT UpdateTransaction::CheckItem(const HandleList &handles, OPCHANDLE server,
-                                     OPCHANDLE *client)
+                                     CheckedItem *found)
 {
     char user[kUserNameBuffer];
-    HRESULT hr = CheckUpdateItem(handles, server, client, user);
+    HRESULT hr = CheckUpdateItem(handles, server, found, user);
     if (hr == S_OK)
         user_ = user;
     return hr;
@@ -32,7 +32,7 @@ void UpdateTransaction::Run(Delivery &out)
         const TransactionItem &item = Item(i);
         clients_[i] = item.client;
         codes_[i] = item.refused ? OPC_E_INVALIDHANDLE
-                                 : UpdateItem(i, user_.c_str(), ItemHandleOf(item.server));
+                                 : UpdateItem(i, user_.c_str(), item.item);
     }
     out.SetUpdates(TransactionId(), ItemCount(), std::move(clients_), std::move(codes_));
 }

@@ -23,7 +23,7 @@ protected:
     using Transaction::Transaction;
     // Write check; an entry that passes makes its user name the
     // transaction's.
-    HRESULT CheckItem(const HandleList &handles, OPCHANDLE server, OPCHANDLE *client) override;
+    HRESULT CheckItem(const HandleList &handles, OPCHANDLE server, CheckedItem *found) override;
     // The engine for one accepted item.
     virtual HRESULT UpdateItem(DWORD i, const char *user, void *item) = 0;
 

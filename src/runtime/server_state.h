@@ -39,6 +39,11 @@ struct ServerState
     std::atomic<LONG> securitySwitch{0};
     std::atomic<DWORD> minImpersonationLevel{0};
 
+    // The host's read limits (SetHDAReadLimits), 0 for none: values per
+    // item per call, and resample intervals per item of a processed read.
+    std::atomic<DWORD> maxValuesPerItem{0};
+    std::atomic<DWORD> maxIntervalsPerItem{0};
+
     std::string Vendor() const;
     void SetVendor(const char *text);
 

@@ -3,6 +3,7 @@
 
 #include "runtime/client.h"
 #include "runtime/server_state.h"
+#include "runtime/thread_stacks.h"
 
 #include <atomic>
 
@@ -178,7 +179,8 @@ extern "C" int __stdcall InitZqHDAsvr(CLSID clsid, DWORD tickPeriodMs)
     if (threadMode) {
         g_timerModeTimer = 0;
         g_tickMode = TickMode::Thread;
-        g_tickThread = CreateThread(&g_threadSa, 0, TickThread, nullptr, 0, nullptr);
+        g_tickThread = CreateThread(&g_threadSa, kTickThreadStack, TickThread, nullptr,
+                                    STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     } else {
         g_tickMode = TickMode::Timer;
         g_timerModeTimer = SetTimer(nullptr, 0, s.tickPeriod.load(), TimerModeProc);

@@ -56,20 +56,30 @@ wchar_t *WideCopy(const char *text, bool inTaskMemory)
     return copy;
 }
 
-std::string AnsiFromWide(const wchar_t *text)
+bool AnsiFromWide(const wchar_t *text, std::string &out)
 {
+    out.clear();
     if (text == nullptr || *text == L'\0')
-        return std::string();
+        return true;
     size_t units = wcslen(text);
     if (units >= static_cast<size_t>(INT_MAX))
-        return std::string();
-    int n = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(units), nullptr, 0, nullptr,
-                                nullptr);
+        return false;
+    // UTF-8 as the ANSI code page holds every character; it takes neither
+    // the best-fit flag nor the used-default report, but refuses unpaired
+    // surrogates. Every other code page is asked for an exact conversion and
+    // reports whether it had to use its default character.
+    const bool utf8 = GetACP() == CP_UTF8;
+    const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+    BOOL usedDefault = FALSE;
+    BOOL *used = utf8 ? nullptr : &usedDefault;
+    const int length = static_cast<int>(units);
+    int n = WideCharToMultiByte(CP_ACP, flags, text, length, nullptr, 0, nullptr, used);
     if (n <= 0)
-        return std::string();
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(units), &out[0], n, nullptr, nullptr);
-    return out;
+        return false;
+    out.assign(static_cast<size_t>(n), '\0');
+    if (WideCharToMultiByte(CP_ACP, flags, text, length, &out[0], n, nullptr, used) != n)
+        return false;
+    return usedDefault == FALSE;
 }
 
 } // namespace zq

@@ -44,8 +44,12 @@ void TaskFree(void *block);
 wchar_t *WideCopy(const char *text, bool inTaskMemory);
 
 // 8-bit text in the ANSI code page from a client's wide string; null counts as
-// empty. Characters the code page lacks become the system default character.
-std::string AnsiFromWide(const wchar_t *text);
+// empty. No character is mapped to a lookalike ("best fit"): one the code
+// page cannot hold becomes the code page's default character in out, and the
+// result is false, so that such text never names anything (an item ID with
+// a fullwidth digit is not the ID with the ASCII digit). Every conversion of
+// client text goes through here.
+bool AnsiFromWide(const wchar_t *text, std::string &out);
 
 // Owns a block of task memory until released to a client.
 template <typename T> class TaskPtr

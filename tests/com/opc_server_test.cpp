@@ -84,15 +84,22 @@ std::vector<HRESULT> ReleaseHandles(IOPCHDA_Server *s, std::vector<OPCHANDLE> ha
     return out;
 }
 
-// Server handles are the item handles as 32-bit values.
-void *ItemHandle(OPCHANDLE h) { return reinterpret_cast<void *>(static_cast<uintptr_t>(h)); }
-OPCHANDLE ServerHandleOf(void *item) { return static_cast<OPCHANDLE>(reinterpret_cast<uintptr_t>(item)); }
 
 using Results = std::vector<HRESULT>;
 
 } // namespace
 
-using Methods = ServerTest;
+class Methods : public ServerTest
+{
+protected:
+    // The item a server handle's entry names, or null when the client has
+    // no entry with that handle.
+    static void *ItemOf(IOPCHDA_Server *s, OPCHANDLE h)
+    {
+        zq::HandleLookup entry;
+        return ObjectOf(s).Handles().Find(h, &entry) ? entry.itemHandle : nullptr;
+    }
+};
 
 TEST_F(Methods, HistorianStatus)
 {
@@ -117,11 +124,14 @@ TEST_F(Methods, HistorianStatus)
 
     Sleep(30);
     ASSERT_EQ(SetHDAVendorInfo("Acme Historian"), 1);
+    ASSERT_EQ(SetHDAReadLimits(250, 40), 1);
     Status again = StatusOf(server);
     SetHDAVendorInfo("Morvane OPC HDA Server");
+    SetHDAReadLimits(0, 0);
     EXPECT_GT(again.now, s.now) << "every call reports a fresh time";
     EXPECT_EQ(again.started, s.started);
     EXPECT_EQ(again.vendor, "Acme Historian");
+    EXPECT_EQ(again.maxValues, 250u) << "the host's limit of values per item";
 }
 
 TEST_F(Methods, CataloguesInDefinitionOrder)
@@ -178,21 +188,24 @@ TEST_F(Methods, HandlesForDefinedAndUndefinedIds)
     Handles h = GetHandles(server, {L"Plant.Temp", L"Plant.Nothing"}, {0xFFFFFFFFu, 2});
     EXPECT_EQ(h.hr, S_FALSE);
     EXPECT_EQ(h.errors, (Results{S_OK, OPC_E_UNKNOWNITEMID}));
-    EXPECT_EQ(h.server[0], ServerHandleOf(item));
+    EXPECT_NE(h.server[0], 0u);
     EXPECT_EQ(h.server[1], 0u);
 
     // Access control is off: every entry may read and write, as "Unknown".
     zq::HandleLookup entry;
     char user[zq::kUserNameBuffer] = "unset";
-    ASSERT_TRUE(ObjectOf(server).Handles().Find(item, &entry, user));
+    ASSERT_TRUE(ObjectOf(server).Handles().Find(h.server[0], &entry, user));
+    EXPECT_EQ(entry.itemHandle, item);
     EXPECT_EQ(entry.clientHandle, 0xFFFFFFFFu);
     EXPECT_TRUE(entry.readAllowed);
     EXPECT_TRUE(entry.writeAllowed);
     EXPECT_STREQ(user, "Unknown");
     EXPECT_EQ(ObjectOf(server).Handles().Size(), 1u);
 
-    EXPECT_EQ(GetHandles(server, {L"Plant.Temp"}, {1}).hr, S_OK);
-    EXPECT_EQ(ReleaseHandles(server, {h.server[0], h.server[0]}), (Results{S_OK, S_OK}));
+    Handles again = GetHandles(server, {L"Plant.Temp"}, {1});
+    EXPECT_EQ(again.hr, S_OK);
+    EXPECT_EQ(ReleaseHandles(server, {h.server[0], again.server[0], h.server[0]}),
+              (Results{S_OK, S_OK, OPC_E_INVALIDHANDLE}));
 }
 
 TEST_F(Methods, WithAccessControlOnTheCallersRightsAreRecorded)
@@ -205,37 +218,45 @@ TEST_F(Methods, WithAccessControlOnTheCallersRightsAreRecorded)
     Handles h = GetHandles(server, {L"Secure"}, {5});
     EnableHDASecurity(0, 0);
     ASSERT_EQ(h.hr, S_OK);
-    EXPECT_EQ(h.server[0], ServerHandleOf(item));
+    EXPECT_EQ(ItemOf(server, h.server[0]), item);
     zq::HandleLookup entry;
     char user[zq::kUserNameBuffer] = "unset";
-    ASSERT_TRUE(ObjectOf(server).Handles().Find(item, &entry, user));
+    ASSERT_TRUE(ObjectOf(server).Handles().Find(h.server[0], &entry, user));
     EXPECT_FALSE(entry.readAllowed);
     EXPECT_FALSE(entry.writeAllowed);
     EXPECT_STREQ(user, "Unknown");
 }
 
-TEST_F(Methods, TheSameIdTwiceGivesTwoEntriesReleasedOneByOne)
+TEST_F(Methods, TheSameIdTwiceGivesTwoEntriesWithServerHandlesOfTheirOwn)
 {
-    ASSERT_NE(DefineHDAItem("Twice"), zq::NoItemHandle());
+    void *item = DefineHDAItem("Twice");
+    ASSERT_NE(item, zq::NoItemHandle());
     Handles h = GetHandles(server, {L"Twice", L"Twice"}, {10, 20});
     ASSERT_EQ(h.hr, S_OK);
-    ASSERT_EQ(h.server[0], h.server[1]);
+    ASSERT_NE(h.server[0], h.server[1]);
     zq::HandleList &list = ObjectOf(server).Handles();
     EXPECT_EQ(list.Size(), 2u);
-    zq::HandleLookup entry;
-    ASSERT_TRUE(list.Find(ItemHandle(h.server[0]), &entry));
-    EXPECT_EQ(entry.clientHandle, 10u) << "the older entry is found first";
+    EXPECT_EQ(ItemOf(server, h.server[0]), item);
+    EXPECT_EQ(ItemOf(server, h.server[1]), item);
 
+    // Releasing the second registration leaves the first one with its own
+    // client handle.
     HRESULT hr = E_FAIL;
-    EXPECT_EQ(ReleaseHandles(server, {h.server[0]}, &hr), Results{S_OK});
+    EXPECT_EQ(ReleaseHandles(server, {h.server[1]}, &hr), Results{S_OK});
     EXPECT_EQ(hr, S_OK);
-    ASSERT_TRUE(list.Find(ItemHandle(h.server[0]), &entry));
-    EXPECT_EQ(entry.clientHandle, 20u) << "the older entry went first";
-    EXPECT_EQ(ReleaseHandles(server, {h.server[0]}, &hr), Results{S_OK});
-    EXPECT_EQ(ReleaseHandles(server, {h.server[0], 0, 12345}, &hr),
-              (Results{OPC_E_INVALIDHANDLE, OPC_E_INVALIDHANDLE, OPC_E_INVALIDHANDLE}));
+    zq::HandleLookup entry;
+    ASSERT_TRUE(list.Find(h.server[0], &entry));
+    EXPECT_EQ(entry.clientHandle, 10u);
+    EXPECT_EQ(ReleaseHandles(server, {h.server[1], h.server[0], 0}, &hr),
+              (Results{OPC_E_INVALIDHANDLE, S_OK, OPC_E_INVALIDHANDLE}));
     EXPECT_EQ(hr, S_FALSE);
     EXPECT_EQ(list.Size(), 0u);
+    // A new registration never gets a released handle back.
+    Handles later = GetHandles(server, {L"Twice"}, {30});
+    ASSERT_EQ(later.hr, S_OK);
+    EXPECT_NE(later.server[0], h.server[0]);
+    EXPECT_NE(later.server[0], h.server[1]);
+    EXPECT_NE(later.server[0], 0u);
 }
 
 TEST_F(Methods, HandleListsArePerClient)
@@ -248,11 +269,47 @@ TEST_F(Methods, HandleListsArePerClient)
     EXPECT_EQ(ReleaseHandles(other, {mine.server[0]}), Results{OPC_E_INVALIDHANDLE});
     EXPECT_EQ(ObjectOf(other).Handles().Size(), 0u);
     Handles theirs = GetHandles(other, {L"Shared"}, {2});
-    EXPECT_EQ(theirs.server, mine.server);
+    ASSERT_EQ(theirs.hr, S_OK);
     EXPECT_EQ(ReleaseHandles(server, {mine.server[0]}), Results{S_OK});
     EXPECT_EQ(ReleaseHandles(server, {mine.server[0]}), Results{OPC_E_INVALIDHANDLE});
     EXPECT_EQ(ObjectOf(other).Handles().Size(), 1u) << "the other client keeps its entry";
     other->Release();
+}
+
+// A character the code page cannot hold is never replaced by a lookalike:
+// a fullwidth digit or full stop names nothing, wherever client text names
+// items or positions. Characters the code page holds still convert.
+TEST_F(Methods, LookalikeCharactersNameNothing)
+{
+    ASSERT_NE(DefineHDAItem("Load.Area1.Tag00"), zq::NoItemHandle());
+    ASSERT_NE(DefineHDAItem("Load.Gr\xFCn"), zq::NoItemHandle()); // "Grün" in code page 1252
+    ASSERT_EQ(GetACP(), 1252u) << "the names above are 1252 text";
+    const wchar_t *lookalike = L"Load.Area1.Tag0\xFF10"; // fullwidth zero
+    const wchar_t *dotLookalike = L"Load\xFF0E" L"Area1.Tag00"; // fullwidth full stop
+    WideIds ids{lookalike, dotLookalike, L"Load.Area1.Tag00", L"Load.Gr\x00FCn", L"\xD800"};
+    const Results expected{OPC_E_UNKNOWNITEMID, OPC_E_UNKNOWNITEMID, S_OK, S_OK,
+                           OPC_E_UNKNOWNITEMID};
+    HRESULT *errors = nullptr;
+    ASSERT_EQ(server->ValidateItemIDs(ids.size(), ids.get(), &errors), S_FALSE);
+    EXPECT_EQ(Results(errors, errors + ids.size()), expected);
+    CoTaskMemFree(errors);
+    Handles h = GetHandles(server, {lookalike, dotLookalike, L"Load.Area1.Tag00", L"Load.Gr\x00FCn",
+                                    L"\xD800"},
+                           {1, 2, 3, 4, 5});
+    EXPECT_EQ(h.errors, expected);
+    EXPECT_EQ(ObjectOf(server).Handles().Size(), 2u);
+
+    IOPCHDA_Browser *browser = Browse();
+    EXPECT_EQ(browser->ChangeBrowsePosition(OPCHDA_BROWSE_DIRECT, L"Load\xFF0E" L"Area1"), E_FAIL);
+    EXPECT_EQ(browser->ChangeBrowsePosition(OPCHDA_BROWSE_DOWN, L"Lo\xFF41" L"d"), E_FAIL);
+    ASSERT_EQ(browser->ChangeBrowsePosition(OPCHDA_BROWSE_DIRECT, L"Load.Area1"), S_OK);
+    LPWSTR id = reinterpret_cast<LPWSTR>(1);
+    EXPECT_EQ(browser->GetItemID(L"Tag0\xFF10", &id), OPC_E_INVALIDITEMID);
+    EXPECT_EQ(id, nullptr);
+    ASSERT_EQ(browser->GetItemID(L"Tag00", &id), S_OK);
+    EXPECT_STREQ(id, L"Load.Area1.Tag00");
+    CoTaskMemFree(id);
+    browser->Release();
 }
 
 TEST_F(Methods, ValidateItemIds)
@@ -415,11 +472,11 @@ TEST_F(Methods, OutOfMemoryForEntriesAndBrowsers)
     ASSERT_NE(item, zq::NoItemHandle());
     zq::HandleList &list = ObjectOf(server).Handles();
     // Once used, the list keeps its index storage: measure after a first use.
-    GetHandles(server, {L"Mem"}, {1});
-    ReleaseHandles(server, {ServerHandleOf(item)});
+    ReleaseHandles(server, GetHandles(server, {L"Mem"}, {1}).server);
     WideIds ids{L"Mem"};
     OPCHANDLE client = 1;
     long long live = LiveAllocations();
+    OPCHANDLE obtained = 0;
     for (long n = 0;; ++n) {
         ASSERT_LT(n, 50) << "GetItemHandles never succeeded";
         OPCHANDLE *handles = nullptr;
@@ -435,8 +492,9 @@ TEST_F(Methods, OutOfMemoryForEntriesAndBrowsers)
         CoTaskMemFree(handles);
         CoTaskMemFree(errors);
         if (hr == S_OK) {
-            EXPECT_EQ(handle, ServerHandleOf(item));
+            EXPECT_EQ(ItemOf(server, handle), item);
             EXPECT_EQ(list.Size(), 1u);
+            obtained = handle;
             break;
         }
         // The entry could not be made: reported per item, nothing added.
@@ -445,7 +503,7 @@ TEST_F(Methods, OutOfMemoryForEntriesAndBrowsers)
         EXPECT_EQ(handle, 0u);
         EXPECT_EQ(list.Size(), 0u);
     }
-    EXPECT_EQ(ReleaseHandles(server, {ServerHandleOf(item)}), Results{S_OK});
+    EXPECT_EQ(ReleaseHandles(server, {obtained}), Results{S_OK});
     EXPECT_EQ(LiveAllocations(), live);
 
     LONG refs = ObjectOf(server).RefCount();

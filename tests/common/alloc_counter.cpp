@@ -8,6 +8,7 @@ namespace {
 
 std::atomic<long long> g_live{0};
 std::atomic<long long> g_total{0};
+std::atomic<size_t> g_largest{0};
 
 // The failing thread (0: none), allocations it may still make, refusals.
 std::atomic<DWORD> g_failThread{0};
@@ -29,6 +30,10 @@ bool MustFail()
 
 void *Allocate(std::size_t size) noexcept
 {
+    size_t largest = g_largest.load(std::memory_order_relaxed);
+    while (size > largest && !g_largest.compare_exchange_weak(largest, size))
+    {
+    }
     if (MustFail())
         return nullptr;
     void *p = std::malloc(size == 0 ? 1 : size);
@@ -53,6 +58,8 @@ namespace zqtest {
 
 long long LiveAllocations() { return g_live.load(); }
 long long TotalAllocations() { return g_total.load(); }
+size_t LargestAllocation() { return g_largest.load(); }
+void ResetLargestAllocation() { g_largest = 0; }
 
 AllocFailure::AllocFailure(long allowed)
 {

@@ -11,12 +11,18 @@
 
 #include <windows.h>
 
+#include <cstddef>
+
 namespace zqtest {
 
 // Blocks allocated with operator new and not yet deleted (all threads).
 long long LiveAllocations();
 // Allocations made so far (all threads).
 long long TotalAllocations();
+// Size of the largest block asked of operator new since the last reset (all
+// threads, failed requests included).
+size_t LargestAllocation();
+void ResetLargestAllocation();
 
 // While alive: the calling thread's first `allowed` allocations succeed, and
 // every later one fails (std::bad_alloc, or null for the nothrow forms).

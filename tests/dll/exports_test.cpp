@@ -28,6 +28,7 @@ const Export kExports[] = {
     {"NumbrHDAClientConnections", 0},
     {"RequestHDADisconnect", 0},
     {"SetHDAVendorInfo", 4},
+    {"SetHDAReadLimits", 8},
     {"SetHDAServerCallback", 4},
     {"EnableGetTimeStampCallback", 4},
     {"EnableGetPreviousTimeStampCallback", 4},

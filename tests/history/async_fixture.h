@@ -115,10 +115,10 @@ protected:
     void AddItem(OPCHANDLE serverHandle, OPCHANDLE clientHandle, BOOL canRead = TRUE,
                  BOOL canWrite = TRUE, std::string user = "Unknown")
     {
-        server->Handles().Add(
-            MakeEntry(serverHandle, clientHandle, canRead, canWrite, std::move(user)));
+        server->Handles().Insert(serverHandle, MakeEntry(serverHandle, clientHandle, canRead,
+                                                         canWrite, std::move(user)));
     }
-    static void *ItemOf(OPCHANDLE serverHandle) { return zq::ItemHandleOf(serverHandle); }
+    static void *ItemOf(OPCHANDLE serverHandle) { return zqtest::ItemOfServerHandle(serverHandle); }
 
     // Pulses the tick event until the client's worker has completed one more
     // step (callbacks included); false if it did not within a few seconds.

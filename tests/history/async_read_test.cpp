@@ -410,7 +410,7 @@ TEST_F(AsyncRead, ClientWithoutContainerCannotQueue)
         other = static_cast<zq::HDAServer *>(u);
         u->Release();
     }
-    other->Handles().Add(MakeEntry(1, 10));
+    other->Handles().Insert(1, MakeEntry(1, 10));
     OPCHANDLE h = 1;
     OPCHDA_TIME s = AbsoluteTime(Sec(0)), e = AbsoluteTime(Sec(1));
     DWORD id = kCurrentAttr;

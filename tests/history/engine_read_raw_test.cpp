@@ -5,6 +5,8 @@
 
 #include <climits>
 
+#include "alloc_counter.h"
+
 #include "opchda_constants.h"
 
 using namespace zqtest;
@@ -316,11 +318,12 @@ TEST_F(RawRead, CountsThatCannotBeHeldAreOutOfMemory)
         EXPECT_EQ(Read(rec, 0, 10, 0, FALSE), E_OUTOFMEMORY) << count;
         EXPECT_TRUE(rec.Empty());
     }
+    // The largest numValues is no such count: the list follows the host's 3.
     host.ClearKnobs();
     host.AddSeries(kItem, Sec(1), kSecond, 3);
     ItemRecord rec;
-    EXPECT_EQ(Read(rec, 0, 10, 0xFFFFFFFFu, FALSE), E_OUTOFMEMORY);
-    EXPECT_TRUE(rec.Empty());
+    EXPECT_EQ(Read(rec, 0, 10, 0xFFFFFFFFu, FALSE), S_OK);
+    EXPECT_EQ(rec.r.dwCount, 3u);
 }
 
 TEST_F(RawRead, ACapacityOfOneWithBoundsHoldsOnlyTheStartBound)
@@ -330,6 +333,103 @@ TEST_F(RawRead, ACapacityOfOneWithBoundsHoldsOnlyTheStartBound)
     ItemRecord rec;
     EXPECT_EQ(Read(rec, 0, 10, 1, TRUE), OPC_S_MOREDATA);
     EXPECT_EQ(ValuesOf(rec.r).times, Secs({-1}));
+}
+
+// --- Memory and the host's limits -------------------------------------------
+
+// The largest GetTimeStamps capacity asked for since the host's calls were
+// cleared.
+int LargestCapacity(const TestHost &host)
+{
+    int largest = 0;
+    for (const Call &c : host.CallsOf(Method::GetTimeStamps))
+        largest = c.maxCount > largest ? c.maxCount : largest;
+    return largest;
+}
+
+// A client's numValues far beyond what the host has costs memory for what
+// the host has: the result is that of a read of everything.
+TEST_F(RawRead, AHugeNumValuesCostsMemoryForTheHostsValuesOnly)
+{
+    host.AddSeries(kItem, Sec(1), kSecond, 2881);
+    ItemRecord all;
+    ASSERT_EQ(Read(all, 0, 3000, 0, TRUE), S_OK);
+    ASSERT_EQ(all.r.dwCount, 2883u);
+
+    host.ClearCalls();
+    zqtest::ResetLargestAllocation();
+    ItemRecord huge;
+    EXPECT_EQ(Read(huge, 0, 3000, 100000000, TRUE), S_OK);
+    // A list of numValues would be 800 MB; nothing near that is asked for.
+    // (The host's record of its calls, grown by the first read, is the
+    // largest block here.)
+    EXPECT_LT(zqtest::LargestAllocation(), size_t{1} << 20);
+    EXPECT_LE(LargestCapacity(host), 2881 + 3);
+    ASSERT_EQ(huge.r.dwCount, all.r.dwCount);
+    for (DWORD i = 0; i < all.r.dwCount; ++i) {
+        EXPECT_EQ(Ticks(huge.r.pftTimeStamps[i]), Ticks(all.r.pftTimeStamps[i])) << i;
+        EXPECT_EQ(huge.r.pdwQualities[i], all.r.pdwQualities[i]) << i;
+    }
+}
+
+// A host that cannot count gets a small list that grows, at least doubling,
+// until it holds everything: few calls, memory a small multiple of the data.
+TEST_F(RawRead, AHostWithoutACountGetsAGrowingList)
+{
+    host.AddSeries(kItem, Sec(1), kSecond, 10000);
+    host.SetCountAnswer(0);
+    ItemRecord rec;
+    EXPECT_EQ(Read(rec, 0, 20000, 4000000, FALSE), S_OK);
+    EXPECT_EQ(rec.r.dwCount, 10000u);
+    EXPECT_EQ(Ticks(rec.r.pftTimeStamps[9999]), Sec(10000));
+    EXPECT_LE(LargestCapacity(host), 2 * (10000 + 3));
+    EXPECT_LE(host.CountOf(Method::GetTimeStamps), 6);
+
+    // With exactly numValues values the list still reaches numValues.
+    host.ClearCalls();
+    ItemRecord exact;
+    EXPECT_EQ(Read(exact, 0, 20000, 9000, FALSE), OPC_S_MOREDATA);
+    EXPECT_EQ(exact.r.dwCount, 9000u);
+}
+
+// The host's limits hold for every kind of value read and are enforced
+// before the host is asked for anything that breaks them.
+TEST_F(RawRead, TheHostsLimitsAreEnforced)
+{
+    struct Limits
+    {
+        Limits() { SetHDAReadLimits(100, 5); }
+        ~Limits() { SetHDAReadLimits(0, 0); }
+    } limits;
+    host.AddSeries(kItem, Sec(1), kSecond, 2881);
+
+    ItemRecord tooMany;
+    EXPECT_EQ(Read(tooMany, 0, 3000, 101, FALSE), OPC_E_MAXEXCEEDED);
+    EXPECT_TRUE(tooMany.Empty());
+    EXPECT_TRUE(host.Calls().empty());
+
+    ItemRecord everything;
+    EXPECT_EQ(Read(everything, 0, 3000, 0, FALSE), OPC_S_MOREDATA);
+    EXPECT_EQ(everything.r.dwCount, 100u);
+    ItemRecord open;
+    EXPECT_EQ(Read(open, std::nullopt, std::nullopt, 0, FALSE), OPC_S_MOREDATA);
+    EXPECT_EQ(open.r.dwCount, 100u);
+    ItemRecord atLimit;
+    EXPECT_EQ(Read(atLimit, 0, 3000, 100, TRUE), OPC_S_MOREDATA);
+    EXPECT_EQ(atLimit.r.dwCount, 100u);
+    EXPECT_EQ(zq::WithinValueLimit(5000), 100u);
+
+    host.ClearCalls();
+    std::vector<FILETIME> times(101, Ft(Sec(1)));
+    ItemRecord atTimes;
+    EXPECT_EQ(zq::RunReadAtTime(kItem, atTimes.r, 101, times.data()), OPC_E_MAXEXCEEDED);
+    EXPECT_EQ(zq::RunReadAtTime(kItem, atTimes.r, 100, times.data()), S_OK);
+    ItemRecord processed;
+    EXPECT_EQ(zq::RunReadProcessed(kItem, processed.r, 1, Ft(Sec(0)), Ft(Sec(6)), kSecond),
+              OPC_E_MAXEXCEEDED);
+    EXPECT_EQ(host.CountOf(Method::PrepareAggregates), 0);
+    EXPECT_EQ(zq::RunReadProcessed(kItem, processed.r, 1, Ft(Sec(0)), Ft(Sec(5)), kSecond), S_OK);
+    EXPECT_EQ(processed.r.dwCount, 5u);
 }
 
 } // namespace

@@ -131,31 +131,34 @@ TEST_F(UpdateEngine, CapabilitiesComeFromTheHost)
 TEST(ItemCheck, ReadsNeedAnEntryWithReadPermission)
 {
     zq::HandleList list;
-    list.Add(MakeEntry(10, 0xFFFFFFFF, TRUE, FALSE));
-    list.Add(MakeEntry(11, 5, FALSE, TRUE));
-    OPCHANDLE client = 123;
-    EXPECT_EQ(zq::CheckReadItem(list, 10, &client), S_OK);
-    EXPECT_EQ(client, 0xFFFFFFFFu); // a legal client handle
-    client = 123;
-    EXPECT_EQ(zq::CheckReadItem(list, 11, &client), OPC_E_BADRIGHTS);
-    EXPECT_EQ(zq::CheckReadItem(list, 12, &client), OPC_E_INVALIDHANDLE);
-    EXPECT_EQ(client, 123u);
+    list.Insert(10, MakeEntry(10, 0xFFFFFFFF, TRUE, FALSE));
+    list.Insert(11, MakeEntry(11, 5, FALSE, TRUE));
+    zq::CheckedItem found;
+    found.client = 123;
+    EXPECT_EQ(zq::CheckReadItem(list, 10, &found), S_OK);
+    EXPECT_EQ(found.client, 0xFFFFFFFFu); // a legal client handle
+    EXPECT_EQ(found.item, ItemOfServerHandle(10));
+    found.client = 123;
+    EXPECT_EQ(zq::CheckReadItem(list, 11, &found), OPC_E_BADRIGHTS);
+    EXPECT_EQ(zq::CheckReadItem(list, 12, &found), OPC_E_INVALIDHANDLE);
+    EXPECT_EQ(found.client, 123u);
 }
 
 TEST(ItemCheck, UpdatesNeedWritePermissionAndCarryTheUserName)
 {
     zq::HandleList list;
-    list.Add(MakeEntry(10, 1, TRUE, FALSE, "reader"));
-    list.Add(MakeEntry(11, 2, FALSE, TRUE, "writer"));
-    list.Add(MakeEntry(12, 3, TRUE, TRUE, std::string(300, 'w')));
+    list.Insert(10, MakeEntry(10, 1, TRUE, FALSE, "reader"));
+    list.Insert(11, MakeEntry(11, 2, FALSE, TRUE, "writer"));
+    list.Insert(12, MakeEntry(12, 3, TRUE, TRUE, std::string(300, 'w')));
     char user[zq::kUserNameBuffer];
-    OPCHANDLE client = 0;
-    EXPECT_EQ(zq::CheckUpdateItem(list, 10, &client, user), OPC_E_BADRIGHTS);
-    EXPECT_EQ(zq::CheckUpdateItem(list, 13, &client, user), OPC_E_INVALIDHANDLE);
-    EXPECT_EQ(zq::CheckUpdateItem(list, 11, &client, user), S_OK);
-    EXPECT_EQ(client, 2u);
+    zq::CheckedItem found;
+    EXPECT_EQ(zq::CheckUpdateItem(list, 10, &found, user), OPC_E_BADRIGHTS);
+    EXPECT_EQ(zq::CheckUpdateItem(list, 13, &found, user), OPC_E_INVALIDHANDLE);
+    EXPECT_EQ(zq::CheckUpdateItem(list, 11, &found, user), S_OK);
+    EXPECT_EQ(found.client, 2u);
+    EXPECT_EQ(found.item, ItemOfServerHandle(11));
     EXPECT_STREQ(user, "writer");
-    EXPECT_EQ(zq::CheckUpdateItem(list, 12, &client, user), S_OK);
+    EXPECT_EQ(zq::CheckUpdateItem(list, 12, &found, user), S_OK);
     EXPECT_EQ(std::string(user), std::string(zq::kUserNameBuffer - 1, 'w'));
 }
 

@@ -54,10 +54,10 @@ protected:
     void AddItem(OPCHANDLE serverHandle, OPCHANDLE clientHandle, BOOL canRead = TRUE,
                  BOOL canWrite = TRUE, std::string user = "Unknown")
     {
-        server->Handles().Add(
-            MakeEntry(serverHandle, clientHandle, canRead, canWrite, std::move(user)));
+        server->Handles().Insert(serverHandle, MakeEntry(serverHandle, clientHandle, canRead,
+                                                         canWrite, std::move(user)));
     }
-    static void *ItemOf(OPCHANDLE serverHandle) { return zq::ItemHandleOf(serverHandle); }
+    static void *ItemOf(OPCHANDLE serverHandle) { return zqtest::ItemOfServerHandle(serverHandle); }
 
     TestHost host;
     IUnknown *unknown = nullptr;

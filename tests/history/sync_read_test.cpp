@@ -5,6 +5,7 @@
 
 #include <thread>
 
+#include "addrspace/item_registry.h"
 #include "history/time_resolution.h"
 #include "opchda_constants.h"
 
@@ -432,6 +433,74 @@ TEST_F(SyncAttributes, AnUnresolvableEndReadsCurrentValues)
     EXPECT_EQ(out.errors[0], S_OK);
     EXPECT_EQ(host.CountOf(Method::ReadCurrentAttribute), 1);
     EXPECT_NE(Ticks(s.ftTime), 0u); // written back
+}
+
+// Two registrations of one item are two entries with server handles of their
+// own: releasing one leaves the other reading and updating the item with its
+// own client handle.
+TEST_F(SyncRead, EachRegistrationOfAnItemKeepsItsOwnClientHandle)
+{
+    // Items defined before it keep the item's handle apart from the server
+    // handles below, so that a mix-up of the two cannot pass unseen.
+    for (const char *id : {"Twice.A", "Twice.B", "Twice.C"})
+        ASSERT_NE(DefineHDAItem(id), zq::NoItemHandle());
+    void *item = DefineHDAItem("Twice.Registered");
+    ASSERT_NE(item, zq::NoItemHandle());
+    host.AddSeries(item, Sec(1), kSecond, 3);
+    IOPCHDA_Server *hda = nullptr;
+    ASSERT_EQ(unknown->QueryInterface(IID_IOPCHDA_Server, reinterpret_cast<void **>(&hda)), S_OK);
+    LPWSTR id = const_cast<LPWSTR>(L"Twice.Registered");
+    OPCHANDLE handles[2] = {};
+    for (OPCHANDLE client : {1u, 2u}) {
+        OPCHANDLE *server = nullptr;
+        HRESULT *errors = nullptr;
+        ASSERT_EQ(hda->GetItemHandles(1, &id, &client, &server, &errors), S_OK);
+        handles[client - 1] = server[0];
+        CoTaskMemFree(server);
+        CoTaskMemFree(errors);
+    }
+    EXPECT_NE(handles[0], handles[1]);
+    for (OPCHANDLE h : handles)
+        ASSERT_NE(reinterpret_cast<uintptr_t>(item), static_cast<uintptr_t>(h));
+    HRESULT *released = nullptr;
+    ASSERT_EQ(hda->ReleaseItemHandles(1, &handles[1], &released), S_OK);
+    CoTaskMemFree(released);
+
+    OPCHDA_TIME s = AbsoluteTime(Sec(0)), e = AbsoluteTime(Sec(10));
+    {
+        ReadOut out(2);
+        EXPECT_EQ(Raw(&s, &e, 0, FALSE, {handles[0], handles[1]}, out), S_FALSE);
+        EXPECT_EQ(out.errors[0], S_OK);
+        EXPECT_EQ(out.records[0].hClient, 1u);
+        EXPECT_EQ(out.records[0].dwCount, 3u);
+        EXPECT_EQ(out.errors[1], OPC_E_INVALIDHANDLE);
+    }
+    for (const Call &c : host.Calls())
+        EXPECT_EQ(c.item, item) << MethodName(c.method);
+
+    // Updates and attribute reads resolve the handle the same way.
+    host.ClearCalls();
+    FILETIME t = Ft(Sec(20));
+    Variant v = Variant::R8(5);
+    DWORD quality = kGoodQuality;
+    HRESULT *errors = nullptr;
+    EXPECT_EQ(update->Insert(1, &handles[0], &t, v.Ptr(), &quality, &errors), S_OK);
+    CoTaskMemFree(errors);
+    host.SetCurrentAttribute(item, kCurrentAttr, Sec(3), Variant::R8(1));
+    DWORD attribute = kCurrentAttr;
+    {
+        AttributeOut out(1);
+        EXPECT_EQ(read->ReadAttribute(&s, nullptr, handles[0], 1, &attribute, &out.records,
+                                      &out.errors),
+                  S_OK);
+        EXPECT_EQ(out.records[0].hClient, 1u);
+    }
+    ASSERT_EQ(host.Calls().size(), 2u);
+    for (const Call &c : host.Calls())
+        EXPECT_EQ(c.item, item) << MethodName(c.method);
+
+    hda->Release();
+    zq::ClearItemTree();
 }
 
 } // namespace
