@@ -8,6 +8,7 @@
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "error_texts.h"
 #include "test_util.h"
@@ -313,6 +314,19 @@ TEST_F(PlotAndWatch, WatchPrintsEveryNewValueWithItsRateThenCancels)
     EXPECT_EQ(r.exit, kExitOk) << Narrow(r.err);
     EXPECT_EQ(r.out, L"time  item  value  quality  rate\r\n");
     EXPECT_EQ(fake_->Cancelled().size(), 2u);
+
+    // Without a bound, Ctrl+C (what the console handler raises) is the usual end.
+    fake::FakeHistorian *server = fake_;
+    std::thread raiser([server] {
+        for (int i = 0; i < 2000 && server->dataChanges < 4; ++i)
+            Sleep(5);
+        Signals::RaiseInterrupt();
+    });
+    r = Run({L"watch", L"Twin", L"--start", kT0, L"--interval", L"1S"});
+    raiser.join();
+    EXPECT_EQ(r.exit, kExitOk) << Narrow(r.err);
+    EXPECT_TRUE(Contains(r.out, L"Twin  6  Good")) << Narrow(r.out);
+    EXPECT_EQ(fake_->Cancelled().size(), 3u);
     EXPECT_EQ(fake_->LiveHandles(), 0u);
     EXPECT_FALSE(fake_->DataSinkAdvised());
 }
