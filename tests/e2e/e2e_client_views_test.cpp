@@ -214,7 +214,8 @@ TEST(EndToEndClientViews, WatchShowsNewValuesAndItsEndCancelsTheSubscription)
     TracedHistorian historian;
     ASSERT_TRUE(historian.Serving()) << historian.Text();
     // The history lies in the past: a window per server tick, each minute of
-    // the flow's values; --duration ends the watch as Ctrl+C would.
+    // the flow's values (the value at a window's edge comes twice and is
+    // shown once); --duration ends the watch as Ctrl+C would.
     auto r = Zqhda("watch Plant.Line1.Flow --start 2026-01-01T00:00:00Z --interval 60S --duration 3S");
     ASSERT_EQ(r.exitCode, 0u) << r.errors;
     std::istringstream lines(r.output);
@@ -245,9 +246,9 @@ TEST(EndToEndClientViews, InsertedIsExplainedInTheClientsWords)
 {
     auto r = Zqhda("insert Plant.Line2.Temp --time 2026-01-01T00:00:30Z --value 20.75");
     ASSERT_EQ(r.exitCode, 0u) << r.errors;
-    EXPECT_NE(r.errors.find("OPC_S_INSERTED: the value was inserted (client's text)"), std::string::npos)
-        << r.errors;
-    EXPECT_EQ(r.errors.find("unknown error"), std::string::npos) << r.errors;
+    EXPECT_NE(r.output.find("OPC_S_INSERTED  the value was inserted (client's text)"), std::string::npos)
+        << r.output;
+    EXPECT_EQ(r.output.find("unknown error"), std::string::npos) << r.output;
     // Put the history back as the other tests know it.
     r = Zqhda("delete Plant.Line2.Temp --at 2026-01-01T00:00:30Z");
     EXPECT_EQ(r.exitCode, 0u) << r.errors;

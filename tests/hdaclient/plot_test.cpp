@@ -317,8 +317,9 @@ TEST_F(PlotAndWatch, WatchPrintsEveryNewValueWithItsRateThenCancels)
 
     // Without a bound, Ctrl+C (what the console handler raises) is the usual end.
     fake::FakeHistorian *server = fake_;
-    std::thread raiser([server] {
-        for (int i = 0; i < 2000 && server->dataChanges < 4; ++i)
+    const LONG before = fake_->dataChanges;
+    std::thread raiser([server, before] {
+        for (int i = 0; i < 2000 && server->dataChanges < before + 8; ++i)
             Sleep(5);
         Signals::RaiseInterrupt();
     });

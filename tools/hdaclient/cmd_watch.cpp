@@ -2,7 +2,8 @@
 // each item has one line that is rewritten in place (latest value, quality,
 // time, rate of change); on a file or pipe every new value is a line of its
 // own (or a CSV / JSON record). It ends on Ctrl+C (the subscription is
-// cancelled), after --count windows or after --duration.
+// cancelled), after --count windows or after --duration. A value that
+// arrives again unchanged (same time, quality and value) is shown once.
 //
 // "A console" is what GetConsoleMode accepts for standard output: on Windows
 // a console window, under Wine also a Unix terminal; a file or pipe is not.
@@ -36,6 +37,15 @@ bool NumberOf(const VARIANT &v, double &out)
     return std::isfinite(out);
 }
 
+// The same value again: a server whose windows both include their bounds
+// hands out the value at a window's edge twice.
+bool Repeats(const Latest &l, const Sample &s)
+{
+    const VARIANT &a = l.sample.value.Get(), &b = s.value.Get();
+    return l.any && TicksOf(l.sample.time) == TicksOf(s.time) && l.sample.quality == s.quality &&
+           V_VT(&a) == V_VT(&b) && CellText(CellOf(a)) == CellText(CellOf(b));
+}
+
 void Take(Latest &l, const Sample &s)
 {
     double v = 0;
@@ -57,7 +67,9 @@ std::wstring RateText(const Latest &l)
 {
     if (!l.hasRate)
         return L"";
-    return (l.rate > 0 ? L"+" : L"") + FormatDouble(l.rate) + L"/s";
+    wchar_t text[40];
+    swprintf(text, 40, L"%+.4g/s", l.rate);
+    return text;
 }
 
 // Rewrites a block of lines in place on the console.
@@ -163,6 +175,8 @@ void RunWatch(Context &c)
         MatchItems(a.entries, a.codes, change, outcomes);
         for (size_t i = 0; i < a.entries.size(); ++i) {
             for (const auto &sample : outcomes[i].data.samples) {
+                if (Repeats(latest[i], sample))
+                    continue;
                 Take(latest[i], sample);
                 const Latest &l = latest[i];
                 if (lines)

@@ -84,10 +84,20 @@ void ConsoleProgress::Run()
 // Called with lock_ held.
 void ConsoleProgress::Draw()
 {
-    std::wstring text = L"\rzqhda: " + what_ + L": " + std::to_wstring(values_) + L" values";
+    // Whole seconds are enough here: "2026-01-01T00:00:50Z".
+    auto seconds = [](Ticks t) {
+        std::wstring iso = FormatIsoTime(FileTimeOf(t - t % kTicksPerSecond));
+        return iso.substr(0, 19) + L"Z";
+    };
+    std::wstring text = L"zqhda: " + what_ + L": " + std::to_wstring(values_) + L" values";
     if (from_ || to_)
-        text += L", " + FormatIsoTime(FileTimeOf(from_)) + L" to " + FormatIsoTime(FileTimeOf(to_));
-    text += L" (" + std::to_wstring((GetTickCount() - started_) / 1000) + L" s) ";
+        text += L", " + seconds(from_) + L" to " + seconds(to_);
+    text += L" (" + std::to_wstring((GetTickCount() - started_) / 1000) + L" s)";
+    // One line of the console, whatever was there before.
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    size_t width = GetConsoleScreenBufferInfo(err_, &info) && info.dwSize.X > 1 ? info.dwSize.X - 1u : 79u;
+    text.resize(width, L' ');
+    text = L"\r" + text;
     DWORD written = 0;
     WriteConsoleW(err_, text.c_str(), static_cast<DWORD>(text.size()), &written, nullptr);
     shown_ = true;
