@@ -152,7 +152,6 @@ TEST_F(PlotAndWatch, LinesPassThroughTheValuesWithMarksAndGaps)
     fake_->AddItem(L"Spiky", spiky);
     const std::wstring file = L"plot-known.svg";
     DeleteFileW(file.c_str());
-    size_t reads = fake_->RawRequests().size();
     RunResult r = Run({L"plot", L"Ramp", L"Spiky", L"--start", kT0, L"--end", T(100), L"--output", file,
                        L"--format", L"json"});
     ASSERT_EQ(r.exit, kExitOk) << Narrow(r.err);
