@@ -2,7 +2,8 @@
 # The main job: installs what is missing, builds everything, registers the
 # proxy/stub DLL and the sample historian (ZqHistorian.exe, built on the
 # library) in the build folder's own Wine prefix, and runs a short session of
-# the command-line OPC HDA client (zqhda.exe) against it, in another process.
+# the command-line OPC HDA client (zqhda.exe) against it, in another process,
+# ending with a plot of the last hour in build/main-plot.svg.
 # COM starts the historian for the client; it ends when its last client
 # leaves. Everything started here is stopped at the end.
 #   tools/run-main.sh [build-dir]      (default: build)
@@ -45,6 +46,11 @@ hda insert "$tag" --time "$when" --value 123.5
 hda read attime "$tag" --at "$when"
 step "Three raw advise windows of 10 minutes, from 30 minutes ago"
 hda advise "$tag" --start NOW-30M --interval 10M --count 3
+plot="$build/main-plot.svg"
+step "A plot of the last hour: the raw values and their 10-minute averages"
+hda plot "$tag" --start NOW-1H --end NOW --raw --aggregate Average --interval 10M \
+    --output "$(winepath -w "$plot")"
+echo "The plot is in $plot"
 
 step "Unregister the historian"
 sleep 2   # the historian ends a moment after its last client left

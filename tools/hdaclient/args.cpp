@@ -41,20 +41,27 @@ const OptionSpec kOptions[] = {
     {L"flat", false, false, Bit(Command::Browse)},
     {L"at", true, true, Bit(Command::Browse) | Bit(Command::ReadAtTime) | kDeletes},
     {L"start", true, false, Bit(Command::ReadRaw) | Bit(Command::ReadProcessed) | Bit(Command::ReadAttributes) |
-                                kDeletes | Bit(Command::Advise)},
+                                kDeletes | Bit(Command::Advise) | Bit(Command::Plot) | Bit(Command::Watch)},
     {L"end", true, false, Bit(Command::ReadRaw) | Bit(Command::ReadProcessed) | Bit(Command::ReadAttributes) |
-                              kDeletes},
+                              kDeletes | Bit(Command::Plot)},
     {L"max", true, false, Bit(Command::ReadRaw)},
     {L"bounds", false, false, Bit(Command::ReadRaw)},
     {L"all", false, false, Bit(Command::ReadRaw)},
-    {L"aggregate", true, true, Bit(Command::ReadProcessed)},
-    {L"interval", true, false, Bit(Command::ReadProcessed) | Bit(Command::Advise)},
+    {L"aggregate", true, true, Bit(Command::ReadProcessed) | Bit(Command::Plot)},
+    {L"interval", true, false, Bit(Command::ReadProcessed) | Bit(Command::Advise) | Bit(Command::Plot) |
+                                   Bit(Command::Watch)},
     {L"attr", true, true, Bit(Command::ReadAttributes)},
     {L"time", true, true, kWrites},
     {L"value", true, true, kWrites},
     {L"type", true, false, kWrites},
     {L"quality", true, true, kWrites},
-    {L"count", true, false, Bit(Command::Advise)},
+    {L"count", true, false, Bit(Command::Advise) | Bit(Command::Watch)},
+    {L"duration", true, false, Bit(Command::Watch)},
+    {L"output", true, false, Bit(Command::Plot)},
+    {L"raw", false, false, Bit(Command::Plot)},
+    {L"title", true, false, Bit(Command::Plot)},
+    {L"width", true, false, Bit(Command::Plot)},
+    {L"height", true, false, Bit(Command::Plot)},
 };
 
 const OptionSpec *FindOption(const std::wstring &name)
@@ -100,6 +107,7 @@ bool CommandFromWords(const std::vector<std::wstring> &words, size_t &used, Comm
         {L"aggregates", Command::Aggregates}, {L"insert", Command::Insert},
         {L"replace", Command::Replace},   {L"insertreplace", Command::InsertReplace},
         {L"delete", Command::DeleteRaw},  {L"advise", Command::Advise},
+        {L"plot", Command::Plot},         {L"watch", Command::Watch},
     };
     static const std::map<std::wstring, Command> reads = {
         {L"raw", Command::ReadRaw},
@@ -188,6 +196,28 @@ bool CheckCommand(Options &o, const std::map<std::wstring, std::vector<std::wstr
         if (!o.start || !o.intervalGiven)
             error = L"advise needs --start and --interval";
         break;
+    case Command::Plot:
+        if (!o.start || !o.end || o.output.empty())
+            error = L"plot needs --start, --end and --output";
+        else if (!o.aggregates.empty() && !o.intervalGiven)
+            error = L"plot needs --interval with --aggregate";
+        else if (o.aggregates.empty() && (o.intervalGiven || o.raw))
+            error = L"--interval and --raw go with --aggregate (without it, plot draws raw values)";
+        else if (o.interval == 0 && o.intervalGiven)
+            error = L"--interval must be longer than 0";
+        break;
+    case Command::Watch:
+        // From now on, one window a second, unless told otherwise.
+        if (!o.start) {
+            o.start = TimeArg{};
+            o.start->relative = true;
+            o.start->text = L"NOW";
+        }
+        if (!o.intervalGiven)
+            o.interval = kTicksPerSecond;
+        if (o.interval == 0)
+            error = L"--interval must be longer than 0";
+        break;
     default:
         break;
     }
@@ -214,6 +244,8 @@ std::wstring CommandName(Command command)
     case Command::DeleteRaw:
     case Command::DeleteAtTime: return L"delete";
     case Command::Advise: return L"advise";
+    case Command::Plot: return L"plot";
+    case Command::Watch: return L"watch";
     }
     return L"?";
 }
@@ -333,6 +365,26 @@ bool ParseArguments(const std::vector<std::wstring> &args, Options &o, std::wstr
         error = L"--count is a number of windows (at least 1)";
         return false;
     }
+    if (auto d = one(L"duration")) {
+        if (!ParseDuration(*d, o.duration, error))
+            return false;
+        if (o.duration == 0) {
+            error = L"--duration must be longer than 0";
+            return false;
+        }
+    }
+    if (auto out = one(L"output"))
+        o.output = *out;
+    if (auto t = one(L"title"))
+        o.title = *t;
+    o.raw = given.count(L"raw") != 0;
+    for (auto size : {std::make_pair(L"width", &o.width), std::make_pair(L"height", &o.height)}) {
+        auto v = one(size.first);
+        if (v && (!ParseNumber(*v, *size.second) || *size.second < 200 || *size.second > 10000)) {
+            error = std::wstring(L"--") + size.first + L" is a number of pixels (200 to 10000)";
+            return false;
+        }
+    }
     if (auto iv = one(L"interval")) {
         if (!ParseDuration(*iv, o.interval, error))
             return false;
@@ -393,6 +445,18 @@ Commands:
   advise ITEM... --start T --interval DUR [--count N]
                                subscribe to raw data (AdviseRaw); prints every
                                window until N windows, a time-out or Ctrl+C
+  watch ITEM... [--start T] [--interval DUR] [--count N] [--duration DUR]
+                               a live view through a raw subscription (from
+                               NOW, 1S windows by default): on a console one
+                               refreshing line per item (value, quality, time,
+                               rate of change per second); otherwise a line per
+                               new value. Runs until Ctrl+C, N windows or DUR
+  plot ITEM... --start T --end T --output FILE.svg [--aggregate ID|NAME...
+       --interval DUR [--raw]] [--title TEXT] [--width PX] [--height PX]
+                               a trend plot as a self-contained SVG file: raw
+                               values (all of them), or the aggregates per
+                               interval (--raw: and the raw values); the
+                               client resolves relative times with its clock
 
 Options:
   --server S    the server: a ProgID (ZqHDA.Historian.1) or a CLSID ({...})
@@ -403,7 +467,9 @@ Options:
                 connecting and the clean-up get at least 10 s)
   --async       read or write through IOPCHDA_AsyncRead / IOPCHDA_AsyncUpdate
                 and wait for the completion callback; Ctrl+C cancels
-  --quiet       no progress display on stderr
+  --quiet       no progress display on stderr (shown only while stderr is
+                a console, for reads that take more than a second or follow
+                OPC_S_MOREDATA)
   --help        this text
 
 Times (T): ISO 8601 in UTC, "2026-12-08T10:00:00Z" (fraction up to 7 digits,

@@ -26,6 +26,8 @@ enum class Command {
     DeleteRaw,
     DeleteAtTime,
     Advise,
+    Plot,
+    Watch,
 };
 
 struct Options
@@ -62,8 +64,17 @@ struct Options
     std::wstring valueType;
     std::vector<DWORD> qualities;
 
-    // advise: windows to print (0: until interrupted or timed out)
+    // advise: windows to print (0: until interrupted or timed out); watch:
+    // windows to wait for
     DWORD count = 0;
+    // watch: how long to run (0: until interrupted)
+    Ticks duration = 0;
+
+    // plot
+    std::wstring output;
+    std::wstring title;
+    bool raw = false;  // raw values too when aggregates are given
+    DWORD width = 960, height = 540;
 
     // Relative texts that do not follow the usual syntax (said on stderr).
     std::vector<std::wstring> warnings;

@@ -3,43 +3,62 @@
 
 namespace zqhda {
 
-void RunAdvise(Context &c)
+bool StartRawAdvise(Context &c, RawAdvise &a)
 {
     const Options &o = c.options;
     IOPCHDA_AsyncRead *read = c.session.AsyncRead();
     if (!read) {
         c.report.Message(L"the server does not offer IOPCHDA_AsyncRead");
         c.Failed();
-        return;
+        return false;
     }
-    std::vector<Item> entries = c.Handles(o.items);
-    if (entries.empty())
-        return;
-    Transactions *transactions = c.Async();
-    if (!transactions)
-        return;
-    std::vector<OPCHANDLE> handles = ServerHandles(entries);
+    a.entries = c.Handles(o.items);
+    if (a.entries.empty())
+        return false;
+    a.transactions = c.Async();
+    if (!a.transactions)
+        return false;
+    std::vector<OPCHANDLE> handles = ServerHandles(a.entries);
     HdaTime start(o.start);
-    DWORD tid = transactions->NextTransactionId();
-    DWORD cancelId = 0;
+    a.tid = a.transactions->NextTransactionId();
     HRESULT *errors = nullptr;
-    HRESULT hr = read->AdviseRaw(tid, &start.Get(), FileTimeOf(o.interval), static_cast<DWORD>(handles.size()),
-                                 handles.data(), &cancelId, &errors);
+    HRESULT hr = read->AdviseRaw(a.tid, &start.Get(), FileTimeOf(o.interval), static_cast<DWORD>(handles.size()),
+                                 handles.data(), &a.cancelId, &errors);
     if (!c.CheckCall(L"AdviseRaw", hr))
-        return;
-    std::vector<HRESULT> codes(entries.size(), S_OK);
+        return false;
+    a.codes.assign(a.entries.size(), S_OK);
     bool anyAccepted = false;
-    for (size_t i = 0; i < entries.size(); ++i) {
+    for (size_t i = 0; i < a.entries.size(); ++i) {
         if (errors)
-            codes[i] = errors[i];
-        c.ItemStatus(entries[i].id, codes[i]);
-        anyAccepted = anyAccepted || SUCCEEDED(codes[i]);
+            a.codes[i] = errors[i];
+        c.ItemStatus(a.entries[i].id, a.codes[i]);
+        anyAccepted = anyAccepted || SUCCEEDED(a.codes[i]);
     }
     CoTaskMemFree(errors);
     if (!anyAccepted) {
-        read->Cancel(cancelId);  // nothing to watch; make sure nothing stays behind
-        return;
+        read->Cancel(a.cancelId);  // nothing to watch; make sure nothing stays behind
+        return false;
     }
+    return true;
+}
+
+void StopRawAdvise(Context &c, const RawAdvise &a)
+{
+    HRESULT hr = c.session.AsyncRead()->Cancel(a.cancelId);
+    if (FAILED(hr))
+        c.session.ReportStatus(c.report, L"cancelling the subscription", hr);
+}
+
+void RunAdvise(Context &c)
+{
+    const Options &o = c.options;
+    RawAdvise a;
+    if (!StartRawAdvise(c, a))
+        return;
+    const std::vector<Item> &entries = a.entries;
+    std::vector<HRESULT> &codes = a.codes;
+    Transactions *transactions = a.transactions;
+    DWORD tid = a.tid;
     if (o.count == 0)
         c.InterruptEndsNormally();
 
@@ -77,9 +96,7 @@ void RunAdvise(Context &c)
         c.report.Flush();
     }
     c.report.EndSection();
-    hr = read->Cancel(cancelId);
-    if (FAILED(hr))
-        c.session.ReportStatus(c.report, L"cancelling the subscription", hr);
+    StopRawAdvise(c, a);
 }
 
 }  // namespace zqhda

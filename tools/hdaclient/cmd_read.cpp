@@ -69,7 +69,7 @@ void RunRead(Context &c)
 
     if (o.command == Command::ReadRaw) {
         call = L"ReadRaw";
-        ConsoleProgress progress(!o.quiet);
+        ConsoleProgress progress(!o.quiet, L"ReadRaw");
         SyncRawSource syncSource(syncRead);
         std::unique_ptr<AsyncRawSource> asyncSource;
         if (async)
@@ -97,6 +97,7 @@ void RunRead(Context &c)
         }
         HdaTime start(o.start), end(o.end);
         FILETIME interval = FileTimeOf(o.interval);
+        ConsoleProgress progress(!o.quiet, L"ReadProcessed");
         hr = ReadItems(
             entries, async, asyncRead,
             [&](OPCHDA_ITEM **items, HRESULT **errors) {
@@ -108,6 +109,7 @@ void RunRead(Context &c)
                                                 perEntry.data(), cancelId, errors);
             },
             results);
+        progress.Done();
         if (c.CheckCall(call, hr))
             PrintValues(c, entries, results, &entryNames);
         return;

@@ -274,6 +274,8 @@ int RunCommand(const Options &options, Session &session, Report &report)
     case Command::DeleteRaw:
     case Command::DeleteAtTime: RunUpdate(c); break;
     case Command::Advise: RunAdvise(c); break;
+    case Command::Plot: RunPlot(c); break;
+    case Command::Watch: RunWatch(c); break;
     case Command::Help: break;
     }
     c.ReportSignals(false);  // a request that came after the work was done

@@ -108,6 +108,20 @@ int RunCommand(const Options &options, Session &session, Report &report);
 // the connection point) and runs the command.
 int RunOnServer(const Options &options, Session &session, Report &report);
 
+// A raw-data subscription (AdviseRaw) of the command's items.
+struct RawAdvise
+{
+    std::vector<Item> entries;  // the items that have a handle
+    std::vector<HRESULT> codes; // AdviseRaw's code per entry
+    Transactions *transactions = nullptr;
+    DWORD tid = 0, cancelId = 0;
+};
+// Subscribes from --start every --interval; false (reported) when nothing
+// could be subscribed.
+bool StartRawAdvise(Context &c, RawAdvise &advise);
+// Cancels the subscription; a failure is reported.
+void StopRawAdvise(Context &c, const RawAdvise &advise);
+
 // The commands (cmd_*.cpp).
 void RunStatus(Context &c);
 void RunBrowse(Context &c);
@@ -117,5 +131,7 @@ void RunRead(Context &c);
 void RunReadAttributes(Context &c);
 void RunUpdate(Context &c);
 void RunAdvise(Context &c);
+void RunPlot(Context &c);
+void RunWatch(Context &c);
 
 }  // namespace zqhda

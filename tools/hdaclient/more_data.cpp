@@ -41,18 +41,63 @@ HRESULT AsyncRawSource::ReadRaw(OPCHDA_TIME &start, OPCHDA_TIME &end, DWORD maxV
     return ReadItems(entries, &transactions_, read_, nullptr, request, out);
 }
 
-ConsoleProgress::ConsoleProgress(bool enabled) : err_(GetStdHandle(STD_ERROR_HANDLE))
+ConsoleProgress::ConsoleProgress(bool enabled, const std::wstring &what) : what_(what), started_(GetTickCount())
 {
+    HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
     DWORD mode = 0;
-    if (!enabled || !err_ || err_ == INVALID_HANDLE_VALUE || !GetConsoleMode(err_, &mode))
-        err_ = nullptr;
+    if (!enabled || !err || err == INVALID_HANDLE_VALUE || !GetConsoleMode(err, &mode))
+        return;
+    err_ = err;
+    thread_ = std::thread([this] { Run(); });
 }
 
-void ConsoleProgress::Update(size_t values)
+ConsoleProgress::~ConsoleProgress()
 {
-    if (!err_)
-        return;
-    std::wstring text = L"\rzqhda: " + std::to_wstring(values) + L" values received";
+    Done();
+}
+
+void ConsoleProgress::Update(size_t values, Ticks from, Ticks to)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    values_ = values;
+    from_ = from;
+    to_ = to;
+}
+
+void ConsoleProgress::Followed()
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    followed_ = true;
+    wake_.notify_all();
+}
+
+void ConsoleProgress::Run()
+{
+    std::unique_lock<std::mutex> hold(lock_);
+    while (!stop_) {
+        wake_.wait_for(hold, std::chrono::milliseconds(250));
+        if (!stop_ && (followed_ || GetTickCount() - started_ >= 1000))
+            Draw();
+    }
+}
+
+// Called with lock_ held.
+void ConsoleProgress::Draw()
+{
+    // Whole seconds are enough here: "2026-01-01T00:00:50Z".
+    auto seconds = [](Ticks t) {
+        std::wstring iso = FormatIsoTime(FileTimeOf(t - t % kTicksPerSecond));
+        return iso.substr(0, 19) + L"Z";
+    };
+    std::wstring text = L"zqhda: " + what_ + L": " + std::to_wstring(values_) + L" values";
+    if (from_ || to_)
+        text += L", " + seconds(from_) + L" to " + seconds(to_);
+    text += L" (" + std::to_wstring((GetTickCount() - started_) / 1000) + L" s)";
+    // One line of the console, whatever was there before.
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    size_t width = GetConsoleScreenBufferInfo(err_, &info) && info.dwSize.X > 1 ? info.dwSize.X - 1u : 79u;
+    text.resize(width, L' ');
+    text = L"\r" + text;
     DWORD written = 0;
     WriteConsoleW(err_, text.c_str(), static_cast<DWORD>(text.size()), &written, nullptr);
     shown_ = true;
@@ -60,13 +105,37 @@ void ConsoleProgress::Update(size_t values)
 
 void ConsoleProgress::Done()
 {
-    if (!err_ || !shown_)
+    if (!thread_.joinable())
         return;
-    std::wstring text = L"\r" + std::wstring(60, L' ') + L"\r";
-    DWORD written = 0;
-    WriteConsoleW(err_, text.c_str(), static_cast<DWORD>(text.size()), &written, nullptr);
-    shown_ = false;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        stop_ = true;
+        wake_.notify_all();
+    }
+    thread_.join();
+    if (shown_) {
+        std::wstring text = L"\r" + std::wstring(79, L' ') + L"\r";
+        DWORD written = 0;
+        WriteConsoleW(err_, text.c_str(), static_cast<DWORD>(text.size()), &written, nullptr);
+        shown_ = false;
+    }
 }
+
+namespace {
+
+// Widens [from, to] by the time stamps of the samples.
+void Cover(const std::vector<Sample> &samples, size_t first, Ticks &from, Ticks &to)
+{
+    for (size_t k = first; k < samples.size(); ++k) {
+        Ticks t = TicksOf(samples[k].time);
+        if (!from || t < from)
+            from = t;
+        if (t > to)
+            to = t;
+    }
+}
+
+}  // namespace
 
 RawRead ReadRawFollowing(RawSource &source, const std::optional<TimeArg> &start, const std::optional<TimeArg> &end,
                          DWORD maxValues, bool bounds, bool all, const std::vector<Item> &entries,
@@ -79,8 +148,11 @@ RawRead ReadRawFollowing(RawSource &source, const std::optional<TimeArg> &start,
         return r;
     r.items.resize(entries.size());
     size_t total = CountValues(r.items);
+    Ticks coveredFrom = 0, coveredTo = 0;
+    for (const auto &item : r.items)
+        Cover(item.data.samples, 0, coveredFrom, coveredTo);
     if (progress)
-        progress->Update(total);
+        progress->Update(total, coveredFrom, coveredTo);
     // Later requests use the bounds as the first request resolved them, so
     // that "NOW" does not move while the data is followed.
     bool forward = !first.IsNull();
@@ -114,6 +186,8 @@ RawRead ReadRawFollowing(RawSource &source, const std::optional<TimeArg> &start,
             HdaTime nextStart = forward ? HdaTime::Absolute(FileTimeOf(moved)) : HdaTime();
             HdaTime nextEnd = forward ? resolvedEnd : HdaTime::Absolute(FileTimeOf(moved));
             std::vector<ItemOutcome> next;
+            if (progress)
+                progress->Followed();
             HRESULT hr = source.ReadRaw(nextStart.Get(), nextEnd.Get(), maxValues, bounds ? TRUE : FALSE,
                                         {entries[i]}, next);
             if (FAILED(hr) || next.size() != 1) {
@@ -147,11 +221,13 @@ RawRead ReadRawFollowing(RawSource &source, const std::optional<TimeArg> &start,
                 continue;
             }
             jump = false;
+            size_t before = have.size();
             for (size_t k = skip; k < more.size(); ++k)
                 have.push_back(std::move(more[k]));
             total += more.size() - skip;
+            Cover(have, before, coveredFrom, coveredTo);
             if (progress)
-                progress->Update(total);
+                progress->Update(total, coveredFrom, coveredTo);
             // "No data" after data means the end was reached.
             item.code = next[0].code == OPC_S_NODATA ? S_OK : next[0].code;
         }

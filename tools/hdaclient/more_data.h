@@ -9,7 +9,10 @@
 // missing; a server that still returns nothing new is left with a note.
 #pragma once
 
+#include <condition_variable>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -49,26 +52,48 @@ private:
     Transactions &transactions_;
 };
 
-// Count of values received so far, for long reads.
+// What a long read has received so far.
 class Progress
 {
 public:
     virtual ~Progress() = default;
-    virtual void Update(size_t values) = 0;
+    // Values so far and the time range they cover (0, 0: none yet).
+    virtual void Update(size_t values, Ticks from, Ticks to) = 0;
+    // A follow-up request for more data goes out.
+    virtual void Followed() = 0;
     virtual void Done() = 0;
 };
 
-// "\rzqhda: N values received" on stderr while it is a console.
+// "zqhda: 12000 values, 2026-...Z to 2026-...Z (3 s)" refreshed in place on
+// stderr while it is a console, once the read has followed OPC_S_MOREDATA or
+// has run for a second; nothing when stderr is a file or pipe (scripts).
+// A thread of its own redraws it, so that one long call shows it too.
 class ConsoleProgress final : public Progress
 {
 public:
-    explicit ConsoleProgress(bool enabled);
-    void Update(size_t values) override;
+    // `what`: the call ("ReadRaw").
+    ConsoleProgress(bool enabled, const std::wstring &what);
+    ~ConsoleProgress() override;
+    ConsoleProgress(const ConsoleProgress &) = delete;
+    ConsoleProgress &operator=(const ConsoleProgress &) = delete;
+
+    void Update(size_t values, Ticks from, Ticks to) override;
+    void Followed() override;
     void Done() override;
 
 private:
-    HANDLE err_;
-    bool shown_ = false;
+    void Run();
+    void Draw();
+
+    HANDLE err_ = nullptr;
+    std::wstring what_;
+    DWORD started_ = 0;
+    std::mutex lock_;
+    std::condition_variable wake_;
+    bool stop_ = false, followed_ = false, shown_ = false;
+    size_t values_ = 0;
+    Ticks from_ = 0, to_ = 0;
+    std::thread thread_;
 };
 
 struct RawRead

@@ -332,6 +332,11 @@ void Report::Message(const std::wstring &text)
     err_.Write(L"zqhda: " + text + kEol);
 }
 
+void Report::Line(const std::wstring &text)
+{
+    out_.Write(text + kEol);
+}
+
 void Report::Finish()
 {
     if (finished_)

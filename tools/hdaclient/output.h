@@ -35,6 +35,8 @@ class TextSink
 public:
     virtual ~TextSink() = default;
     virtual void Write(const std::wstring &text) = 0;
+    // A console (a terminal), as opposed to a file or pipe.
+    virtual bool IsConsole() const { return false; }
 };
 
 class HandleSink final : public TextSink
@@ -42,7 +44,7 @@ class HandleSink final : public TextSink
 public:
     explicit HandleSink(DWORD stdHandle);
     void Write(const std::wstring &text) override;
-    bool IsConsole() const { return console_; }
+    bool IsConsole() const override { return console_; }
 
 private:
     HANDLE handle_;
@@ -94,6 +96,9 @@ public:
     // Any other message for stderr ("zqhda: text").
     void Message(const std::wstring &text);
     TextSink &Err() { return err_; }
+    // A line of free text on the output (a live view's plain lines).
+    void Line(const std::wstring &text);
+    bool OutputIsConsole() const { return out_.IsConsole(); }
 
     // Ends the output (the JSON document's closing part).
     void Finish();

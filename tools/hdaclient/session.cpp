@@ -4,6 +4,7 @@
 
 #include <cwctype>
 
+#include "error_texts.h"
 #include "values.h"
 
 namespace zqhda {
@@ -110,7 +111,13 @@ std::wstring Session::ErrorText(HRESULT code)
     if (common_ && SUCCEEDED(common_->GetErrorString(code, &serverText)) && serverText)
         text = serverText;
     CoTaskMemFree(serverText);
-    if (text.empty()) {
+    // A server without a text of its own for an OPC code gets the client's,
+    // marked as such.
+    std::wstring own = ClientCodeText(code);
+    if (!own.empty() && IsPlaceholderText(text, code))
+        text = own + L" (client's text)";
+    if (IsPlaceholderText(text, code)) {
+        std::wstring placeholder = text;
         LPWSTR systemText = nullptr;
         if (FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                            nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<LPWSTR>(&systemText), 0,
@@ -118,6 +125,8 @@ std::wstring Session::ErrorText(HRESULT code)
             systemText)
             text = systemText;
         LocalFree(systemText);
+        if (IsPlaceholderText(text, code))
+            text = placeholder;
     }
     while (!text.empty() && iswspace(text.back()))
         text.pop_back();

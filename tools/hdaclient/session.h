@@ -93,8 +93,10 @@ public:
     IOPCHDA_AsyncRead *AsyncRead() const { return asyncRead_.Get(); }
     IOPCHDA_AsyncUpdate *AsyncUpdate() const { return asyncUpdate_.Get(); }
 
-    // The server's text for a code (IOPCCommon::GetErrorString), else the
-    // system's, else empty; line breaks at the end removed.
+    // The server's text for a code (IOPCCommon::GetErrorString); where the
+    // server has none (or only says the code is unknown), the client's own
+    // text for an OPC code ("... (client's text)"), else the system's, else
+    // what the server said; line breaks at the end removed.
     std::wstring ErrorText(HRESULT code);
     // Puts a code with its name and text on the report.
     void ReportStatus(Report &report, const std::wstring &subject, HRESULT code);
