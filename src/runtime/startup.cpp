@@ -3,6 +3,7 @@
 
 #include "runtime/client.h"
 #include "runtime/server_state.h"
+#include "runtime/worker_wake.h"
 
 #include <atomic>
 
@@ -36,11 +37,15 @@ LRESULT CALLBACK TickWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     return DefWindowProcA(hwnd, msg, wParam, lParam);
 }
 
+// The tick of thread mode: the tick event is pulsed as before for whoever
+// waits on it, and every worker whose client has transactions is signalled;
+// a worker that is busy keeps the signal and steps again when it is done.
 VOID CALLBACK TickThreadTimerProc(HWND, UINT, UINT_PTR, DWORD)
 {
     HANDLE ev = TickEvent();
     if (ev != nullptr)
         PulseEvent(ev);
+    TickWorkers();
 }
 
 VOID CALLBACK TimerModeProc(HWND, UINT, UINT_PTR, DWORD) { TickAllClients(); }
