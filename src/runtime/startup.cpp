@@ -1,6 +1,7 @@
 // InitZqHDAsvr, the tick thread (thread mode) and the tick timer (timer mode).
 #include "runtime/startup.h"
 
+#include "com/registration_anchor.h"
 #include "runtime/client.h"
 #include "runtime/server_state.h"
 #include "runtime/worker_wake.h"
@@ -122,6 +123,7 @@ void RevokeClassFactory(bool callCom)
     if (g_factory == nullptr)
         return;
     if (callCom) {
+        ReleaseInterfaceAnchors();
         CoRevokeClassObject(g_factoryCookie);
         DeleteServerClassFactory(g_factory);
     }
@@ -175,6 +177,10 @@ extern "C" int __stdcall InitZqHDAsvr(CLSID clsid, DWORD tickPeriodMs)
                                          REGCLS_MULTIPLEUSE, &g_factoryCookie)))
             g_factoryCookie = 0;
     }
+
+    // Interface registrations are kept for the server's life (see
+    // com/registration_anchor.h).
+    AnchorInterfaceRegistrations();
 
     // 9. Tick period, never below 10 ms.
     s.tickPeriod = tickPeriodMs < 10 ? 10 : tickPeriodMs;

@@ -138,7 +138,7 @@ HRESULT DataSink::Record(Received r)
     changed_.notify_all();
     if (hook)
         hook(r);
-    return S_OK;
+    return answer.load();
 }
 
 std::vector<Received> DataSink::Calls() const

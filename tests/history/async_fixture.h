@@ -10,6 +10,7 @@
 
 #include "com_fixture.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -95,6 +96,9 @@ public:
     void SetHook(std::function<void(const Received &)> hook);
 
     LONG refs = 1;
+    // What every callback answers (a client that is gone answers with an
+    // RPC failure).
+    std::atomic<HRESULT> answer{S_OK};
 
 private:
     HRESULT Record(Received r);
