@@ -148,6 +148,14 @@ IUnknown *ConnectionPoint::SinkWithReference() const
     return s;
 }
 
+bool ConnectionPoint::Holds(IUnknown *sink) const
+{
+    AcquireSRWLockShared(&lock_);
+    const bool same = sink_ == sink;
+    ReleaseSRWLockShared(&lock_);
+    return same;
+}
+
 bool ConnectionPoint::DropGoneSink(IUnknown *sink, HRESULT hr)
 {
     if (sink == nullptr || !SinkIsGone(hr))

@@ -57,6 +57,8 @@ public:
     // (SinkIsGone) and the point still holds that same sink, the point lets
     // go of it as Unadvise would. True if it did.
     bool DropGoneSink(IUnknown *sink, HRESULT hr);
+    // Whether the point still holds this sink (not unadvised meanwhile).
+    bool Holds(IUnknown *sink) const;
 
 private:
     ConnectionContainer *const container_;

@@ -196,6 +196,10 @@ void TickStep(HDAServer &server)
     // Cancel or a new request of the client gets the lock between rounds.
     bool behind = true;
     for (int round = 0; behind && round < kAdviseCatchUpLimit; ++round) {
+        // A sink unadvised during the step gets nothing of its later rounds;
+        // the next step finds no sink and ends the client's transactions.
+        if (round > 0 && !point.get()->Holds(sink.get()))
+            break;
         std::vector<std::unique_ptr<Transaction>> finished;
         std::vector<Delivery> deliveries;
         try {
