@@ -89,14 +89,13 @@ TEST_F(AsyncDelivery, NoCallbackOfATransactionAfterItsCancelReturned)
     std::mutex mutex;
     std::set<DWORD> cancelled;
     std::atomic<int> late{0}, delivered{0};
+    // A callback is late if its Cancel had returned before it ended.
     sink.SetHook([&](const Received &r) {
         ++delivered;
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            if (cancelled.count(r.transactionId) != 0)
-                ++late;
-        }
-        Sleep(r.transactionId % 3); // callbacks of some length
+        Sleep(1 + r.transactionId % 3); // callbacks of some length
+        std::lock_guard<std::mutex> lock(mutex);
+        if (cancelled.count(r.transactionId) != 0)
+            ++late;
     });
     std::atomic<bool> stop{false};
     std::thread ticker([&] {
