@@ -228,9 +228,10 @@ void TickStep(HDAServer &server)
             }
         }
     }
+    // Idle workers leave the tick; the others stay in it (and join it again
+    // if joining failed for want of memory when the request was queued).
     ClientLock lock(server);
-    if (server.Transactions().empty())
-        server.Wake().TakePartInTick(false);
+    server.Wake().TakePartInTick(!server.Transactions().empty());
 }
 
 } // namespace
