@@ -156,11 +156,13 @@ void SendShutdownToSink(HDAServer &server)
     if (c == nullptr || c->ShutdownPoint() == nullptr)
         return;
     // Held for the call only, so that an Unadvise on another thread cannot
-    // free the sink under it; the sink stays advised.
+    // free the sink under it; the sink stays advised unless the call says
+    // that the client is gone.
     IUnknown *sink = c->ShutdownPoint()->SinkWithReference();
     if (sink == nullptr)
         return;
-    static_cast<IOPCShutdown *>(sink)->ShutdownRequest(L"");
+    HRESULT hr = static_cast<IOPCShutdown *>(sink)->ShutdownRequest(L"");
+    c->ShutdownPoint()->DropGoneSink(sink, hr);
     sink->Release();
 }
 

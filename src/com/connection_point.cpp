@@ -6,6 +6,13 @@
 
 namespace zq {
 
+bool SinkIsGone(HRESULT hr)
+{
+    return hr == HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE) ||
+           hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED_DNE) || hr == RPC_E_DISCONNECTED ||
+           hr == CO_E_OBJNOTCONNECTED || hr == RPC_E_SERVER_DIED || hr == RPC_E_SERVER_DIED_DNE;
+}
+
 ConnectionPoint::ConnectionPoint(ConnectionContainer *container, const IID &iid,
                                  const PointTexts &texts)
     : container_(container), iid_(iid), texts_(texts)
@@ -139,6 +146,32 @@ IUnknown *ConnectionPoint::SinkWithReference() const
         s->AddRef();
     ReleaseSRWLockShared(&lock_);
     return s;
+}
+
+bool ConnectionPoint::Holds(IUnknown *sink) const
+{
+    AcquireSRWLockShared(&lock_);
+    const bool same = sink_ == sink;
+    ReleaseSRWLockShared(&lock_);
+    return same;
+}
+
+bool ConnectionPoint::DropGoneSink(IUnknown *sink, HRESULT hr)
+{
+    if (sink == nullptr || !SinkIsGone(hr))
+        return false;
+    IUnknown *old = nullptr;
+    AcquireSRWLockExclusive(&lock_);
+    if (sink_ == sink) {
+        old = sink_;
+        sink_ = nullptr;
+    }
+    ReleaseSRWLockExclusive(&lock_);
+    if (old == nullptr)
+        return false; // unadvised or replaced meanwhile
+    // The proxy's release goes to a dead client and fails at once.
+    old->Release();
+    return true;
 }
 
 } // namespace zq

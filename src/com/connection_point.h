@@ -13,6 +13,13 @@ namespace zq {
 
 class ConnectionContainer;
 
+// Whether a failed call on a client's sink says that the client is gone (its
+// process ended or it disconnected the sink): RPC_S_SERVER_UNAVAILABLE and
+// RPC_S_CALL_FAILED_DNE as HRESULTs, RPC_E_DISCONNECTED, CO_E_OBJNOTCONNECTED,
+// RPC_E_SERVER_DIED and RPC_E_SERVER_DIED_DNE. Such a sink never answers
+// again.
+bool SinkIsGone(HRESULT hr);
+
 struct PointTexts
 {
     const char *queryInterface;
@@ -45,6 +52,13 @@ public:
     // the caller, or null. A sink may be unadvised on another thread at any
     // moment; the reference keeps it valid for the caller's call.
     IUnknown *SinkWithReference() const;
+
+    // A call on the sink failed with hr. If hr says the client is gone
+    // (SinkIsGone) and the point still holds that same sink, the point lets
+    // go of it as Unadvise would. True if it did.
+    bool DropGoneSink(IUnknown *sink, HRESULT hr);
+    // Whether the point still holds this sink (not unadvised meanwhile).
+    bool Holds(IUnknown *sink) const;
 
 private:
     ConnectionContainer *const container_;

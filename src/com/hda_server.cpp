@@ -8,6 +8,7 @@
 #include "com/interface_names.h"
 #include "runtime/server_state.h"
 #include "runtime/thread_stacks.h"
+#include "runtime/startup.h"
 #include "runtime/trace.h"
 
 namespace zq {
@@ -118,11 +119,20 @@ bool HDAServer::TryAddRef()
     return false;
 }
 
-void HDAServer::StopRunning() { running_ = 0; }
+void HDAServer::StopRunning()
+{
+    running_ = 0;
+    // Destroyed by its worker as soon as the remover has let go of the
+    // server lock.
+    wake_.Signal(WorkerWake::kStop);
+}
 
 void HDAServer::TickStep()
 {
+    if (!BeginStep())
+        return;
     RunClientTickStep(*this);
+    EndStep();
     // Counted once the step is over, callbacks included.
     ++tickSteps_;
 }
@@ -177,18 +187,31 @@ void HDAServer::Destroy()
     delete this;
 }
 
+// The worker sleeps until it is woken (worker_wake.h): at every tick while
+// its client has transactions (thread mode; in timer mode the host's timer
+// runs the steps and the worker only waits), when the object leaves the
+// client list, and at unload.
 DWORD WINAPI HDAServer::WorkerThread(LPVOID param)
 {
     HDAServer *self = static_cast<HDAServer *>(param);
+    self->wake_.Register();
     while (self->IsRunning()) {
-        self->TickStep();
-        if (WaitForSingleObject(TickEvent(), INFINITE) != WAIT_OBJECT_0) {
-            // The tick event is gone: the module is being unloaded.
-            if (self->IsRunning())
-                return 0;
-            break;
+        if (CurrentTickMode() != TickMode::Timer || self->TickSteps() == 0)
+            self->TickStep();
+        const LONG reasons = self->wake_.Wait();
+        if ((reasons & WorkerWake::kUnload) != 0 && self->IsRunning()) {
+            // The module is being unloaded with the client still connected:
+            // the object is left as it is.
+            self->wake_.Unregister();
+            return 0;
         }
     }
+    // A timer-mode tick over all clients may still be running this client's
+    // step under the server lock (its last reference can go inside it); the
+    // object goes only after that walk.
+    EnterCriticalSection(&State().serverLock);
+    LeaveCriticalSection(&State().serverLock);
+    self->wake_.Unregister();
     self->Destroy();
     return 0;
 }

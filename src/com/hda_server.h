@@ -8,7 +8,7 @@
 //
 // Locks: the server lock (client list) is taken before a client lock; the
 // client lock guards the transaction list and is held while transactions
-// run. The handle list has its own reader-writer lock; the interface-object
+// run (not while their results are delivered). The handle list has its own reader-writer lock; the interface-object
 // slots are filled with a compare-and-swap, so two simultaneous first
 // requests for one interface leave exactly one object.
 #pragma once
@@ -22,7 +22,9 @@
 #include <vector>
 
 #include "com/handle_list.h"
+#include "history/delivery_gate.h"
 #include "runtime/client.h"
+#include "runtime/worker_wake.h"
 
 namespace zq {
 
@@ -93,6 +95,18 @@ public:
     void UnlockClient() { LeaveCriticalSection(&clientLock_); }
     std::vector<std::unique_ptr<Transaction>> &Transactions() { return transactions_; }
 
+    // How the client's worker is woken, and the coordination of Cancel with
+    // the callbacks being made.
+    WorkerWake &Wake() { return wake_; }
+    DeliveryGate &Gate() { return gate_; }
+
+    // Only one tick step of a client runs at a time (the worker's, or in
+    // timer mode the host thread's); a step that finds another one running
+    // leaves at once.
+    bool BeginStep() { return !stepping_.exchange(true); }
+    void EndStep() { stepping_ = false; }
+    bool Stepping() const { return stepping_.load(); }
+
     LONG RefCount() const { return refs_.load(); }
     // Tick steps completed so far by the worker (or the timer-mode tick).
     LONG TickSteps() const { return tickSteps_.load(); }
@@ -117,6 +131,9 @@ private:
     CRITICAL_SECTION clientLock_;
     std::atomic<LONG> refs_{0};
     std::atomic<LONG> tickSteps_{0};
+    std::atomic<bool> stepping_{false};
+    WorkerWake wake_;
+    DeliveryGate gate_;
     std::atomic<OwnedInterface *> slots_[static_cast<int>(Slot::Count)];
     std::vector<std::unique_ptr<Transaction>> transactions_;
 };

@@ -149,6 +149,12 @@ RawAdviseTransaction::RawAdviseTransaction(DWORD transactionId, DWORD count,
 {
 }
 
+bool RawAdviseTransaction::Behind() const
+{
+    return interval_ != 0 && interval_ <= UINT64_MAX - windowStart_ &&
+           windowStart_ + interval_ <= NowTicks();
+}
+
 void RawAdviseTransaction::Run(Delivery &out)
 {
     // A window that would end past the largest FILETIME never becomes due.

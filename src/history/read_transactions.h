@@ -15,6 +15,13 @@ namespace zq {
 // Values the raw advise reads at most per item and window.
 constexpr DWORD kAdviseWindowLimit = 5000;
 
+// Windows one raw advise delivers at most in one tick step when it is
+// behind (each as its own OnDataChange, in order); what is still due waits
+// for the next step. With a window of the tick's length, an advise that fell
+// behind catches up 31 windows a tick; one client's backlog cannot hold its
+// worker (or, in timer mode, the tick over all clients) for long.
+constexpr int kAdviseCatchUpLimit = 32;
+
 // Raw, at-time and processed reads: one result record and one code per
 // item, allocated at request time and delivered with OnReadComplete.
 class ValueReadTransaction : public Transaction
@@ -102,7 +109,9 @@ private:
 // has ended by now reads that window, at most 5000 values per item and
 // without bounds, delivers it with OnDataChange and moves on to the next
 // window. A window whose arrays cannot be allocated is skipped. Never done
-// by itself.
+// by itself. When several windows are due, the step runs it once per window
+// (up to kAdviseCatchUpLimit), so each is delivered as it would have been on
+// time; an update interval of 0 delivers its one instant once per step.
 class RawAdviseTransaction final : public Transaction
 {
 public:
@@ -111,6 +120,7 @@ public:
 
     HRESULT Prepare() override { return S_OK; }
     void Run(Delivery &out) override;
+    bool Behind() const override;
 
     // The start of the next window.
     uint64_t WindowStart() const { return windowStart_; }

@@ -76,10 +76,10 @@ namespace {
 template <typename T> T *NeverNull(T *array, T &empty) { return array != nullptr ? array : &empty; }
 } // namespace
 
-void Delivery::Deliver(IOPCHDA_DataCallback *sink) const
+HRESULT Delivery::Deliver(IOPCHDA_DataCallback *sink) const
 {
     if (sink == nullptr || callback_ == Callback::None)
-        return;
+        return S_OK;
     HRESULT noCode = S_OK;
     HRESULT *codes = NeverNull(codes_.get(), noCode);
     const HRESULT status = Status();
@@ -89,26 +89,23 @@ void Delivery::Deliver(IOPCHDA_DataCallback *sink) const
         OPCHDA_ITEM noItem{};
         OPCHDA_ITEM *items = NeverNull(items_.get(), noItem);
         if (callback_ == Callback::ReadComplete)
-            sink->OnReadComplete(transactionId_, status, count_, items, codes);
-        else
-            sink->OnDataChange(transactionId_, status, count_, items, codes);
-        break;
+            return sink->OnReadComplete(transactionId_, status, count_, items, codes);
+        return sink->OnDataChange(transactionId_, status, count_, items, codes);
     }
     case Callback::AttributeComplete: {
         OPCHDA_ATTRIBUTE noAttribute{};
-        sink->OnReadAttributeComplete(transactionId_, status, client_, count_,
-                                      NeverNull(attributes_.get(), noAttribute), codes);
-        break;
+        return sink->OnReadAttributeComplete(transactionId_, status, client_, count_,
+                                             NeverNull(attributes_.get(), noAttribute), codes);
     }
     case Callback::UpdateComplete: {
         OPCHANDLE noClient = 0;
-        sink->OnUpdateComplete(transactionId_, status, count_, NeverNull(clients_.get(), noClient),
-                               codes);
-        break;
+        return sink->OnUpdateComplete(transactionId_, status, count_,
+                                      NeverNull(clients_.get(), noClient), codes);
     }
     case Callback::None:
         break;
     }
+    return S_OK;
 }
 
 Transaction::Transaction(TransactionKind kind, DWORD transactionId, DWORD count,

@@ -80,14 +80,20 @@ public:
     // OPC_S_MOREDATA count as non-zero).
     HRESULT Status() const;
 
-    // Makes the call on the sink; its answer is ignored. Arrays are never
-    // passed null: the published stubs refuse null [in] arrays.
-    void Deliver(IOPCHDA_DataCallback *sink) const;
+    // Makes the call on the sink and returns its answer (which only tells
+    // whether the client is still there). Arrays are never passed null: the
+    // published stubs refuse null [in] arrays.
+    HRESULT Deliver(IOPCHDA_DataCallback *sink) const;
+
+    // The cancel ID of the transaction that the delivery belongs to.
+    DWORD CancelId() const { return cancelId_; }
+    void SetCancelId(DWORD id) { cancelId_ = id; }
 
 private:
     void Free();
 
     Callback callback_ = Callback::None;
+    DWORD cancelId_ = 0;
     DWORD transactionId_ = 0;
     DWORD count_ = 0;
     OPCHANDLE client_ = 0;
@@ -140,6 +146,10 @@ public:
     // Runs the transaction once (the step holds the client lock) and puts
     // what is to be delivered into out. One-shot kinds mark themselves done.
     virtual void Run(Delivery &out) = 0;
+
+    // Whether another run would deliver at once (a raw advise with more
+    // than one window due); the step then runs it again, within its limit.
+    virtual bool Behind() const { return false; }
 
 protected:
     // Takes a copy of the item handles (may throw std::bad_alloc).

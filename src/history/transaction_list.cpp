@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "com/connection_point.h"
+#include "history/read_transactions.h"
 
 namespace zq {
 
@@ -61,6 +62,8 @@ DWORD AppendTransaction(HDAServer &server, std::unique_ptr<Transaction> transact
     } while (id == 0 || InUse(list, id));
     transaction->SetCancelId(id);
     list.push_back(std::move(transaction)); // capacity reserved: cannot throw
+    // The worker takes part in the tick while its client has transactions.
+    server.Wake().TakePartInTick(true);
     return id;
 }
 
@@ -73,11 +76,16 @@ void CancelTransaction(HDAServer &server, DWORD cancelId)
         auto it = std::find_if(list.begin(), list.end(), [cancelId](const auto &t) {
             return t->CancelId() == cancelId;
         });
-        if (it == list.end())
-            return;
-        cancelled = std::move(*it);
-        list.erase(it);
+        if (it != list.end()) {
+            cancelled = std::move(*it);
+            list.erase(it);
+        }
     }
+    // What the step has run but not yet delivered is not delivered, and a
+    // callback of it being made ends before Cancel returns (unless Cancel is
+    // called from inside that callback). Waited for without the client lock,
+    // which the delivering step may need meanwhile.
+    server.Gate().Cancel(cancelId);
     // Destroyed once off the list, outside the lock: clearing the copies of
     // the client's values may call into the client.
 }
@@ -120,47 +128,110 @@ void RunOne(Transaction &t, bool sinkAdvised, std::vector<Delivery> &deliveries)
     }
     if (!deliveries.back())
         deliveries.pop_back();
+    else
+        deliveries.back().SetCancelId(t.CancelId());
+}
+
+// One round of a step under the client lock: the first round runs every
+// transaction, later rounds only advises that are still behind. Finished
+// transactions move to finished; what is to be delivered is queued at the
+// gate. Returns whether an advise is still behind.
+bool RunRound(HDAServer &server, bool first, bool sinkAdvised,
+              std::vector<std::unique_ptr<Transaction>> &finished,
+              std::vector<Delivery> &deliveries)
+{
+    ClientLock lock(server);
+    auto &list = server.Transactions();
+    finished.reserve(list.size());
+    deliveries.reserve(list.size());
+    server.Gate().Reserve(list.size());
+    bool behind = false;
+    size_t kept = 0;
+    for (size_t i = 0; i < list.size(); ++i) {
+        if (first || list[i]->Behind())
+            RunOne(*list[i], sinkAdvised, deliveries);
+        if (list[i]->Done()) {
+            finished.push_back(std::move(list[i]));
+        } else {
+            behind = behind || list[i]->Behind();
+            if (kept != i)
+                list[kept] = std::move(list[i]);
+            ++kept;
+        }
+    }
+    list.erase(list.begin() + static_cast<std::ptrdiff_t>(kept), list.end());
+    for (const Delivery &d : deliveries)
+        server.Gate().Queue(d.CancelId());
+    return behind;
+}
+
+// The client's sink is gone: nothing more is delivered and its transactions
+// are dropped (the sink was let go by the point).
+void DropEverything(HDAServer &server)
+{
+    std::vector<std::unique_ptr<Transaction>> dropped;
+    {
+        ClientLock lock(server);
+        dropped.swap(server.Transactions());
+        server.Wake().TakePartInTick(false);
+    }
 }
 
 void TickStep(HDAServer &server)
 {
     {
         ClientLock lock(server);
-        if (server.Transactions().empty())
+        if (server.Transactions().empty()) {
+            server.Wake().TakePartInTick(false);
             return;
+        }
     }
     // Taken without the client lock: the sink's AddRef is a call to the
     // client. Released last, after every callback and without the lock.
     Held<ConnectionPoint> point(DataCallbackLookup(server));
     Held<IOPCHDA_DataCallback> sink(AdvisedSink(point.get()));
 
-    std::vector<std::unique_ptr<Transaction>> finished;
-    std::vector<Delivery> deliveries;
-    {
-        ClientLock lock(server);
-        auto &list = server.Transactions();
+    // Round by round: an advise that is behind delivers one more window per
+    // round, so that each round holds one window per advise in memory and a
+    // Cancel or a new request of the client gets the lock between rounds.
+    bool behind = true;
+    for (int round = 0; behind && round < kAdviseCatchUpLimit; ++round) {
+        // A sink unadvised during the step gets nothing of its later rounds;
+        // the next step finds no sink and ends the client's transactions.
+        if (round > 0 && !point.get()->Holds(sink.get()))
+            break;
+        std::vector<std::unique_ptr<Transaction>> finished;
+        std::vector<Delivery> deliveries;
         try {
-            finished.reserve(list.size());
-            deliveries.reserve(list.size());
+            behind = RunRound(server, round == 0, sink.get() != nullptr, finished, deliveries);
         } catch (const std::bad_alloc &) {
             return; // nothing run; the next tick tries again
         }
-        size_t kept = 0;
-        for (size_t i = 0; i < list.size(); ++i) {
-            RunOne(*list[i], sink.get() != nullptr, deliveries);
-            if (list[i]->Done()) {
-                finished.push_back(std::move(list[i]));
-            } else {
-                if (kept != i)
-                    list[kept] = std::move(list[i]);
-                ++kept;
+        finished.clear();
+        // Whatever way the round ends, a Cancel waiting for it goes on.
+        struct RoundEnd
+        {
+            DeliveryGate &gate;
+            ~RoundEnd() { gate.Abandon(); }
+        } roundEnd{server.Gate()};
+        for (const Delivery &d : deliveries) {
+            if (!server.Gate().Begin(d.CancelId()))
+                continue; // cancelled meanwhile
+            const HRESULT hr = d.Deliver(sink.get());
+            server.Gate().End();
+            if (SinkIsGone(hr)) {
+                // Nothing more is tried on a sink whose client is gone; if
+                // the point still held it, the client's transactions go too.
+                if (point.get()->DropGoneSink(sink.get(), hr))
+                    DropEverything(server);
+                return;
             }
         }
-        list.erase(list.begin() + static_cast<std::ptrdiff_t>(kept), list.end());
     }
-    finished.clear();
-    for (const Delivery &d : deliveries)
-        d.Deliver(sink.get());
+    // Idle workers leave the tick; the others stay in it (and join it again
+    // if joining failed for want of memory when the request was queued).
+    ClientLock lock(server);
+    server.Wake().TakePartInTick(!server.Transactions().empty());
 }
 
 } // namespace

@@ -8,8 +8,20 @@
 // client's sink are made after the lock is left: a client that calls its
 // server again from inside a callback (a new request or a Cancel, on
 // whatever thread its call arrives) must not wait for the very step that
-// is calling it. A transaction whose results are being delivered has
-// already left the list, exactly as one that has completed.
+// is calling it. A one-shot transaction whose results are being delivered
+// has already left the list, exactly as one that has completed. Cancel
+// still keeps its promise: once it returns, no callback of the cancelled
+// transaction is made or running (history/delivery_gate.h).
+//
+// Rounds. An advise with several windows due delivers them in one step, one
+// window per round (kAdviseCatchUpLimit rounds at most); the client lock is
+// left between rounds, for the deliveries.
+//
+// A client that is gone. A callback that fails with a code saying that the
+// client is gone (SinkIsGone) ends the step: the point lets go of the sink,
+// the client's transactions are dropped without further calls, and its
+// worker no longer takes part in the tick. The client's object goes when
+// COM lets go of it.
 //
 // The step holds one reference on the client's data callback point (and so
 // on the client object) from before its first callback to after its last:

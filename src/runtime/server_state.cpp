@@ -5,6 +5,7 @@
 #include "runtime/client.h"
 #include "runtime/srw_guard.h"
 #include "runtime/startup.h"
+#include "runtime/worker_wake.h"
 #include "security/users.h"
 
 namespace zq {
@@ -104,7 +105,10 @@ void ModuleUnload(bool processExit)
     s.clientCount = 0;
     if (!processExit)
         LeaveCriticalSection(&s.serverLock);
-    // 4. Wake every waiting worker once, then close the event.
+    // 4. Wake every worker once (those of removed objects destroy them), then
+    // close the event.
+    if (!processExit)
+        WakeWorkersForUnload();
     if (g_tickEvent != nullptr) {
         PulseEvent(g_tickEvent);
         CloseHandle(g_tickEvent);

@@ -1,9 +1,11 @@
 // InitZqHDAsvr, the tick thread (thread mode) and the tick timer (timer mode).
 #include "runtime/startup.h"
 
+#include "com/registration_anchor.h"
 #include "runtime/client.h"
 #include "runtime/server_state.h"
 #include "runtime/thread_stacks.h"
+#include "runtime/worker_wake.h"
 
 #include <atomic>
 
@@ -37,11 +39,15 @@ LRESULT CALLBACK TickWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     return DefWindowProcA(hwnd, msg, wParam, lParam);
 }
 
+// The tick of thread mode: the tick event is pulsed as before for whoever
+// waits on it, and every worker whose client has transactions is signalled;
+// a worker that is busy keeps the signal and steps again when it is done.
 VOID CALLBACK TickThreadTimerProc(HWND, UINT, UINT_PTR, DWORD)
 {
     HANDLE ev = TickEvent();
     if (ev != nullptr)
         PulseEvent(ev);
+    TickWorkers();
 }
 
 VOID CALLBACK TimerModeProc(HWND, UINT, UINT_PTR, DWORD) { TickAllClients(); }
@@ -118,6 +124,7 @@ void RevokeClassFactory(bool callCom)
     if (g_factory == nullptr)
         return;
     if (callCom) {
+        ReleaseInterfaceAnchors();
         CoRevokeClassObject(g_factoryCookie);
         DeleteServerClassFactory(g_factory);
     }
@@ -171,6 +178,10 @@ extern "C" int __stdcall InitZqHDAsvr(CLSID clsid, DWORD tickPeriodMs)
                                          REGCLS_MULTIPLEUSE, &g_factoryCookie)))
             g_factoryCookie = 0;
     }
+
+    // Interface registrations are kept for the server's life (see
+    // com/registration_anchor.h).
+    AnchorInterfaceRegistrations();
 
     // 9. Tick period, never below 10 ms.
     s.tickPeriod = tickPeriodMs < 10 ? 10 : tickPeriodMs;

@@ -1,6 +1,7 @@
 #include "com_fixture.h"
 
 #include "runtime/server_state.h"
+#include "runtime/worker_wake.h"
 
 namespace zqtest {
 
@@ -30,7 +31,7 @@ bool TickUntil(bool (*pred)(), DWORD timeoutMs)
     while (!pred()) {
         if (GetTickCount() - start > timeoutMs)
             return pred();
-        PulseEvent(zq::TickEvent());
+        zq::TickWorkers();
         Sleep(5);
     }
     return true;

@@ -22,7 +22,7 @@ extern const CLSID kTestClsid;
 // Creates a client's server object through COM, as a client would.
 HRESULT CreateServer(REFIID iid, void **out);
 
-// Pulses the tick event until pred() holds or timeoutMs passes; the result
+// Ticks until pred() holds or timeoutMs passes; the result
 // of pred() at the end.
 bool TickUntil(bool (*pred)(), DWORD timeoutMs = 3000);
 

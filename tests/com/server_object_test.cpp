@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "runtime/server_state.h"
+#include "runtime/worker_wake.h"
 
 using namespace zqtest;
 
@@ -55,21 +56,23 @@ TEST_F(ServerObject, CreationTracesTheFirstReferenceAndJoinsTheClientList)
     EXPECT_EQ(g_disconnects, std::vector<long>{0});
 }
 
-TEST_F(ServerObject, DestroyedOnlyAfterTheNextTick)
+TEST_F(ServerObject, IdleClientsObjectIsDestroyedAfterItsLastReleaseWithoutATick)
 {
     IUnknown *unk = nullptr;
     ASSERT_EQ(CreateServer(IID_IUnknown, reinterpret_cast<void **>(&unk)), S_OK);
-    // Once the worker has run its first step it waits for a tick; the
-    // running flag is only looked at again after the next pulse.
+    // Once the worker has run its first step it sleeps: the client has no
+    // transactions, so no tick wakes it.
     auto *server = static_cast<zq::HDAServer *>(unk);
     for (int i = 0; i < 300 && server->TickSteps() == 0; ++i)
         Sleep(10);
     ASSERT_GE(server->TickSteps(), 1);
+    EXPECT_FALSE(server->Wake().TakesPartInTick());
     unk->Release();
-    // The tick thread never fires here (very long period): still alive.
-    Sleep(50);
-    EXPECT_EQ(zq::HDAServer::LiveObjects(), 1);
-    EXPECT_TRUE(AllServersDestroyed());
+    // The tick thread never fires here (very long period); the last Release
+    // wakes the worker, which destroys the object.
+    for (int i = 0; i < 300 && zq::HDAServer::LiveObjects() != 0; ++i)
+        Sleep(10);
+    EXPECT_EQ(zq::HDAServer::LiveObjects(), 0);
 }
 
 TEST_F(ServerObject, RefusedInterfaceLeavesNothingBehind)
@@ -186,7 +189,7 @@ TEST_F(ServerObject, ClientsComeAndGoWhileTheTickRuns)
     std::atomic<bool> stop{false};
     std::thread ticker([&] {
         while (!stop) {
-            PulseEvent(zq::TickEvent());
+            zq::TickWorkers();
             Sleep(1);
         }
     });

@@ -1,5 +1,6 @@
-// Raw-data advise through the in-process server: consecutive windows on
-// consecutive ticks, windows not yet due, an update interval of 0, windows
+// Raw-data advise through the in-process server: every due window in order,
+// a backlog caught up a limited number of windows per step, windows not yet
+// due, an update interval of 0, windows
 // without data or with more than 5000 values, skipped windows, and the ways
 // an advise ends (cancel, the sink going away, the client object's
 // destruction).
@@ -29,7 +30,7 @@ protected:
     size_t Windows() const { return sink.CallsOf(Received::DataChange).size(); }
 };
 
-TEST_F(AsyncAdvise, ConsecutiveWindowsOnConsecutiveTicksThenNoneUntilDue)
+TEST_F(AsyncAdvise, EveryDueWindowInOrderInOneStepThenNoneUntilDue)
 {
     AddItem(1, 10);
     const uint64_t start = NowTicks() - 60 * kMinute;
@@ -42,12 +43,11 @@ TEST_F(AsyncAdvise, ConsecutiveWindowsOnConsecutiveTicksThenNoneUntilDue)
     EXPECT_EQ(out.Errors(1), std::vector<HRESULT>{S_OK});
     EXPECT_NE(out.cancelId, 0u);
 
-    const LONG stepsBefore = server->TickSteps();
-    for (int tick = 1; tick <= 8; ++tick) {
+    // The six due windows at the first tick, each as its own callback; then
+    // nothing until the next window ends.
+    for (int tick = 1; tick <= 3; ++tick) {
         ASSERT_TRUE(Tick());
-        // One window per step while windows are due, never more.
-        const size_t steps = static_cast<size_t>(server->TickSteps() - stepsBefore);
-        EXPECT_EQ(Windows(), std::min<size_t>(steps, 6)) << "after tick " << tick;
+        EXPECT_EQ(Windows(), 6u) << "after tick " << tick;
     }
     std::vector<Received> windows = sink.CallsOf(Received::DataChange);
     ASSERT_EQ(windows.size(), 6u);
@@ -68,6 +68,42 @@ TEST_F(AsyncAdvise, ConsecutiveWindowsOnConsecutiveTicksThenNoneUntilDue)
     }
     // The advise stays until cancelled.
     EXPECT_EQ(Pending(), 1u);
+}
+
+TEST_F(AsyncAdvise, AnAdviseFarBehindCatchesUpALimitedNumberOfWindowsPerStepInOrder)
+{
+    AddItem(1, 10);
+    AddItem(2, 20);
+    const uint64_t interval = kMinute;
+    const uint64_t start = NowTicks() - 100 * interval;
+    // A value in the middle of every window of item 1; item 2 has none.
+    for (int k = 0; k < 100; ++k)
+        host.AddValue(ItemOf(1), start + k * interval + interval / 2, Variant::R8(k));
+    RequestOut out;
+    ASSERT_EQ(Advise(5, start, interval, {1, 2}, out), S_OK);
+    ASSERT_TRUE(Tick());
+    // At most 32 windows in one step, so that one client's backlog cannot
+    // hold its worker long; the rest follow at the next steps.
+    EXPECT_EQ(Windows(), 32u);
+    ASSERT_TRUE(Tick());
+    ASSERT_TRUE(Tick());
+    ASSERT_TRUE(Tick());
+    std::vector<Received> windows = sink.CallsOf(Received::DataChange);
+    ASSERT_EQ(windows.size(), 100u);
+    for (int k = 0; k < 100; ++k) {
+        SCOPED_TRACE(k);
+        const Received &w = windows[k];
+        EXPECT_EQ(w.transactionId, 5u);
+        EXPECT_EQ(w.clients, (std::vector<OPCHANDLE>{10, 20}));
+        // Exactly what the window held, as on time.
+        EXPECT_EQ(w.values[0].times, std::vector<uint64_t>{start + k * interval + interval / 2});
+        ASSERT_EQ(w.values[0].values.size(), 1u);
+        EXPECT_TRUE(SameValue(w.values[0].values[0].Get(), Variant::R8(k).Get()));
+        EXPECT_EQ(w.codes, (std::vector<HRESULT>{S_OK, OPC_S_NODATA}));
+        EXPECT_EQ(w.status, S_FALSE);
+    }
+    ASSERT_TRUE(Tick());
+    EXPECT_EQ(Windows(), 100u);
 }
 
 TEST_F(AsyncAdvise, UpdateIntervalZeroDeliversTheSameInstantEveryTick)
@@ -96,7 +132,7 @@ TEST_F(AsyncAdvise, WindowWithoutDataStillDeliversWithNoDataCodes)
 {
     AddItem(1, 10);
     AddItem(2, 20);
-    const uint64_t start = NowTicks() - 30 * kMinute;
+    const uint64_t start = NowTicks() - 15 * kMinute; // one window due
     RequestOut out;
     // One of the items was never obtained by the client.
     ASSERT_EQ(Advise(3, start, 10 * kMinute, {1, 99, 2}, out), S_FALSE);
@@ -120,7 +156,7 @@ TEST_F(AsyncAdvise, WindowWithoutDataStillDeliversWithNoDataCodes)
 TEST_F(AsyncAdvise, AWindowDeliversAtMostFiveThousandValuesPerItem)
 {
     AddItem(1, 10);
-    const uint64_t start = NowTicks() - 60 * kMinute;
+    const uint64_t start = NowTicks() - 25 * kMinute; // two windows due
     const uint64_t interval = 10 * kMinute;
     // 5500 values a tenth of a second apart, all in the first window.
     for (int i = 0; i < 5500; ++i)
@@ -129,18 +165,15 @@ TEST_F(AsyncAdvise, AWindowDeliversAtMostFiveThousandValuesPerItem)
     ASSERT_EQ(Advise(8, start, interval, {1}, out), S_OK);
     ASSERT_TRUE(Tick());
     std::vector<Received> windows = sink.CallsOf(Received::DataChange);
-    ASSERT_EQ(windows.size(), 1u);
+    ASSERT_EQ(windows.size(), 2u);
     EXPECT_EQ(windows[0].codes, std::vector<HRESULT>{OPC_S_MOREDATA});
     EXPECT_EQ(windows[0].status, S_FALSE);
     ASSERT_EQ(windows[0].values[0].times.size(), 5000u);
     EXPECT_EQ(windows[0].values[0].times.front(), start + kSecond);
     EXPECT_EQ(windows[0].values[0].times.back(), start + kSecond + 4999 * (kSecond / 10));
     // The rest of that window is never delivered: the next window follows.
-    sink.Clear();
-    ASSERT_TRUE(Tick());
-    windows = sink.CallsOf(Received::DataChange);
-    ASSERT_EQ(windows.size(), 1u);
-    EXPECT_EQ(windows[0].codes, std::vector<HRESULT>{OPC_S_NODATA});
+    EXPECT_EQ(windows[1].codes, std::vector<HRESULT>{OPC_S_NODATA});
+    EXPECT_TRUE(windows[1].values[0].times.empty());
 }
 
 TEST_F(AsyncAdvise, AWindowThatCannotBeAllocatedIsSkippedNotRetried)
@@ -148,39 +181,49 @@ TEST_F(AsyncAdvise, AWindowThatCannotBeAllocatedIsSkippedNotRetried)
     TaskMallocSpy *spy = TaskMallocSpy::Instance();
     ASSERT_NE(spy, nullptr);
     AddItem(1, 10);
-    const uint64_t start = NowTicks() - 60 * kMinute;
+    // Far behind: every step delivers 32 windows.
     const uint64_t interval = 10 * kMinute;
+    const uint64_t start = NowTicks() - 1000 * interval;
     RequestOut out;
     ASSERT_EQ(Advise(1, start, interval, {1}, out), S_OK);
     ASSERT_TRUE(Tick());
-    ASSERT_EQ(Windows(), 1u);
+    ASSERT_EQ(Windows(), 32u);
     const DWORD worker = sink.Calls()[0].thread;
     const long before = spy->Outstanding();
 
-    // Window 2: its result records cannot be allocated; window 3: its codes.
+    // The first window of the next step: its result records cannot be
+    // allocated; of the step after: its codes. Each is skipped, and the
+    // step goes on with the next window.
+    size_t expected = 32;
+    uint64_t skipped[2];
     for (long nth : {1L, 2L}) {
+        skipped[nth - 1] = start + expected * interval + (nth - 1) * interval;
         spy->FailNth(nth, worker);
         ASSERT_TRUE(Tick());
         EXPECT_EQ(spy->Refused(), 1);
         spy->StopFailing();
-        EXPECT_EQ(Windows(), 1u);
+        expected += 31;
+        EXPECT_EQ(Windows(), expected);
     }
-    EXPECT_EQ(host.CountOf(Method::GetTimeStamps), 1);
     EXPECT_EQ(spy->Outstanding(), before);
-
-    ASSERT_TRUE(Tick());
-    ASSERT_EQ(Windows(), 2u);
     std::vector<Call> reads = host.CallsOf(Method::GetTimeStamps);
-    ASSERT_EQ(reads.size(), 2u);
-    EXPECT_EQ(reads[1].start, start + 3 * interval);
-    EXPECT_EQ(reads[1].end, start + 4 * interval);
+    ASSERT_EQ(reads.size(), expected);
+    // Every window but the two skipped ones was read once, in order.
+    uint64_t next = start;
+    for (const Call &c : reads) {
+        while (next == skipped[0] || next == skipped[1])
+            next += interval;
+        EXPECT_EQ(c.start, next);
+        EXPECT_EQ(c.end, next + interval);
+        next += interval;
+    }
 }
 
 TEST_F(AsyncAdvise, CancelEndsTheAdvise)
 {
     AddItem(1, 10);
     RequestOut out;
-    ASSERT_EQ(Advise(1, NowTicks() - 60 * kMinute, 10 * kMinute, {1}, out), S_OK);
+    ASSERT_EQ(Advise(1, NowTicks() - 15 * kMinute, 10 * kMinute, {1}, out), S_OK);
     ASSERT_TRUE(Tick());
     ASSERT_EQ(Windows(), 1u);
     EXPECT_EQ(read->Cancel(out.cancelId), S_OK);
@@ -195,7 +238,7 @@ TEST_F(AsyncAdvise, AdviseEndsWhenTheSinkGoesAway)
 {
     AddItem(1, 10);
     RequestOut out;
-    ASSERT_EQ(Advise(1, NowTicks() - 60 * kMinute, 10 * kMinute, {1}, out), S_OK);
+    ASSERT_EQ(Advise(1, NowTicks() - 15 * kMinute, 10 * kMinute, {1}, out), S_OK);
     ASSERT_TRUE(Tick());
     ASSERT_EQ(Windows(), 1u);
     Unadvise();

@@ -65,9 +65,10 @@ protected:
         OPCHANDLE h = 1;
         return read->ReadRaw(tid, &s, &e, 0, FALSE, 1, &h, &out.cancelId, &out.errors);
     }
+    // An advise with one window due.
     HRESULT Advise(DWORD tid, RequestOut &out)
     {
-        OPCHDA_TIME s = AbsoluteTime(NowTicks() - 60 * kMinute);
+        OPCHDA_TIME s = AbsoluteTime(NowTicks() - 15 * kMinute);
         OPCHANDLE h = 1;
         return read->AdviseRaw(tid, &s, Ft(10 * kMinute), 1, &h, &out.cancelId, &out.errors);
     }

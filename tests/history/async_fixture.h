@@ -3,12 +3,14 @@
 // IOPCHDA_AsyncUpdate, a DataSink advised through the client's real data
 // callback connection point, a TestHost as the callback object, and handle
 // entries put into the client's handle list directly. The tick thread never
-// fires (very long period): Tick() pulses the tick event and waits until the
-// client's worker has completed one step.
+// fires (very long period): Tick() gives one tick and waits until the
+// client's worker has completed one step (at once if the client has no
+// transactions: its worker is not woken then).
 #pragma once
 
 #include "com_fixture.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -94,6 +96,9 @@ public:
     void SetHook(std::function<void(const Received &)> hook);
 
     LONG refs = 1;
+    // What every callback answers (a client that is gone answers with an
+    // RPC failure).
+    std::atomic<HRESULT> answer{S_OK};
 
 private:
     HRESULT Record(Received r);
@@ -120,10 +125,11 @@ protected:
     }
     static void *ItemOf(OPCHANDLE serverHandle) { return zqtest::ItemOfServerHandle(serverHandle); }
 
-    // Pulses the tick event until the client's worker has completed one more
-    // step (callbacks included); false if it did not within a few seconds.
+    // One tick, and the wait until the client's worker has completed one more
+    // step (callbacks included) if its client has transactions; false if it
+    // did not within a few seconds.
     bool Tick();
-    // One pulse of the tick event (a busy worker misses it).
+    // One tick of thread mode (what the tick thread's timer does).
     static void Pulse();
     // Transactions on the client's list.
     size_t Pending();

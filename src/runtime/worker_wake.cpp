@@ -1,0 +1,132 @@
+#include "runtime/worker_wake.h"
+
+#include <algorithm>
+#include <atomic>
+#include <vector>
+
+namespace zq {
+
+namespace {
+
+// The registry: every worker (for unload) and those that take part in the
+// tick. Vectors of pointers: a tick walks the ticking ones without touching
+// the others.
+SRWLOCK g_registryLock = SRWLOCK_INIT;
+std::vector<WorkerWake *> &AllWorkers()
+{
+    static std::vector<WorkerWake *> *all = new std::vector<WorkerWake *>();
+    return *all;
+}
+std::vector<WorkerWake *> &TickingWorkers()
+{
+    static std::vector<WorkerWake *> *ticking = new std::vector<WorkerWake *>();
+    return *ticking;
+}
+std::atomic<LONG> g_ticks{0};
+
+void Erase(std::vector<WorkerWake *> &list, WorkerWake *w)
+{
+    auto it = std::find(list.begin(), list.end(), w);
+    if (it != list.end()) {
+        *it = list.back();
+        list.pop_back();
+    }
+}
+
+} // namespace
+
+WorkerWake::WorkerWake() = default;
+
+WorkerWake::~WorkerWake() { Unregister(); }
+
+void WorkerWake::Signal(LONG reasons)
+{
+    AcquireSRWLockExclusive(&lock_);
+    pending_ |= reasons;
+    ReleaseSRWLockExclusive(&lock_);
+    WakeConditionVariable(&changed_);
+}
+
+LONG WorkerWake::Wait()
+{
+    AcquireSRWLockExclusive(&lock_);
+    while (pending_ == 0)
+        SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
+    LONG reasons = pending_;
+    pending_ = 0;
+    ReleaseSRWLockExclusive(&lock_);
+    return reasons;
+}
+
+void WorkerWake::Register()
+{
+    AcquireSRWLockExclusive(&g_registryLock);
+    if (!registered_) {
+        try {
+            AllWorkers().push_back(this);
+            registered_ = true;
+        } catch (...) {
+            // Without memory the worker is not woken at unload; it still
+            // ends with its object.
+        }
+    }
+    ReleaseSRWLockExclusive(&g_registryLock);
+}
+
+void WorkerWake::Unregister()
+{
+    AcquireSRWLockExclusive(&g_registryLock);
+    if (registered_)
+        Erase(AllWorkers(), this);
+    if (ticking_)
+        Erase(TickingWorkers(), this);
+    registered_ = false;
+    ticking_ = false;
+    ReleaseSRWLockExclusive(&g_registryLock);
+}
+
+void WorkerWake::TakePartInTick(bool on)
+{
+    AcquireSRWLockExclusive(&g_registryLock);
+    if (on && !ticking_) {
+        try {
+            TickingWorkers().push_back(this);
+            ticking_ = true;
+        } catch (...) {
+            // Tried again at the next request or step.
+        }
+    } else if (!on && ticking_) {
+        Erase(TickingWorkers(), this);
+        ticking_ = false;
+    }
+    ReleaseSRWLockExclusive(&g_registryLock);
+}
+
+bool WorkerWake::TakesPartInTick() const
+{
+    AcquireSRWLockShared(&g_registryLock);
+    const bool on = ticking_;
+    ReleaseSRWLockShared(&g_registryLock);
+    return on;
+}
+
+void TickWorkers()
+{
+    ++g_ticks;
+    AcquireSRWLockShared(&g_registryLock);
+    for (WorkerWake *w : TickingWorkers())
+        w->Signal(WorkerWake::kTick);
+    ReleaseSRWLockShared(&g_registryLock);
+}
+
+void WakeWorkersForUnload()
+{
+    AcquireSRWLockShared(&g_registryLock);
+    for (WorkerWake *w : AllWorkers())
+        w->Signal(WorkerWake::kUnload);
+    ReleaseSRWLockShared(&g_registryLock);
+}
+
+LONG TicksSoFar() { return g_ticks.load(); }
+
+} // namespace zq
