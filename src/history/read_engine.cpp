@@ -120,7 +120,7 @@ HRESULT RunReadRaw(void *item, OPCHDA_ITEM &result, const FILETIME *start, const
     FILETIME endCopy = end != nullptr ? *end : FILETIME{};
     FILETIME *hostStart = start != nullptr ? &startCopy : nullptr;
     FILETIME *hostEnd = end != nullptr ? &endCopy : nullptr;
-    unsigned long context = 0;
+    ULONG_PTR context = 0;
 
     // Capacity: the client's count, or what the host counts plus room for
     // the two bounds. A capacity the host cannot be told (beyond INT_MAX)
@@ -292,7 +292,7 @@ HRESULT RunReadAttribute(void *item, DWORD attributeId, OPCHDA_ATTRIBUTE &result
     FILETIME *stamps = &list[1];
     FILETIME startCopy = start;
     FILETIME endCopy = *end;
-    unsigned long context = 0;
+    ULONG_PTR context = 0;
     size_t k = ClampCount(host->GetTimeStamps(item, &startCopy, &endCopy,
                                               static_cast<int>(kAttributeHistoryLimit), stamps,
                                               &context),
@@ -352,7 +352,7 @@ HRESULT RunReadProcessed(void *item, OPCHDA_ITEM &result, DWORD aggregate, const
     if (host == nullptr)
         return OPC_S_NODATA;
 
-    unsigned long context = 0;
+    ULONG_PTR context = 0;
     host->PrepareAggregates(item, aggregate, start, end, FileTimeFromTicks(interval), &context);
 
     const uint64_t n = CountResampleIntervals(start, end, interval);

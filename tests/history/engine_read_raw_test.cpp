@@ -237,9 +237,12 @@ TEST_F(RawRead, AFailedValueIsMarkedAndTheItemStillSucceeds)
 
 TEST_F(RawRead, TheContextValueReachesEveryLaterCallOfTheItem)
 {
+    // Pointer-sized: on x86_64 the upper half must come back too.
+    const ULONG_PTR kContext = static_cast<ULONG_PTR>(sizeof(ULONG_PTR) == 8 ? 0xC0FFEE0012345678ull : 0xC0FFEEu);
+    static_assert(sizeof(ULONG_PTR) == sizeof(void *), "a host can keep a pointer in the context value");
     host.AddValue(kItem, Sec(-1), Variant::R8(0));
     host.AddSeries(kItem, Sec(1), kSecond, 10);
-    host.SetContext(0xC0FFEEu);
+    host.SetContext(kContext);
     ItemRecord rec;
     EXPECT_EQ(Read(rec, 0, 5, 4, TRUE), OPC_S_MOREDATA);
     std::vector<Call> calls = host.Calls();
@@ -250,7 +253,7 @@ TEST_F(RawRead, TheContextValueReachesEveryLaterCallOfTheItem)
     for (const Call &c : calls) {
         if (c.method == Method::ReadAt || c.method == Method::GetPreviousTimeStamp ||
             c.method == Method::GetNextTimeStamp) {
-            EXPECT_EQ(c.context, 0xC0FFEEu) << MethodName(c.method);
+            EXPECT_EQ(c.context, kContext) << MethodName(c.method);
             ++later;
         }
     }

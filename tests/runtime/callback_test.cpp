@@ -79,7 +79,7 @@ class HostObject : public CZqHDACallback
 {
 public:
     int readAts = 0;
-    long ReadAt(void *, FILETIME, VARIANT *, unsigned long *, unsigned long context) override
+    long ReadAt(void *, FILETIME, VARIANT *, unsigned long *, ULONG_PTR context) override
     {
         ++readAts;
         lastContext = context;
