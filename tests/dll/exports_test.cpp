@@ -99,8 +99,9 @@ TEST(Exports, EveryFunctionUnderItsPlainNameAndOnI686ItsDecoratedName)
         EXPECT_NE(plain, nullptr) << e.name;
         std::string decorated = "_" + std::string(e.name) + "@" + std::to_string(e.argBytes);
         EXPECT_EQ(names.count(decorated), kDecorated ? 1u : 0u) << decorated;
-        if (kDecorated)
+        if (kDecorated) {
             EXPECT_EQ(GetProcAddress(m, decorated.c_str()), plain) << e.name;
+        }
     }
     // Nothing else: every exported name is a listed function (under one of
     // its names) or a symbol of the callback class.
@@ -131,8 +132,8 @@ TEST(Exports, ImportLibraryBindsTheExports)
     HMODULE m = GetModuleHandleA("ZqHDAsvr.dll");
     ASSERT_NE(m, nullptr);
     using Fn = long(__stdcall *)(void);
-    auto viaName =
-        reinterpret_cast<Fn>(GetProcAddress(m, kDecorated ? "_NumbrHDAClientConnections@0" : "NumbrHDAClientConnections"));
+    FARPROC found = GetProcAddress(m, kDecorated ? "_NumbrHDAClientConnections@0" : "NumbrHDAClientConnections");
+    auto viaName = reinterpret_cast<Fn>(reinterpret_cast<void (*)(void)>(found));
     ASSERT_NE(viaName, nullptr);
     EXPECT_EQ(viaName(), NumbrHDAClientConnections());
 }
