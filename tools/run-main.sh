@@ -41,7 +41,7 @@ step() { printf '\n== %s\n' "$*"; }
 journal="$build/main-job.journal"
 rm -f "$journal"
 step "Register the sample historian (a generated plant covering the last two days)"
-run ZqHistorian.exe /RegServer --journal "$(winepath -w "$journal")"
+run ZqHistorian.exe /RegServer --journal "$("$wine" winepath -w "$journal" 2>/dev/null)"
 
 hda() { run zqhda.exe --server ZqHDA.Historian.1 "$@"; }
 tag=Plant.Area1.Boiler.Temperature
