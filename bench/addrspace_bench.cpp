@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -45,7 +46,9 @@ void CountedFree(void *p) noexcept
 {
     if (p == nullptr)
         return;
-    void *block = static_cast<char *>(p) - kHeader;
+    // Through an integer: the compiler then does not tie the block to the
+    // (replaced) operator new's result it may see inlined here.
+    void *block = reinterpret_cast<void *>(reinterpret_cast<uintptr_t>(p) - kHeader);
     g_bytes -= static_cast<long long>(*static_cast<size_t *>(block));
     --g_blocks;
     std::free(block);

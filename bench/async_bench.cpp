@@ -44,7 +44,7 @@ class TickingHost : public CZqHDACallback
 {
 public:
     int GetTimeStamps(void *, FILETIME *start, FILETIME *end, int maxCount, FILETIME *times,
-                      unsigned long *) override
+                      ULONG_PTR *) override
     {
         if (start == nullptr || end == nullptr)
             return 0;
@@ -59,8 +59,8 @@ public:
             times[i] = Ft(first + i * kValueSpacing);
         return n;
     }
-    long GetNextTimeStamp(void *, FILETIME, FILETIME *, unsigned long) override { return 1; }
-    long ReadAt(void *, FILETIME time, VARIANT *value, unsigned long *quality, unsigned long) override
+    long GetNextTimeStamp(void *, FILETIME, FILETIME *, ULONG_PTR) override { return 1; }
+    long ReadAt(void *, FILETIME time, VARIANT *value, unsigned long *quality, ULONG_PTR) override
     {
         value->vt = VT_R8;
         value->dblVal = static_cast<double>(time.dwLowDateTime);

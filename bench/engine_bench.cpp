@@ -45,7 +45,7 @@ void BaselineRead(void *item, DWORD numValues)
     // Through the installed callback object, as the engine calls it: a real
     // virtual call, not one the compiler could inline.
     CZqHDACallback *host = zq::State().callback.load();
-    unsigned long context = 0;
+    ULONG_PTR context = 0;
     int k = host->GetTimeStamps(item, &start, &end, static_cast<int>(numValues), times, &context);
     for (int i = 0; i < k; ++i) {
         VariantInit(&values[i]);

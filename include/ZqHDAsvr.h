@@ -8,17 +8,18 @@
  * starts the COM server with InitZqHDAsvr. The library implements every COM
  * object an OPC HDA client talks to.
  *
- * Calling conventions: every exported function is __stdcall and is exported
- * under its decorated name (_InitZqHDAsvr@20) and under its plain name
- * (InitZqHDAsvr). Link with the import library libZqHDAsvr.dll.a (mingw), or
- * bind at run time with GetProcAddress by either name.
+ * Calling conventions: every exported function is __stdcall. The i686 DLL
+ * exports each under its decorated name (_InitZqHDAsvr@20) and under its
+ * plain name (InitZqHDAsvr); the x86_64 DLL, where stdcall has no decoration,
+ * under its plain name only. Link with the import library libZqHDAsvr.dll.a
+ * (mingw), or bind at run time with GetProcAddress.
  *
  * C++ class ABI: CZqHDACallback is a C++ class with virtual methods. Its
  * layout and calling convention are those of the compiler that built the DLL
  * (mingw g++: Itanium C++ ABI, two virtual-table slots for the destructor,
- * __thiscall members). A host built with another compiler (MSVC) cannot derive
- * from it; such a host installs the plain stdcall callbacks instead, which are
- * compiler-neutral.
+ * __thiscall members on i686), on both architectures. A host built with
+ * another compiler (MSVC) cannot derive from it; such a host installs the
+ * plain stdcall callbacks instead, which are compiler-neutral.
  *
  * Item handles are opaque pointer-sized values; (void*)-1 means "no item". A
  * handle is never given to a second item while the module is loaded.
@@ -68,6 +69,8 @@
  * Context value: GetTimeStamps and PrepareAggregates receive a pointer to a
  * variable set to 0; whatever the host stores there is passed back as the
  * last argument of the later calls of the same request for the same item.
+ * It is a ULONG_PTR: unsigned long on i686, pointer-sized on x86_64, so a
+ * host can keep a pointer in it on both.
  */
 class ZQHDA_CLASS CZqHDACallback
 {
@@ -84,29 +87,29 @@ public:
        (numValues 0 or above a few thousand), and sizes its list by it; a
        host that answers 0 there gets a list that grows, asked again. */
     virtual int GetTimeStamps(void *hItem, FILETIME *start, FILETIME *end, int maxCount,
-                              FILETIME *times, unsigned long *context);
+                              FILETIME *times, ULONG_PTR *context);
     /* Nearest stored time stamp before / after time; 0 if there is one. */
     virtual long GetPreviousTimeStamp(void *hItem, FILETIME time, FILETIME *stamp,
-                                      unsigned long context);
+                                      ULONG_PTR context);
     virtual long GetNextTimeStamp(void *hItem, FILETIME time, FILETIME *stamp,
-                                  unsigned long context);
+                                  ULONG_PTR context);
     /* Value and quality at a time stamp. */
     virtual long ReadAt(void *hItem, FILETIME time, VARIANT *value, unsigned long *quality,
-                        unsigned long context);
+                        ULONG_PTR context);
     /* Current value of an attribute, with its time stamp. */
     virtual long ReadCurrentAttribute(void *hItem, unsigned long attributeId, FILETIME *stamp,
                                       VARIANT *value);
     /* Value of an attribute at a time. */
     virtual long ReadAttributeAt(void *hItem, unsigned long attributeId, FILETIME time,
-                                 VARIANT *value, unsigned long context);
+                                 VARIANT *value, ULONG_PTR context);
     /* Called once per item before the intervals of a processed read. */
     virtual int PrepareAggregates(void *hItem, unsigned long aggregateId, FILETIME start,
                                   FILETIME end, FILETIME resampleInterval,
-                                  unsigned long *context);
+                                  ULONG_PTR *context);
     /* Aggregate value of one interval; the host may move both bounds. */
     virtual long ReadProcessed(void *hItem, unsigned long aggregateId, FILETIME *intervalStart,
                                FILETIME *intervalEnd, VARIANT *value, unsigned long *quality,
-                               unsigned long context);
+                               ULONG_PTR context);
     /* OPCHDA_UPDATECAPABILITIES bits the historian supports. */
     virtual long QueryUpdateCapabilities(OPCHDA_UPDATECAPABILITIES *capabilities);
     /* Updates: the result is the item's OPC HDA status (OPC_S_INSERTED, ...).

@@ -3,10 +3,14 @@
 # tools/test.sh, then runs every benchmark under Wine in the build folder's
 # own prefix and stops its wineserver. Results go to stdout as Markdown
 # table rows and to <build>/bench-results.md.
-#   tools/bench.sh [build-dir] [-- benchmark arguments, e.g. --quick or --max N]
+#   tools/bench.sh [--arch i686|x86_64] [build-dir] [-- benchmark arguments, e.g. --quick or --max N]
+# (default i686 in build; x86_64 in build64)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
+arch=i686
+if [ "${1:-}" = "--arch" ]; then arch=${2:?architecture}; shift 2; fi
 build=$here/build
+[ "$arch" = x86_64 ] && build=$here/build64
 if [ $# -gt 0 ] && [ "$1" != "--" ]; then build=$1; shift; fi
 build=$("$here/tools/build-folder.sh" "$build")
 [ "${1:-}" = "--" ] && shift
@@ -14,17 +18,18 @@ args=("$@")
 
 "$here/tools/install-deps.sh"
 cmake -S "$here" -B "$build" -G Ninja \
-      -DCMAKE_TOOLCHAIN_FILE="$here/cmake/toolchain-mingw-i686.cmake" >/dev/null
+      -DCMAKE_TOOLCHAIN_FILE="$here/cmake/toolchain-mingw-$arch.cmake" >/dev/null
 cmake --build "$build" -j "$(nproc)"
+wine=$("$here/tools/wine-prefix.sh" loader "$arch" -) || { echo "this machine cannot run $arch programs" >&2; exit 1; }
 
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" OANOCACHE=1
 trap '"$here/tools/wine-prefix.sh" stop "$WINEPREFIX" || true' EXIT
-"$here/tools/wine-prefix.sh" setup "$WINEPREFIX" "$build/bin"
+ZQ_WINE=$wine "$here/tools/wine-prefix.sh" setup "$WINEPREFIX" "$build/bin"
 
 out="$build/bench-results.md"
 {
-  echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), $(wine --version)"
-  echo "Command: tools/bench.sh ${args[*]:-}"
+  echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), $("$wine" --version), $arch"
+  echo "Command: tools/bench.sh --arch $arch ${args[*]:-}"
   echo
   echo "| benchmark | figure | value | goal | met |"
   echo "| --- | --- | --- | --- | --- |"
@@ -33,6 +38,6 @@ status=0
 cd "$build/bin"
 for b in engine_bench addrspace_bench xproc_bench async_bench; do
   [ -f "$b.exe" ] || continue
-  wine "$b.exe" "${args[@]}" </dev/null | tr -d '\r' | tee -a "$out" || status=1
+  "$wine" "$b.exe" "${args[@]}" </dev/null | tr -d '\r' | tee -a "$out" || status=1
 done
 exit $status

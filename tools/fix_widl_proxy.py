@@ -10,13 +10,25 @@ parameter as if the caller's pointer itself were the string or array pointer:
 strings arrive NULL, string arrays fail or crash, [in,out] strings come back
 unchanged.
 
+widl also misplaces the embedded pointer to a sized string array in a struct
+([size_is(n), string] LPWSTR *, as in OPCHDA_ANNOTATION): for that field it
+writes a unique pointer descriptor followed by the array descriptor, but the
+struct's and arrays' pointer layouts point 4 bytes into the array descriptor
+instead of at its start. The NDR engine then reads the correlation
+descriptor as the array's format (RPC_X_BAD_STUB_DATA across processes).
+
 This tool reads a widl-generated *_p.c, rebuilds the procedure and type format
 strings byte by byte from the C initialisers (checking every offset comment
 widl wrote against the byte position), walks every procedure and parameter
 and, for each non-simple-ref out parameter whose type offset does not name an
 FC_RP descriptor, redirects it to the single FC_RP [pointer_deref] descriptor
-whose chain leads to the descriptor widl named. Anything that does not have
-the expected shape stops the build. Every change is logged.
+whose chain leads to the descriptor widl named. It then checks every full
+pointer descriptor of the type format string: each must point at the start of
+a descriptor. One that points 4 bytes into an array descriptor which widl's
+own pointer descriptor of the same field names (the shape above) is
+redirected to the array; any other stray target stops the build, as does
+anything else that does not have the expected shape. Every change is logged.
+The same walk serves 32-bit (--win32) and 64-bit (--win64) format strings.
 
   fix_widl_proxy.py --in X_p.c --out X_p_fixed.c [--log FILE] [--report-only]
 
@@ -42,6 +54,8 @@ FC_RP = 0x11
 FC_UP = 0x12
 FC_OP = 0x13
 FC_FP = 0x14
+FC_CARRAY = 0x1b
+FC_BOGUS_ARRAY = 0x21
 FC_AUTO_HANDLE = 0x33
 FC_CALLBACK_HANDLE = 0x34
 POINTER_FLAG_SIMPLE = 0x08
@@ -58,11 +72,12 @@ class ShapeError(Exception):
 class FormatString:
     """A format string rebuilt from widl's C initialiser."""
 
-    def __init__(self, data, markers, short_sites, first_line):
+    def __init__(self, data, markers, short_sites, first_line, line_starts):
         self.data = data              # bytearray
         self.markers = markers        # offset -> label ('' when none)
         self.short_sites = short_sites  # offset of an NdrFcShort -> line index
         self.first_line = first_line
+        self.line_starts = line_starts  # offset of a line's first byte -> (line index, comment)
 
     def u8(self, off):
         if off < 0 or off >= len(self.data):
@@ -102,6 +117,7 @@ def parse_format_string(lines, kind):
     data = bytearray()
     markers = {}
     short_sites = {}
+    line_starts = {}
     first = i
     while True:
         if i >= len(lines):
@@ -120,7 +136,9 @@ def parse_format_string(lines, kind):
                                  % (kind.lower(), off, len(data), i))
             markers[off] = m.group(2) or ""
             continue
-        code = raw.split("/*", 1)[0]
+        code, _, comment = raw.partition("/*")
+        if code.strip():
+            line_starts[len(data)] = (i - 1, comment.rsplit("*/", 1)[0].strip())
         for tok in (t.strip() for t in code.split(",")):
             if not tok:
                 continue
@@ -146,7 +164,7 @@ def parse_format_string(lines, kind):
                 continue
             raise ShapeError("%s format string: unknown token %r at line %d"
                              % (kind.lower(), tok, i))
-    return FormatString(data, markers, short_sites, first)
+    return FormatString(data, markers, short_sites, first, line_starts)
 
 
 def declared_size(text, kind):
@@ -276,8 +294,83 @@ def describe(types, off):
     return "%d (%s)" % (off, label) if label else str(off)
 
 
+POINTER_NAMES = {FC_RP: "FC_RP", FC_UP: "FC_UP", FC_OP: "FC_OP", FC_FP: "FC_FP"}
+OFFSET_COMMENT = re.compile(r"^Offset=\s*(-?\d+)\s*\((\d+)\)")
+
+
+class PointerSite:
+    """A full (not simple) pointer descriptor in the type format string."""
+
+    def __init__(self, pos, kind, target):
+        self.pos = pos
+        self.kind = kind
+        self.target = target
+
+    @property
+    def offset_pos(self):
+        return self.pos + 2
+
+
+def pointer_sites(types):
+    """Every full pointer descriptor of the type format string: a line that
+    widl starts with FC_RP/FC_UP/FC_OP/FC_FP and names so in its comment (bytes
+    and comment must agree), followed by the short offset of its target."""
+    sites = []
+    for off in sorted(types.line_starts):
+        _, comment = types.line_starts[off]
+        name = comment.split(" ", 1)[0]
+        if name not in POINTER_NAMES.values():
+            continue
+        if POINTER_NAMES.get(types.u8(off)) != name:
+            raise ShapeError("type format string: byte 0x%02x at %d is commented %s"
+                             % (types.u8(off), off, name))
+        if types.u8(off + 1) & POINTER_FLAG_SIMPLE:
+            continue
+        if off + 2 not in types.short_sites:
+            raise ShapeError("%s at %d has no offset" % (name, off))
+        target = off + 2 + types.s16(off + 2)
+        short_line = types.line_starts.get(off + 2)
+        if short_line:
+            m = OFFSET_COMMENT.match(short_line[1])
+            if m and (int(m.group(1)) != types.s16(off + 2) or int(m.group(2)) != target):
+                raise ShapeError("%s at %d: offset comment %r does not match the bytes"
+                                 % (name, off, short_line[1]))
+        if target < 0 or target >= len(types.data):
+            raise ShapeError("%s at %d points outside the format string" % (name, off))
+        sites.append(PointerSite(off, name, target))
+    return sites
+
+
+def enclosing(types, off):
+    """The named descriptor a byte belongs to (the nearest labelled marker before it)."""
+    start = max((m for m, label in types.markers.items() if m <= off and label), default=None)
+    return describe(types, start) if start is not None else "?"
+
+
+def misdirected_pointers(types):
+    """(sites checked, [(PointerSite, new target)]) for the embedded pointers
+    that point into an array descriptor instead of at it."""
+    sites = pointer_sites(types)
+    by_pos = {s.pos: s for s in sites}
+    fixes = []
+    for site in sites:
+        if site.target in types.markers:
+            continue
+        array = site.target - 4
+        own = by_pos.get(array - 4)
+        if not (array in types.markers
+                and types.u8(array) in (FC_CARRAY, FC_BOGUS_ARRAY)
+                and own is not None and own.target == array
+                and types.markers.get(array - 4) == types.markers[array]):
+            raise ShapeError("%s at %d in %s points at %d, which starts no descriptor"
+                             % (site.kind, site.pos, enclosing(types, site.pos), site.target))
+        fixes.append((site, array))
+    return len(sites), fixes
+
+
 def analyse(text):
-    """Returns (proc, types, procs, corrections[(Param, old, new)], checked)."""
+    """Returns (proc, types, procs, corrections[(Param, old, new)], checked,
+    pointers checked, pointer corrections[(PointerSite, new target)])."""
     lines = text.split("\n")
     types = parse_format_string(lines, "TYPE")
     proc = parse_format_string(lines, "PROC")
@@ -312,11 +405,26 @@ def analyse(text):
                                  "descriptors lead to it" % (name, prm.name, describe(types, t),
                                                              len(candidates)))
             corrections.append((prm, t, candidates[0]))
-    return proc, types, procs, corrections, checked
+    pointers, pointer_fixes = misdirected_pointers(types)
+    return proc, types, procs, corrections, checked, pointers, pointer_fixes
 
 
-def apply(text, proc, corrections):
+def apply(text, proc, types, corrections, pointer_fixes):
     lines = text.split("\n")
+    for site, new in pointer_fixes:
+        li = types.short_sites[site.offset_pos]
+        line = lines[li]
+        old_value = types.u16(site.offset_pos)
+        old_rel = types.s16(site.offset_pos)
+        new_rel = new - site.offset_pos
+        pattern = re.compile(r"NdrFcShort\(0x%x\),(\s*)/\* Offset= %d \(%d\) \*/"
+                             % (old_value, old_rel, site.target))
+        if len(pattern.findall(line)) != 1:
+            raise ShapeError("%s at %d: cannot find its offset on line %d: %r"
+                             % (site.kind, site.pos, li + 1, line))
+        lines[li] = pattern.sub(
+            lambda m: "NdrFcShort(0x%x),%s/* Offset= %d (%d) (widl wrote %d (%d)) */"
+            % (new_rel & 0xFFFF, m.group(1), new_rel, new, old_rel, site.target), line)
     for prm, old, new in corrections:
         li = proc.short_sites[prm.type_offset_pos]
         line = lines[li]
@@ -343,22 +451,29 @@ def main():
     name = args.src.rsplit("/", 1)[-1]
     log = []
     try:
-        proc, types, procs, corrections, checked = analyse(text)
+        proc, types, procs, corrections, checked, pointers, pointer_fixes = analyse(text)
         verb = "would redirect" if args.report_only else "redirected"
         for prm, old, new in corrections:
             log.append("%s: %s %s: type offset %s -> %s (%s)"
                        % (name, prm.proc, prm.name, describe(types, old), describe(types, new), verb))
+        for site, new in pointer_fixes:
+            log.append("%s: %s at %d in %s: target %d -> %s (%s)"
+                       % (name, site.kind, site.pos, enclosing(types, site.pos), site.target,
+                          describe(types, new), verb))
         if args.report_only:
             out = text
         else:
-            out = apply(text, proc, corrections)
+            out = apply(text, proc, types, corrections, pointer_fixes)
             # The corrected code must pass the same walk with nothing left to correct.
-            _, _, _, left, rechecked = analyse(out)
-            if left or rechecked != checked:
-                raise ShapeError("corrected code still has %d misdirected parameters" % len(left))
-        log.append("%s: %d procedures, %d out parameters by pointer checked, %d %s"
-                   % (name, len(procs), checked, len(corrections),
-                      "left uncorrected (report only)" if args.report_only else "corrected"))
+            _, _, _, left, rechecked, repointers, left_pointers = analyse(out)
+            if left or rechecked != checked or left_pointers or repointers != pointers:
+                raise ShapeError("corrected code still has %d misdirected parameters and %d pointers"
+                                 % (len(left), len(left_pointers)))
+        outcome = "left uncorrected (report only)" if args.report_only else "corrected"
+        log.append("%s: %d procedures, %d out parameters by pointer checked, %d %s; "
+                   "%d pointer descriptors checked, %d %s"
+                   % (name, len(procs), checked, len(corrections), outcome,
+                      pointers, len(pointer_fixes), outcome))
     except ShapeError as e:
         sys.stderr.write("fix_widl_proxy: %s: unexpected generated code: %s\n" % (name, e))
         return 1

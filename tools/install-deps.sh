@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on a Debian machine: the mingw-w64
-# i686 cross compilers and IDL compiler, Wine (with its 32-bit half), the
-# GoogleTest sources, CMake, Ninja, and rsvg-convert (the tests render the
-# client's SVG plots with it). Idempotent and non-interactive; waits for an
-# apt or dpkg run that holds the lock.
+# i686 and x86_64 cross compilers and IDL compilers, Wine (64-bit with its
+# 32-bit half), the GoogleTest sources, CMake, Ninja and rsvg-convert (the
+# tests render the client's SVG plots with it). Idempotent and
+# non-interactive; waits for another package installation to finish.
 set -euo pipefail
 
 need=()
@@ -11,6 +11,7 @@ have_cmd() { command -v "$1" >/dev/null 2>&1; }
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
 for p in g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686 \
+         g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
          libwine-dev googletest cmake ninja-build wine wine64 python3 librsvg2-bin; do
   have_pkg "$p" || need+=("$p")
 done
@@ -26,5 +27,6 @@ export DEBIAN_FRONTEND=noninteractive
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
 fi
-$SUDO apt-get -o DPkg::Lock::Timeout=600 update -qq
-$SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${need[@]}"
+apt=(apt-get -o DPkg::Lock::Timeout=600)
+$SUDO "${apt[@]}" update -qq
+$SUDO "${apt[@]}" install -y -qq --no-install-recommends "${need[@]}"

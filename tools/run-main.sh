@@ -1,35 +1,48 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds everything, registers the
-# proxy/stub DLL and the sample historian (ZqHistorian.exe, built on the
-# library) in the build folder's own Wine prefix, and runs a short session of
-# the command-line OPC HDA client (zqhda.exe) against it, in another process,
-# ending with a plot of the last hour in build/main-plot.svg.
-# COM starts the historian for the client; it ends when its last client
-# leaves. Everything started here is stopped at the end.
-#   tools/run-main.sh [build-dir]      (default: build)
+# The main job: installs what is missing, builds everything for both
+# architectures (i686 in <build>, x86_64 in <build>64), and for each one this
+# machine can run: registers the proxy/stub DLL and the sample historian
+# (ZqHistorian.exe, built on the library) in the build folder's own Wine
+# prefix, and runs a short session of the command-line OPC HDA client
+# (zqhda.exe) against it, in another process, ending with a plot of the last
+# hour in <build>/main-plot.svg. COM starts the historian for
+# the client; it ends when its last client leaves. Everything started here is
+# stopped at the end.
+#   tools/run-main.sh [build-dir]      (default: build; x86_64 in build64)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-build=$("$here/tools/build-folder.sh" "${1:-$here/build}")
+base=$("$here/tools/build-folder.sh" "${1:-$here/build}")
 
 "$here/tools/install-deps.sh"
-cmake -S "$here" -B "$build" -G Ninja \
-      -DCMAKE_TOOLCHAIN_FILE="$here/cmake/toolchain-mingw-i686.cmake" >/dev/null
-cmake --build "$build" -j "$(nproc)" >/dev/null
+for arch in i686 x86_64; do
+  dir=$base; [ $arch = x86_64 ] && dir=${base%/}64
+  cmake -S "$here" -B "$dir" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$here/cmake/toolchain-mingw-$arch.cmake" >/dev/null
+  cmake --build "$dir" -j "$(nproc)" >/dev/null
+done
+
+session() {   # session ARCH BUILD-DIR
+arch=$1; build=$2
+if ! wine=$("$here/tools/wine-prefix.sh" loader "$arch" -); then
+  printf '\n== %s: this machine cannot start the Wine loader of %s programs; no session\n' "$arch" "$arch"
+  return 0
+fi
+printf '\n==== %s: %s\n' "$arch" "$build/bin"
 prefix="$build/wineprefix"
-"$here/tools/wine-prefix.sh" setup "$prefix" "$build/bin"   # also registers ZqOpcHda_ps.dll
+ZQ_WINE=$wine "$here/tools/wine-prefix.sh" setup "$prefix" "$build/bin"   # also registers ZqOpcHda_ps.dll
 trap '"$here/tools/wine-prefix.sh" stop "$prefix"' EXIT
 
 export WINEPREFIX="$prefix" WINEDEBUG=-all
 cd "$build/bin"
 # Wine may note on stderr that a thread of an ending process lost its server
 # connection ("wine client error: ... write"); that teardown note is dropped.
-run() { wine "$@" 2> >(grep -v '^wine client error' >&2); }
+run() { "$wine" "$@" 2> >(grep -v '^wine client error' >&2); }
 step() { printf '\n== %s\n' "$*"; }
 
 journal="$build/main-job.journal"
 rm -f "$journal"
 step "Register the sample historian (a generated plant covering the last two days)"
-run ZqHistorian.exe /RegServer --journal "$(winepath -w "$journal")"
+run ZqHistorian.exe /RegServer --journal "$("$wine" winepath -w "$journal" 2>/dev/null)"
 
 hda() { run zqhda.exe --server ZqHDA.Historian.1 "$@"; }
 tag=Plant.Area1.Boiler.Temperature
@@ -49,9 +62,15 @@ hda advise "$tag" --start NOW-30M --interval 10M --count 3
 plot="$build/main-plot.svg"
 step "A plot of the last hour: the raw values and their 10-minute averages"
 hda plot "$tag" --start NOW-1H --end NOW --raw --aggregate Average --interval 10M \
-    --output "$(winepath -w "$plot")"
+    --output "$("$wine" winepath -w "$plot" 2>/dev/null)"
 echo "The plot is in $plot"
 
 step "Unregister the historian"
 sleep 2   # the historian ends a moment after its last client left
 run ZqHistorian.exe /UnregServer
+"$here/tools/wine-prefix.sh" stop "$prefix"
+trap - EXIT
+}
+
+session i686 "$base"
+session x86_64 "${base%/}64"

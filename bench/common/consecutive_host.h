@@ -17,7 +17,7 @@ public:
     int count;
 
     int GetTimeStamps(void *, FILETIME *start, FILETIME *, int maxCount, FILETIME *times,
-                      unsigned long *) override
+                      ULONG_PTR *) override
     {
         if (maxCount == 0 || times == nullptr)
             return count;
@@ -29,10 +29,10 @@ public:
         }
         return n;
     }
-    long GetNextTimeStamp(void *, FILETIME, FILETIME *, unsigned long) override { return 1; }
-    long GetPreviousTimeStamp(void *, FILETIME, FILETIME *, unsigned long) override { return 1; }
+    long GetNextTimeStamp(void *, FILETIME, FILETIME *, ULONG_PTR) override { return 1; }
+    long GetPreviousTimeStamp(void *, FILETIME, FILETIME *, ULONG_PTR) override { return 1; }
     long ReadAt(void *, FILETIME time, VARIANT *value, unsigned long *quality,
-                unsigned long) override
+                ULONG_PTR) override
     {
         value->vt = VT_R8;
         value->dblVal = static_cast<double>(time.dwLowDateTime);

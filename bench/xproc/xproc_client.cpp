@@ -35,7 +35,7 @@ bool Register(REFCLSID clsid, const wchar_t *exe)
     command = L"\"" + command + exe + L"\"";
     std::wstring key = L"CLSID\\" + GuidText(clsid) + L"\\LocalServer32";
     HKEY hkey = nullptr;
-    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE | KEY_WOW64_32KEY, nullptr,
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
                         &hkey, nullptr) != ERROR_SUCCESS)
         return false;
     LONG rc = RegSetValueExW(hkey, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE *>(command.c_str()),
@@ -47,7 +47,7 @@ bool Register(REFCLSID clsid, const wchar_t *exe)
 void Unregister(REFCLSID clsid)
 {
     HKEY classes = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &classes) ==
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID", 0, KEY_ALL_ACCESS, &classes) ==
         ERROR_SUCCESS) {
         RegDeleteTreeW(classes, GuidText(clsid).c_str());
         RegCloseKey(classes);

@@ -19,7 +19,7 @@ unsigned long RangeEnds::Remember(Ticks end)
     return next_;
 }
 
-bool RangeEnds::Recall(unsigned long context, Ticks *end) const
+bool RangeEnds::Recall(ULONG_PTR context, Ticks *end) const
 {
     if (context == 0)
         return false;
@@ -43,7 +43,7 @@ Series *HistorianCallback::Lookup(void *handle) const
 }
 
 int HistorianCallback::GetTimeStamps(void *hItem, FILETIME *start, FILETIME *end, int maxCount,
-                                     FILETIME *times, unsigned long *)
+                                     FILETIME *times, ULONG_PTR *)
 {
     Series *series = Lookup(hItem);
     if (series == nullptr)
@@ -66,13 +66,13 @@ long HistorianCallback::Neighbour(void *hItem, FILETIME time, FILETIME *stamp, b
 }
 
 long HistorianCallback::GetPreviousTimeStamp(void *hItem, FILETIME time, FILETIME *stamp,
-                                             unsigned long)
+                                             ULONG_PTR)
 {
     return Neighbour(hItem, time, stamp, false);
 }
 
 long HistorianCallback::GetNextTimeStamp(void *hItem, FILETIME time, FILETIME *stamp,
-                                         unsigned long)
+                                         ULONG_PTR)
 {
     return Neighbour(hItem, time, stamp, true);
 }
@@ -92,7 +92,7 @@ HRESULT Deliver(const Value &from, VARIANT *to)
 } // namespace
 
 long HistorianCallback::ReadAt(void *hItem, FILETIME time, VARIANT *value, unsigned long *quality,
-                               unsigned long)
+                               ULONG_PTR)
 {
     Series *series = Lookup(hItem);
     if (series == nullptr)
@@ -129,7 +129,7 @@ long HistorianCallback::ReadCurrentAttribute(void *hItem, unsigned long attribut
 }
 
 long HistorianCallback::ReadAttributeAt(void *hItem, unsigned long attributeId, FILETIME time,
-                                        VARIANT *value, unsigned long)
+                                        VARIANT *value, ULONG_PTR)
 {
     Series *series = Lookup(hItem);
     if (series == nullptr)
@@ -143,7 +143,7 @@ long HistorianCallback::ReadAttributeAt(void *hItem, unsigned long attributeId, 
 }
 
 int HistorianCallback::PrepareAggregates(void *, unsigned long aggregateId, FILETIME, FILETIME end,
-                                         FILETIME resampleInterval, unsigned long *context)
+                                         FILETIME resampleInterval, ULONG_PTR *context)
 {
     if (context != nullptr && ToTicks(resampleInterval) == 0)
         *context = rangeEnds_.Remember(ToTicks(end));
@@ -153,7 +153,7 @@ int HistorianCallback::PrepareAggregates(void *, unsigned long aggregateId, FILE
 long HistorianCallback::ReadProcessed(void *hItem, unsigned long aggregateId,
                                       FILETIME *intervalStart, FILETIME *intervalEnd,
                                       VARIANT *value, unsigned long *quality,
-                                      unsigned long context)
+                                      ULONG_PTR context)
 {
     Series *series = Lookup(hItem);
     if (series == nullptr)

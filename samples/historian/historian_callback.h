@@ -22,13 +22,13 @@ class RangeEnds
 {
 public:
     unsigned long Remember(Ticks end);
-    bool Recall(unsigned long context, Ticks *end) const;
+    bool Recall(ULONG_PTR context, Ticks *end) const;
 
 private:
     static constexpr unsigned long kSlots = 256;
     mutable std::mutex mutex_;
     unsigned long next_ = 0;
-    unsigned long contexts_[kSlots] = {};
+    ULONG_PTR contexts_[kSlots] = {};
     Ticks ends_[kSlots] = {};
 };
 
@@ -45,22 +45,22 @@ public:
     Series *Lookup(void *handle) const;
 
     int GetTimeStamps(void *hItem, FILETIME *start, FILETIME *end, int maxCount, FILETIME *times,
-                      unsigned long *context) override;
+                      ULONG_PTR *context) override;
     long GetPreviousTimeStamp(void *hItem, FILETIME time, FILETIME *stamp,
-                              unsigned long context) override;
+                              ULONG_PTR context) override;
     long GetNextTimeStamp(void *hItem, FILETIME time, FILETIME *stamp,
-                          unsigned long context) override;
+                          ULONG_PTR context) override;
     long ReadAt(void *hItem, FILETIME time, VARIANT *value, unsigned long *quality,
-                unsigned long context) override;
+                ULONG_PTR context) override;
     long ReadCurrentAttribute(void *hItem, unsigned long attributeId, FILETIME *stamp,
                               VARIANT *value) override;
     long ReadAttributeAt(void *hItem, unsigned long attributeId, FILETIME time, VARIANT *value,
-                         unsigned long context) override;
+                         ULONG_PTR context) override;
     int PrepareAggregates(void *hItem, unsigned long aggregateId, FILETIME start, FILETIME end,
-                          FILETIME resampleInterval, unsigned long *context) override;
+                          FILETIME resampleInterval, ULONG_PTR *context) override;
     long ReadProcessed(void *hItem, unsigned long aggregateId, FILETIME *intervalStart,
                        FILETIME *intervalEnd, VARIANT *value, unsigned long *quality,
-                       unsigned long context) override;
+                       ULONG_PTR context) override;
     long QueryUpdateCapabilities(OPCHDA_UPDATECAPABILITIES *capabilities) override;
     long Insert(char *user, void *hItem, FILETIME time, VARIANT *value,
                 unsigned long quality) override;

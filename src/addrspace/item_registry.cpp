@@ -189,9 +189,14 @@ private:
         }
     }
 
+    // Handles run from 1 up to, not including, 0xFFFFFFFF: clients see each
+    // one as a 32-bit server handle (OPCHANDLE), so on x86_64 the handles
+    // run out there rather than be cut short; on i686 the limit is also the
+    // "no item" value (void*)-1.
     void *NewHandle()
     {
-        if (nextHandle == 0 || nextHandle == static_cast<uintptr_t>(-1))
+        constexpr uintptr_t kHandleLimit = static_cast<OPCHANDLE>(-1);
+        if (nextHandle == 0 || nextHandle >= kHandleLimit)
             throw HandlesExhausted();
         return reinterpret_cast<void *>(nextHandle++);
     }

@@ -137,7 +137,7 @@ HRESULT RunReadRaw(void *item, OPCHDA_ITEM &result, const FILETIME *start, const
     FILETIME endCopy = end != nullptr ? *end : FILETIME{};
     FILETIME *hostStart = start != nullptr ? &startCopy : nullptr;
     FILETIME *hostEnd = end != nullptr ? &endCopy : nullptr;
-    unsigned long context = 0;
+    ULONG_PTR context = 0;
 
     // The host's limit on values per item: a client asking for more gets
     // OPC_E_MAXEXCEEDED; a read of everything stops at the limit.
@@ -351,7 +351,7 @@ HRESULT RunReadAttribute(void *item, DWORD attributeId, OPCHDA_ATTRIBUTE &result
     FILETIME *stamps = &list[1];
     FILETIME startCopy = start;
     FILETIME endCopy = *end;
-    unsigned long context = 0;
+    ULONG_PTR context = 0;
     size_t k = ClampCount(host->GetTimeStamps(item, &startCopy, &endCopy,
                                               static_cast<int>(kAttributeHistoryLimit), stamps,
                                               &context),
@@ -418,7 +418,7 @@ HRESULT RunReadProcessed(void *item, OPCHDA_ITEM &result, DWORD aggregate, const
         Exceeds(n, State().maxValuesPerItem.load()))
         return OPC_E_MAXEXCEEDED;
 
-    unsigned long context = 0;
+    ULONG_PTR context = 0;
     host->PrepareAggregates(item, aggregate, start, end, FileTimeFromTicks(interval), &context);
     // Every interval's time stamp and quality is written below.
     ItemArrays arrays;

@@ -12,8 +12,8 @@
 //   written for this DLL;
 // - unregistering removes only the interfaces that name this DLL's class,
 //   then the class itself.
-// Everything goes through the 32-bit registry view: this is a 32-bit DLL, and
-// 32-bit COM reads its proxy/stub registrations there.
+// Everything goes through the registry view of the DLL's bitness (kView): COM
+// of that bitness reads its proxy/stub registrations there.
 //
 // The DLL is loaded into every process that marshals these interfaces, so it
 // stays free of the C++ runtime library: no exceptions, no standard
@@ -31,9 +31,12 @@
 namespace zq {
 namespace {
 
-constexpr REGSAM kView = KEY_WOW64_32KEY;
+// The registry view of the DLL's own bitness: a 32-bit DLL serves 32-bit
+// processes from the 32-bit view, a 64-bit DLL 64-bit processes from the
+// 64-bit view (regsvr32 of each bitness registers its own DLL).
+constexpr REGSAM kView = sizeof(void *) == 8 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
 
-// An open key of the 32-bit view, closed when the owner goes.
+// An open key of that view, closed when the owner goes.
 class Key
 {
 public:

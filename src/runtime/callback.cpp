@@ -47,7 +47,7 @@ CZqHDACallback &CZqHDACallback::operator=(const CZqHDACallback &) { return *this
 CZqHDACallback::~CZqHDACallback() {}
 
 int CZqHDACallback::GetTimeStamps(void *hItem, FILETIME *start, FILETIME *end, int maxCount,
-                                  FILETIME *times, unsigned long *)
+                                  FILETIME *times, ULONG_PTR *)
 {
     ZQHDA_GetTimeStampsProc fn = g_getTimeStamps.load();
     if (fn == nullptr)
@@ -58,7 +58,7 @@ int CZqHDACallback::GetTimeStamps(void *hItem, FILETIME *start, FILETIME *end, i
 }
 
 long CZqHDACallback::GetPreviousTimeStamp(void *hItem, FILETIME time, FILETIME *stamp,
-                                          unsigned long)
+                                          ULONG_PTR)
 {
     ZQHDA_GetPreviousTimeStampProc fn = g_getPrevious.load();
     long result = OPC_S_NODATA;
@@ -67,7 +67,7 @@ long CZqHDACallback::GetPreviousTimeStamp(void *hItem, FILETIME time, FILETIME *
     return result;
 }
 
-long CZqHDACallback::GetNextTimeStamp(void *hItem, FILETIME time, FILETIME *stamp, unsigned long)
+long CZqHDACallback::GetNextTimeStamp(void *hItem, FILETIME time, FILETIME *stamp, ULONG_PTR)
 {
     ZQHDA_GetNextTimeStampProc fn = g_getNext.load();
     long result = OPC_S_NODATA;
@@ -77,7 +77,7 @@ long CZqHDACallback::GetNextTimeStamp(void *hItem, FILETIME time, FILETIME *stam
 }
 
 long CZqHDACallback::ReadAt(void *hItem, FILETIME time, VARIANT *value, unsigned long *quality,
-                            unsigned long)
+                            ULONG_PTR)
 {
     ZQHDA_ReadAtProc fn = g_readAt.load();
     long result = OPC_S_NODATA;
@@ -97,7 +97,7 @@ long CZqHDACallback::ReadCurrentAttribute(void *hItem, unsigned long attributeId
 }
 
 long CZqHDACallback::ReadAttributeAt(void *hItem, unsigned long attributeId, FILETIME time,
-                                     VARIANT *value, unsigned long)
+                                     VARIANT *value, ULONG_PTR)
 {
     ZQHDA_ReadAttributeAtProc fn = g_readAttributeAt.load();
     long result = E_FAIL;
@@ -107,7 +107,7 @@ long CZqHDACallback::ReadAttributeAt(void *hItem, unsigned long attributeId, FIL
 }
 
 int CZqHDACallback::PrepareAggregates(void *hItem, unsigned long aggregateId, FILETIME start,
-                                      FILETIME end, FILETIME resampleInterval, unsigned long *)
+                                      FILETIME end, FILETIME resampleInterval, ULONG_PTR *)
 {
     ZQHDA_PrepareAggregatesProc fn = g_prepareAggregates.load();
     int result = 0;
@@ -118,7 +118,7 @@ int CZqHDACallback::PrepareAggregates(void *hItem, unsigned long aggregateId, FI
 
 long CZqHDACallback::ReadProcessed(void *hItem, unsigned long aggregateId,
                                    FILETIME *intervalStart, FILETIME *intervalEnd,
-                                   VARIANT *value, unsigned long *quality, unsigned long)
+                                   VARIANT *value, unsigned long *quality, ULONG_PTR)
 {
     ZQHDA_ReadProcessedProc fn = g_readProcessed.load();
     long result = E_FAIL;

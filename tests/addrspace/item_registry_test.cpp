@@ -265,9 +265,10 @@ TEST_F(ItemRegistry, HandlesAreNeverReusedAfterADelete)
     }
 }
 
-TEST_F(ItemRegistry, HandlesRunOutRatherThanWrapToNoItemOrZero)
+TEST_F(ItemRegistry, HandlesRunOutRatherThanWrapToNoItemOrZeroOrOutgrowAServerHandle)
 {
-    const uintptr_t max = static_cast<uintptr_t>(-1);
+    // The last value a 32-bit server handle can hold (on i686 also "no item").
+    const uintptr_t max = static_cast<OPCHANDLE>(-1);
     zq::SetNextItemHandleForTest(max - 2);
     void *a = DefineHDAItem("A");
     ASSERT_EQ(reinterpret_cast<uintptr_t>(a), max - 2);

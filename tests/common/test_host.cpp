@@ -146,7 +146,7 @@ long TestHost::Respond(Call call, std::optional<uint64_t> time, Answer &&answer)
 // --- Callbacks ----------------------------------------------------------------
 
 int TestHost::GetTimeStamps(void *hItem, FILETIME *start, FILETIME *end, int maxCount,
-                            FILETIME *times, unsigned long *context)
+                            FILETIME *times, ULONG_PTR *context)
 {
     Call c = NewCall(Method::GetTimeStamps, hItem);
     c.hasStart = start != nullptr;
@@ -208,7 +208,7 @@ int TestHost::GetTimeStamps(void *hItem, FILETIME *start, FILETIME *end, int max
 }
 
 long TestHost::Neighbour(Method m, void *hItem, FILETIME time, FILETIME *stamp,
-                         unsigned long context)
+                         ULONG_PTR context)
 {
     Call c = NewCall(m, hItem);
     c.time = Ticks(time);
@@ -234,19 +234,19 @@ long TestHost::Neighbour(Method m, void *hItem, FILETIME time, FILETIME *stamp,
 }
 
 long TestHost::GetPreviousTimeStamp(void *hItem, FILETIME time, FILETIME *stamp,
-                                    unsigned long context)
+                                    ULONG_PTR context)
 {
     return Neighbour(Method::GetPreviousTimeStamp, hItem, time, stamp, context);
 }
 
 long TestHost::GetNextTimeStamp(void *hItem, FILETIME time, FILETIME *stamp,
-                                unsigned long context)
+                                ULONG_PTR context)
 {
     return Neighbour(Method::GetNextTimeStamp, hItem, time, stamp, context);
 }
 
 long TestHost::ReadAt(void *hItem, FILETIME time, VARIANT *value, unsigned long *quality,
-                      unsigned long context)
+                      ULONG_PTR context)
 {
     Call c = NewCall(Method::ReadAt, hItem);
     c.time = Ticks(time);
@@ -279,7 +279,7 @@ long TestHost::ReadCurrentAttribute(void *hItem, unsigned long attributeId, FILE
 }
 
 long TestHost::ReadAttributeAt(void *hItem, unsigned long attributeId, FILETIME time,
-                               VARIANT *value, unsigned long context)
+                               VARIANT *value, ULONG_PTR context)
 {
     Call c = NewCall(Method::ReadAttributeAt, hItem);
     c.id = attributeId;
@@ -304,7 +304,7 @@ long TestHost::ReadAttributeAt(void *hItem, unsigned long attributeId, FILETIME 
 }
 
 int TestHost::PrepareAggregates(void *hItem, unsigned long aggregateId, FILETIME start,
-                                FILETIME end, FILETIME resampleInterval, unsigned long *context)
+                                FILETIME end, FILETIME resampleInterval, ULONG_PTR *context)
 {
     Call c = NewCall(Method::PrepareAggregates, hItem);
     c.id = aggregateId;
@@ -326,7 +326,7 @@ int TestHost::PrepareAggregates(void *hItem, unsigned long aggregateId, FILETIME
 
 long TestHost::ReadProcessed(void *hItem, unsigned long aggregateId, FILETIME *intervalStart,
                              FILETIME *intervalEnd, VARIANT *value, unsigned long *quality,
-                             unsigned long context)
+                             ULONG_PTR context)
 {
     Call c = NewCall(Method::ReadProcessed, hItem);
     c.id = aggregateId;

@@ -101,7 +101,7 @@ struct Call
     bool arrayGiven = false;
     // The context value received; for GetTimeStamps and PrepareAggregates
     // the value the variable held on entry.
-    unsigned long context = 0;
+    ULONG_PTR context = 0;
     // Attribute or aggregate ID.
     DWORD id = 0;
     // ReadAt, ReadCurrentAttribute, ReadAttributeAt, ReadProcessed: the
@@ -162,7 +162,7 @@ public:
     // apart, the first 1 s after the range start, and answers capacity + extra.
     void SetOverfill(int extra);
     // GetTimeStamps and PrepareAggregates store this context value.
-    void SetContext(unsigned long context);
+    void SetContext(ULONG_PTR context);
     // ReadProcessed moves the interval bounds by these amounts (100 ns)
     // before answering.
     void MoveIntervals(int64_t startShift, int64_t endShift);
@@ -185,22 +185,22 @@ public:
 
     // --- CZqHDACallback --------------------------------------------------
     int GetTimeStamps(void *hItem, FILETIME *start, FILETIME *end, int maxCount, FILETIME *times,
-                      unsigned long *context) override;
+                      ULONG_PTR *context) override;
     long GetPreviousTimeStamp(void *hItem, FILETIME time, FILETIME *stamp,
-                              unsigned long context) override;
+                              ULONG_PTR context) override;
     long GetNextTimeStamp(void *hItem, FILETIME time, FILETIME *stamp,
-                          unsigned long context) override;
+                          ULONG_PTR context) override;
     long ReadAt(void *hItem, FILETIME time, VARIANT *value, unsigned long *quality,
-                unsigned long context) override;
+                ULONG_PTR context) override;
     long ReadCurrentAttribute(void *hItem, unsigned long attributeId, FILETIME *stamp,
                               VARIANT *value) override;
     long ReadAttributeAt(void *hItem, unsigned long attributeId, FILETIME time, VARIANT *value,
-                         unsigned long context) override;
+                         ULONG_PTR context) override;
     int PrepareAggregates(void *hItem, unsigned long aggregateId, FILETIME start, FILETIME end,
-                          FILETIME resampleInterval, unsigned long *context) override;
+                          FILETIME resampleInterval, ULONG_PTR *context) override;
     long ReadProcessed(void *hItem, unsigned long aggregateId, FILETIME *intervalStart,
                        FILETIME *intervalEnd, VARIANT *value, unsigned long *quality,
-                       unsigned long context) override;
+                       ULONG_PTR context) override;
     long QueryUpdateCapabilities(OPCHDA_UPDATECAPABILITIES *capabilities) override;
     long Insert(char *user, void *hItem, FILETIME time, VARIANT *value,
                 unsigned long quality) override;
@@ -235,7 +235,7 @@ private:
     template <typename Answer>
     long Respond(Call call, std::optional<uint64_t> time, Answer &&answer);
     const std::vector<Sample> *Find(void *item) const; // lock held
-    long Neighbour(Method m, void *item, FILETIME time, FILETIME *stamp, unsigned long context);
+    long Neighbour(Method m, void *item, FILETIME time, FILETIME *stamp, ULONG_PTR context);
     long Update(Method m, char *user, void *item, FILETIME time, VARIANT *value,
                 unsigned long quality);
 
@@ -248,7 +248,7 @@ private:
     std::optional<int> countAnswer_;
     std::optional<int> fillAnswer_;
     std::optional<int> overfill_;
-    std::optional<unsigned long> context_;
+    std::optional<ULONG_PTR> context_;
     int64_t startShift_ = 0;
     int64_t endShift_ = 0;
     AggregateFn aggregate_;

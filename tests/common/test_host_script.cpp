@@ -71,7 +71,7 @@ void TestHost::SetOverfill(int extra)
     overfill_ = extra;
 }
 
-void TestHost::SetContext(unsigned long context)
+void TestHost::SetContext(ULONG_PTR context)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     context_ = context;

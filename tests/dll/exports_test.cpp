@@ -1,6 +1,8 @@
-// The export table carries every function under its decorated stdcall name
-// and its plain name, both bound to the same code; the import library binds
-// a host compiled against the public header to the decorated names.
+// The export table carries every function under its plain name and, on
+// i686, also under its decorated stdcall name, both bound to the same code;
+// the import library binds a host compiled against the public header (to the
+// decorated names on i686). x86_64 has no stdcall decoration: there the plain
+// names are the only ones.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -19,7 +21,7 @@ struct Export
     int argBytes;
 };
 
-// Every exported function with the size of its stdcall arguments.
+// Every exported function with the size of its i686 stdcall arguments.
 const Export kExports[] = {
     {"InitZqHDAsvr", 20},
     {"InitZqHDAsvr1", 8},
@@ -69,7 +71,10 @@ std::set<std::string> ExportNames(HMODULE m)
     std::set<std::string> names;
     auto base = reinterpret_cast<const BYTE *>(m);
     auto dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(base);
-    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS32 *>(base + dos->e_lfanew);
+    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS *>(base + dos->e_lfanew);  // of this architecture
+    // The module is of the test's own architecture (PE32 or PE32+).
+    EXPECT_EQ(nt->OptionalHeader.Magic, sizeof(void *) == 8 ? IMAGE_NT_OPTIONAL_HDR64_MAGIC
+                                                            : IMAGE_NT_OPTIONAL_HDR32_MAGIC);
     const IMAGE_DATA_DIRECTORY &dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
     auto exp = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY *>(base + dir.VirtualAddress);
     auto nameRvas = reinterpret_cast<const DWORD *>(base + exp->AddressOfNames);
@@ -80,20 +85,41 @@ std::set<std::string> ExportNames(HMODULE m)
 
 } // namespace
 
-TEST(Exports, DecoratedAndPlainNamesBindToTheSameFunction)
+#ifdef _WIN64
+constexpr bool kDecorated = false;
+#else
+constexpr bool kDecorated = true;
+#endif
+
+TEST(Exports, EveryFunctionUnderItsPlainNameAndOnI686ItsDecoratedName)
 {
     HMODULE m = LoadLibraryA("ZqHDAsvr.dll");
     ASSERT_NE(m, nullptr);
     std::set<std::string> names = ExportNames(m);
     for (const Export &e : kExports) {
-        std::string decorated = "_" + std::string(e.name) + "@" + std::to_string(e.argBytes);
-        EXPECT_TRUE(names.count(decorated)) << decorated;
         EXPECT_TRUE(names.count(e.name)) << e.name;
-        FARPROC a = GetProcAddress(m, decorated.c_str());
-        FARPROC b = GetProcAddress(m, e.name);
-        EXPECT_NE(a, nullptr) << decorated;
-        EXPECT_EQ(a, b) << e.name;
+        FARPROC plain = GetProcAddress(m, e.name);
+        EXPECT_NE(plain, nullptr) << e.name;
+        std::string decorated = "_" + std::string(e.name) + "@" + std::to_string(e.argBytes);
+        EXPECT_EQ(names.count(decorated), kDecorated ? 1u : 0u) << decorated;
+        if (kDecorated) {
+            EXPECT_EQ(GetProcAddress(m, decorated.c_str()), plain) << e.name;
+        }
     }
+    // Nothing else: every exported name is a listed function (under one of
+    // its names) or a symbol of the callback class.
+    size_t functions = 0, decoratedNames = 0, classSymbols = 0;
+    for (const std::string &n : names) {
+        if (n.find("CZqHDACallback") != std::string::npos)
+            ++classSymbols;
+        else if (n.find('@') != std::string::npos)
+            ++decoratedNames;
+        else
+            ++functions;
+    }
+    EXPECT_EQ(functions, sizeof(kExports) / sizeof(kExports[0]));
+    EXPECT_EQ(decoratedNames, kDecorated ? functions : 0u);
+    EXPECT_GT(classSymbols, 0u);
     // The callback class is exported with its virtual-function table.
     bool vtable = false;
     for (const auto &n : names)
@@ -102,14 +128,15 @@ TEST(Exports, DecoratedAndPlainNamesBindToTheSameFunction)
     FreeLibrary(m);
 }
 
-TEST(Exports, ImportLibraryBindsTheDecoratedNames)
+TEST(Exports, ImportLibraryBindsTheExports)
 {
     // Called through the import library: resolved by the loader at start.
     EXPECT_EQ(NumbrHDAClientConnections(), 0);
     HMODULE m = GetModuleHandleA("ZqHDAsvr.dll");
     ASSERT_NE(m, nullptr);
     using Fn = long(__stdcall *)(void);
-    auto viaName = reinterpret_cast<Fn>(GetProcAddress(m, "_NumbrHDAClientConnections@0"));
+    FARPROC found = GetProcAddress(m, kDecorated ? "_NumbrHDAClientConnections@0" : "NumbrHDAClientConnections");
+    auto viaName = reinterpret_cast<Fn>(reinterpret_cast<void (*)(void)>(found));
     ASSERT_NE(viaName, nullptr);
     EXPECT_EQ(viaName(), NumbrHDAClientConnections());
 }

@@ -40,7 +40,7 @@ protected:
     std::vector<long long> Stamps(const FILETIME *start, const FILETIME *end, int capacity)
     {
         std::vector<FILETIME> out(static_cast<size_t>(capacity));
-        unsigned long context = 0;
+        ULONG_PTR context = 0;
         int n = callback.GetTimeStamps(kItem, const_cast<FILETIME *>(start),
                                        const_cast<FILETIME *>(end), capacity, out.data(),
                                        &context);
@@ -62,7 +62,7 @@ using Seconds = std::vector<long long>;
 TEST_F(CallbackTest, TimeStampsCountQueryAndDirections)
 {
     FILETIME s = ToFileTime(Sec(0)), e = ToFileTime(Sec(35));
-    unsigned long context = 0;
+    ULONG_PTR context = 0;
     EXPECT_EQ(callback.GetTimeStamps(kItem, &s, &e, 0, nullptr, &context), 4);
     EXPECT_EQ(Stamps(&s, &e, 10), (Seconds{0, 10, 30, 35}));
     EXPECT_EQ(Stamps(&s, &e, 2), (Seconds{0, 10}));
@@ -125,7 +125,7 @@ TEST_F(CallbackTest, Attributes)
 
 TEST_F(CallbackTest, ProcessedIntervals)
 {
-    unsigned long context = 0;
+    ULONG_PTR context = 0;
     EXPECT_EQ(callback.PrepareAggregates(kItem, OPCHDA_AVERAGE, ToFileTime(Sec(0)),
                                          ToFileTime(Sec(40)), ToFileTime(10 * 10000000ull),
                                          &context),
@@ -158,7 +158,7 @@ TEST_F(CallbackTest, ProcessedIntervals)
 
 TEST_F(CallbackTest, ResampleIntervalZeroCoversTheWholeRange)
 {
-    unsigned long context = 0;
+    ULONG_PTR context = 0;
     callback.PrepareAggregates(kItem, OPCHDA_COUNT, ToFileTime(Sec(0)), ToFileTime(Sec(40)),
                                FILETIME{}, &context);
     ASSERT_NE(context, 0u);

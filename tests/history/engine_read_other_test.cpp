@@ -106,7 +106,7 @@ TEST_F(AttributeRead, HistoryStartsWithTheValueInForceAtTheStart)
         host.AddValue(kItem, Sec(s), Variant::R8(0));
     host.AddAttributeValue(kItem, kHistoryAttribute, Sec(-10), Variant::R8(100));
     host.AddAttributeValue(kItem, kHistoryAttribute, Sec(3), Variant::R8(300));
-    host.SetContext(0x5150);
+    host.SetContext(static_cast<ULONG_PTR>(sizeof(ULONG_PTR) == 8 ? 0x5150000000005150ull : 0x5150u));
     AttributeRecord rec;
     EXPECT_EQ(Read(rec, kHistoryAttribute, 1, 6), S_OK);
     ItemValues v = ValuesOf(rec.r);
@@ -119,7 +119,7 @@ TEST_F(AttributeRead, HistoryStartsWithTheValueInForceAtTheStart)
     ASSERT_EQ(ts.size(), 1u);
     EXPECT_EQ(ts[0].maxCount, 5000);
     for (const Call &c : host.CallsOf(Method::ReadAttributeAt))
-        EXPECT_EQ(c.context, 0x5150u);
+        EXPECT_EQ(c.context, static_cast<ULONG_PTR>(sizeof(ULONG_PTR) == 8 ? 0x5150000000005150ull : 0x5150u));
 }
 
 TEST_F(AttributeRead, NoStampsInRangeGivesTheOneBefore)

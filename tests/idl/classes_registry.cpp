@@ -7,7 +7,7 @@ namespace idltest {
 std::wstring ReadClassesValue(const std::wstring &path, const wchar_t *name)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
         return std::wstring();
     wchar_t buffer[512] = {};
     DWORD bytes = sizeof(buffer) - sizeof(wchar_t);
@@ -20,7 +20,7 @@ std::wstring ReadClassesValue(const std::wstring &path, const wchar_t *name)
 bool ClassesKeyExists(const std::wstring &path)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
         return false;
     RegCloseKey(key);
     return true;

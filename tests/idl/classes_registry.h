@@ -1,5 +1,5 @@
-// Reading HKEY_CLASSES_ROOT in the 32-bit view, where the 32-bit proxy/stub
-// DLL registers.
+// Reading HKEY_CLASSES_ROOT in the process's own view, where the proxy/stub
+// DLL of the same bitness registers.
 #pragma once
 
 #include <windows.h>

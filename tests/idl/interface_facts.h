@@ -33,7 +33,8 @@ struct InterfaceFacts
 
 const std::vector<InterfaceFacts> &Interfaces();
 
-// Interface pointers are 4 bytes: this is the 32-bit build the facts describe.
-static_assert(sizeof(void *) == 4, "the OPC proxy/stub DLL is a 32-bit DLL");
+// Slots and vtable entries do not depend on the pointer size: the same facts
+// hold for the i686 and the x86_64 build.
+static_assert(sizeof(void *) == 4 || sizeof(void *) == 8, "an i686 or x86_64 build");
 
 }  // namespace idltest

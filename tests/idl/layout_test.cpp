@@ -1,5 +1,6 @@
-// Memory layout of the OPC structures and the values of the OPC enumerations
-// on Win32, as published.
+// Memory layout of the OPC structures and the values of the OPC enumerations,
+// as published for Win32 and Win64: each build checks the figures of its own
+// architecture. OPCHANDLE and every count stay 32 bits on both.
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -9,58 +10,72 @@
 namespace idltest {
 namespace {
 
+// The published offset or size: the first figure on Win32, the second on Win64.
+constexpr size_t Published(size_t win32, size_t win64)
+{
+    return sizeof(void *) == 8 ? win64 : win32;
+}
+
+TEST(StructLayout, ThisBuildIsOfOneOfTheTwoArchitectures)
+{
+    EXPECT_TRUE(sizeof(void *) == 4 || sizeof(void *) == 8);
+    EXPECT_EQ(sizeof(OPCHANDLE), 4u);
+    EXPECT_EQ(sizeof(DWORD), 4u);
+    EXPECT_EQ(sizeof(FILETIME), 8u);
+}
+
 TEST(StructLayout, OpchdaTime)
 {
-    EXPECT_EQ(sizeof(OPCHDA_TIME), 16u);
+    EXPECT_EQ(sizeof(OPCHDA_TIME), Published(16, 24));
     EXPECT_EQ(offsetof(OPCHDA_TIME, bString), 0u);
-    EXPECT_EQ(offsetof(OPCHDA_TIME, szTime), 4u);
-    EXPECT_EQ(offsetof(OPCHDA_TIME, ftTime), 8u);
+    EXPECT_EQ(offsetof(OPCHDA_TIME, szTime), Published(4, 8));
+    EXPECT_EQ(offsetof(OPCHDA_TIME, ftTime), Published(8, 16));
     EXPECT_EQ(sizeof(OPCHDA_TIME{}.bString), 4u);  // BOOL, not boolean
 }
 
 TEST(StructLayout, OpchdaItem)
 {
-    EXPECT_EQ(sizeof(OPCHDA_ITEM), 24u);
+    EXPECT_EQ(sizeof(OPCHDA_ITEM), Published(24, 40));
     EXPECT_EQ(offsetof(OPCHDA_ITEM, hClient), 0u);
     EXPECT_EQ(offsetof(OPCHDA_ITEM, haAggregate), 4u);
     EXPECT_EQ(offsetof(OPCHDA_ITEM, dwCount), 8u);
-    EXPECT_EQ(offsetof(OPCHDA_ITEM, pftTimeStamps), 12u);
-    EXPECT_EQ(offsetof(OPCHDA_ITEM, pdwQualities), 16u);
-    EXPECT_EQ(offsetof(OPCHDA_ITEM, pvDataValues), 20u);
+    EXPECT_EQ(offsetof(OPCHDA_ITEM, pftTimeStamps), Published(12, 16));
+    EXPECT_EQ(offsetof(OPCHDA_ITEM, pdwQualities), Published(16, 24));
+    EXPECT_EQ(offsetof(OPCHDA_ITEM, pvDataValues), Published(20, 32));
 }
 
 TEST(StructLayout, OpchdaAttribute)
 {
-    EXPECT_EQ(sizeof(OPCHDA_ATTRIBUTE), 20u);
+    EXPECT_EQ(sizeof(OPCHDA_ATTRIBUTE), Published(20, 32));
     EXPECT_EQ(offsetof(OPCHDA_ATTRIBUTE, hClient), 0u);
     EXPECT_EQ(offsetof(OPCHDA_ATTRIBUTE, dwNumValues), 4u);
     EXPECT_EQ(offsetof(OPCHDA_ATTRIBUTE, dwAttributeID), 8u);
-    EXPECT_EQ(offsetof(OPCHDA_ATTRIBUTE, ftTimeStamps), 12u);
-    EXPECT_EQ(offsetof(OPCHDA_ATTRIBUTE, vAttributeValues), 16u);
+    EXPECT_EQ(offsetof(OPCHDA_ATTRIBUTE, ftTimeStamps), Published(12, 16));
+    EXPECT_EQ(offsetof(OPCHDA_ATTRIBUTE, vAttributeValues), Published(16, 24));
 }
 
 TEST(StructLayout, OpchdaModifiedItem)
 {
-    EXPECT_EQ(sizeof(OPCHDA_MODIFIEDITEM), 32u);
+    EXPECT_EQ(sizeof(OPCHDA_MODIFIEDITEM), Published(32, 56));
     EXPECT_EQ(offsetof(OPCHDA_MODIFIEDITEM, hClient), 0u);
     EXPECT_EQ(offsetof(OPCHDA_MODIFIEDITEM, dwCount), 4u);
     EXPECT_EQ(offsetof(OPCHDA_MODIFIEDITEM, pftTimeStamps), 8u);
-    EXPECT_EQ(offsetof(OPCHDA_MODIFIEDITEM, pdwQualities), 12u);
-    EXPECT_EQ(offsetof(OPCHDA_MODIFIEDITEM, pvDataValues), 16u);
-    EXPECT_EQ(offsetof(OPCHDA_MODIFIEDITEM, pftModificationTime), 20u);
-    EXPECT_EQ(offsetof(OPCHDA_MODIFIEDITEM, pEditType), 24u);
-    EXPECT_EQ(offsetof(OPCHDA_MODIFIEDITEM, szUser), 28u);
+    EXPECT_EQ(offsetof(OPCHDA_MODIFIEDITEM, pdwQualities), Published(12, 16));
+    EXPECT_EQ(offsetof(OPCHDA_MODIFIEDITEM, pvDataValues), Published(16, 24));
+    EXPECT_EQ(offsetof(OPCHDA_MODIFIEDITEM, pftModificationTime), Published(20, 32));
+    EXPECT_EQ(offsetof(OPCHDA_MODIFIEDITEM, pEditType), Published(24, 40));
+    EXPECT_EQ(offsetof(OPCHDA_MODIFIEDITEM, szUser), Published(28, 48));
 }
 
 TEST(StructLayout, OpchdaAnnotation)
 {
-    EXPECT_EQ(sizeof(OPCHDA_ANNOTATION), 24u);
+    EXPECT_EQ(sizeof(OPCHDA_ANNOTATION), Published(24, 40));
     EXPECT_EQ(offsetof(OPCHDA_ANNOTATION, hClient), 0u);
     EXPECT_EQ(offsetof(OPCHDA_ANNOTATION, dwNumValues), 4u);
     EXPECT_EQ(offsetof(OPCHDA_ANNOTATION, ftTimeStamps), 8u);
-    EXPECT_EQ(offsetof(OPCHDA_ANNOTATION, szAnnotation), 12u);
-    EXPECT_EQ(offsetof(OPCHDA_ANNOTATION, ftAnnotationTime), 16u);
-    EXPECT_EQ(offsetof(OPCHDA_ANNOTATION, szUser), 20u);
+    EXPECT_EQ(offsetof(OPCHDA_ANNOTATION, szAnnotation), Published(12, 16));
+    EXPECT_EQ(offsetof(OPCHDA_ANNOTATION, ftAnnotationTime), Published(16, 24));
+    EXPECT_EQ(offsetof(OPCHDA_ANNOTATION, szUser), Published(20, 32));
 }
 
 TEST(StructLayout, EnumsAreFourBytesInMemory)

@@ -40,35 +40,69 @@ def changed_lines(before, after):
     return [(x, y) for x, y in zip(a, b) if x != y]
 
 
+TYPE_OFFSET_CHANGE = (re.compile(r"NdrFcShort\(0x([0-9a-f]+)\),\s*/\* type offset = (\d+) \*/"),
+                      re.compile(r"NdrFcShort\(0x([0-9a-f]+)\),\s*/\* type offset = (\d+) \(widl wrote (\d+)\) \*/"))
+POINTER_CHANGE = (re.compile(r"NdrFcShort\(0x([0-9a-f]+)\),\s*/\* Offset= (-?\d+) \((\d+)\) \*/"),
+                  re.compile(r"NdrFcShort\(0x([0-9a-f]+)\),\s*/\* Offset= (-?\d+) \((\d+)\) "
+                             r"\(widl wrote (-?\d+) \((\d+)\)\) \*/"))
+
+
+def s16(hex_text):
+    v = int(hex_text, 16)
+    return v - 0x10000 if v & 0x8000 else v
+
+
 class RealGeneratedCode(unittest.TestCase):
-    def check(self, name, corrected):
+    def check(self, name, corrected, pointers):
+        """corrected: parameter type offsets; pointers: embedded pointer offsets
+        (None: at least one, as many as this architecture's code has)."""
         text = generated(name)
         proc, out = run(text)
         self.assertEqual(proc.returncode, 0, proc.stderr)
-        self.assertIn("%d corrected" % corrected, proc.stdout)
+        self.assertIn("%d corrected;" % corrected, proc.stdout)
         changes = changed_lines(text, out)
-        self.assertEqual(len(changes), corrected)
-        for before, after in changes:
-            old = re.search(r"NdrFcShort\(0x([0-9a-f]+)\),\s*/\* type offset = (\d+) \*/", before)
-            new = re.search(r"NdrFcShort\(0x([0-9a-f]+)\),\s*/\* type offset = (\d+) \(widl wrote (\d+)\) \*/",
-                            after)
+        params = [c for c in changes if "type offset" in c[0]]
+        moved = [c for c in changes if "Offset=" in c[0]]
+        self.assertEqual(len(params) + len(moved), len(changes))
+        self.assertEqual(len(params), corrected)
+        if pointers is None:
+            self.assertGreaterEqual(len(moved), 2)
+        else:
+            self.assertEqual(len(moved), pointers)
+        self.assertIn("%d corrected\n" % len(moved), proc.stdout)
+        for before, after in params:
+            old, new = TYPE_OFFSET_CHANGE[0].search(before), TYPE_OFFSET_CHANGE[1].search(after)
             self.assertTrue(old and new, (before, after))
             self.assertEqual(int(old.group(1), 16), int(old.group(2)))
             self.assertEqual(int(new.group(1), 16), int(new.group(2)))
             self.assertEqual(new.group(3), old.group(2))
             # The top-level pointer precedes the descriptor widl named.
             self.assertLess(int(new.group(2)), int(old.group(2)))
+        for before, after in moved:
+            old, new = POINTER_CHANGE[0].search(before), POINTER_CHANGE[1].search(after)
+            self.assertTrue(old and new, (before, after))
+            self.assertEqual(s16(old.group(1)), int(old.group(2)))
+            self.assertEqual(s16(new.group(1)), int(new.group(2)))
+            self.assertEqual((new.group(4), new.group(5)), (old.group(2), old.group(3)))
+            # From 4 bytes inside the string array's descriptor to its start.
+            self.assertEqual(int(new.group(3)), int(old.group(3)) - 4)
+            self.assertIn("/* %s (LPWSTR *) */" % new.group(3), text)
+        # Only the annotation's two string arrays are concerned.
+        for line in proc.stdout.splitlines():
+            if " at " in line and "target" in line:
+                self.assertIn("(OPCHDA_ANNOTATION", line)
         return out
 
-    def test_opchda_string_out_parameters_are_redirected(self):
-        out = self.check("opchda", 8)
+    def test_opchda_string_out_parameters_and_annotation_strings_are_redirected(self):
+        out = self.check("opchda", 8, None)
         proc, again = run(out)
         self.assertEqual(proc.returncode, 0, proc.stderr)
-        self.assertIn("0 corrected", proc.stdout)
+        self.assertIn("0 corrected;", proc.stdout)
+        self.assertIn(" 0 corrected\n", proc.stdout)
         self.assertEqual(again, out)
 
     def test_opccomn_string_out_parameters_are_redirected(self):
-        self.check("opccomn", 6)
+        self.check("opccomn", 6, 0)
 
     def test_report_only_leaves_the_code_unchanged(self):
         text = generated("opccomn")
@@ -105,6 +139,26 @@ class UnexpectedShapes(unittest.TestCase):
         marker = "/* 32 (LPWSTR *) */\n        0x11, 0x14,"
         self.assertIn(marker, text)
         self.refuse(text.replace(marker, "/* 32 (LPWSTR *) */\n        0x12, 0x14,"), "no FC_RP")
+
+    def test_pointer_into_a_descriptor_of_another_shape(self):
+        # The OPCHDA_ITEM array of OnDataChange etc.: its first embedded
+        # pointer moved 4 bytes into the FILETIME array it names.
+        text = generated("opchda")
+        m = re.search(r"/\* (\d+) \(OPCHDA_ITEM\) \*/.*?0x12, 0x0,\s*/\* FC_UP \*/\s*"
+                      r"NdrFcShort\(0x([0-9a-f]+)\),\s*/\* Offset= (-?\d+) \((\d+)\) \*/", text, re.S)
+        self.assertTrue(m)
+        rel = int(m.group(3)) + 4
+        line = m.group(0)
+        moved = line.replace("NdrFcShort(0x%s)" % m.group(2), "NdrFcShort(0x%x)" % (rel & 0xFFFF)).replace(
+            "Offset= %s (%s)" % (m.group(3), m.group(4)), "Offset= %d (%d)" % (rel, int(m.group(4)) + 4))
+        self.refuse(text.replace(line, moved, 1), "pointer into a FILETIME array")
+
+    def test_pointer_whose_offset_comment_disagrees(self):
+        text = generated("opchda")
+        m = re.search(r"(NdrFcShort\(0x[0-9a-f]+\),\s*/\* Offset= -?\d+ \()(\d+)(\) \*/)", text)
+        self.assertTrue(m)
+        self.refuse(text.replace(m.group(0), m.group(1) + str(int(m.group(2)) + 2) + m.group(3), 1),
+                    "offset comment")
 
     def test_explicit_handle(self):
         text = generated("opccomn")

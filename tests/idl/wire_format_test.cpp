@@ -190,15 +190,30 @@ TEST_F(WireFormat, BoolIsAFourByteValue)
 
 TEST_F(WireFormat, OnPlaybackSendsAnArrayOfPointersToSingleItems)
 {
-    // OnReadComplete: one array of OPCHDA_ITEM structures (24 bytes each).
-    const unsigned char *items = Type(IID_IOPCHDA_DataCallback, 4, 4);
-    EXPECT_EQ(items[0], NDR_FC_CARRAY);
-    EXPECT_EQ(U16(items + 2), sizeof(OPCHDA_ITEM));
-    // OnPlayback: an array of dwNumItems pointers, each followed on the wire.
-    const unsigned char *pointers = Type(IID_IOPCHDA_DataCallback, 9, 4);
-    EXPECT_EQ(pointers[0], NDR_FC_CARRAY);
-    EXPECT_EQ(U16(pointers + 2), sizeof(void *));
-    EXPECT_EQ(pointers[8], FC_PP);
+    const unsigned char *items = Type(IID_IOPCHDA_DataCallback, 4, 4);     // OnReadComplete
+    const unsigned char *pointers = Type(IID_IOPCHDA_DataCallback, 9, 4);  // OnPlayback
+    if (sizeof(void *) == 4) {
+        // OnReadComplete: one array of OPCHDA_ITEM structures (24 bytes each).
+        EXPECT_EQ(items[0], NDR_FC_CARRAY);
+        EXPECT_EQ(U16(items + 2), sizeof(OPCHDA_ITEM));
+        // OnPlayback: an array of dwNumItems pointers, each followed on the wire.
+        EXPECT_EQ(pointers[0], NDR_FC_CARRAY);
+        EXPECT_EQ(U16(pointers + 2), sizeof(void *));
+        EXPECT_EQ(pointers[8], FC_PP);
+        return;
+    }
+    // x86_64: structures with pointers make complex arrays; the element
+    // description follows the array's header (12 bytes). OnReadComplete's
+    // elements are OPCHDA_ITEM structures themselves (40 bytes each),
+    // OnPlayback's are unique pointers to that same structure.
+    const unsigned char kBogusArray = 0x21, kEmbeddedComplex = 0x4c;
+    ASSERT_EQ(items[0], kBogusArray);
+    ASSERT_EQ(items[12], kEmbeddedComplex);
+    const unsigned char *item = items + 14 + static_cast<short>(U16(items + 14));
+    EXPECT_EQ(U16(item + 2), sizeof(OPCHDA_ITEM));
+    ASSERT_EQ(pointers[0], kBogusArray);
+    ASSERT_EQ(pointers[12], NDR_FC_UP);
+    EXPECT_EQ(pointers + 14 + static_cast<short>(U16(pointers + 14)), item);
 }
 
 }  // namespace

@@ -79,7 +79,7 @@ class HostObject : public CZqHDACallback
 {
 public:
     int readAts = 0;
-    long ReadAt(void *, FILETIME, VARIANT *, unsigned long *, unsigned long context) override
+    long ReadAt(void *, FILETIME, VARIANT *, unsigned long *, ULONG_PTR context) override
     {
         ++readAts;
         lastContext = context;
@@ -96,7 +96,7 @@ TEST_F(Callbacks, DefaultsWithoutPlainCallbacksTouchNoOutput)
     VARIANT v;
     VariantInit(&v);
     unsigned long q = 77;
-    unsigned long ctx = 5;
+    ULONG_PTR ctx = 5;
     EXPECT_EQ(def.GetTimeStamps(nullptr, nullptr, nullptr, 0, nullptr, &ctx), 0);
     EXPECT_EQ(def.GetPreviousTimeStamp(nullptr, Ft(1), &stamp, 0), OPC_S_NODATA);
     EXPECT_EQ(def.GetNextTimeStamp(nullptr, Ft(1), &stamp, 0), OPC_S_NODATA);
@@ -139,7 +139,7 @@ TEST_F(Callbacks, PlainCallbacksReceiveTheArgumentsAndReturnTheirResult)
     EXPECT_EQ(q, 0xC0u);
 
     // The count the plain callback stores is the count the engine gets.
-    unsigned long ctx = 0;
+    ULONG_PTR ctx = 0;
     EXPECT_EQ(def.GetTimeStamps(item, nullptr, nullptr, 0, nullptr, &ctx), 7);
     EXPECT_EQ(g_seen.maxCount, 0);
     EXPECT_EQ(ctx, 0u) << "plain callbacks neither set nor receive the context value";

@@ -127,6 +127,39 @@ inline constexpr wchar_t kAttrDescription[] = L"Feed pump 1";
 inline constexpr double kAttrMaximums[] = {100.0, 120.5};
 inline constexpr DWORD kUnknownAttribute = 0x99;
 
+// ---- IOPCHDA_SyncAnnotations / IOPCHDA_AsyncAnnotations ------------------
+// One annotation: its time stamp, text, annotation time and user; the texts
+// and users may be null (unique elements of the string arrays).
+struct AnnotationValue
+{
+    FILETIME time;
+    const wchar_t *text;
+    FILETIME annotationTime;
+    const wchar_t *user;
+};
+inline const AnnotationValue kPumpAnnotations[] = {
+    {{7000u, 0x01d9a200u}, L"Pump started", {7100u, 0x01d9a200u}, L"operator 1"},
+    {{7200u, 0x01d9a200u}, nullptr, {7300u, 0x01d9a200u}, L""},
+    {{7400u, 0x01d9a200u}, L"Druck \u00fcberschritten \u20ac", {7500u, 0x01d9a200u}, nullptr},
+};
+inline const AnnotationValue kTankAnnotations[] = {
+    {{8000u, 0x01d9a200u}, L"", {8100u, 0x01d9a200u}, nullptr},
+    {{8200u, 0x01d9a200u}, L"Level high", {8300u, 0x01d9a200u}, L"shift B"},
+};
+// The annotations of item i of kKnownItems (client handle kClientHandles[i]):
+// what Read returns, what OnReadAnnotations delivers and what Insert expects
+// (with kAnnotationInsertTimes[i] as the item's time stamp).
+struct AnnotationSet
+{
+    const AnnotationValue *values;
+    DWORD count;
+};
+inline const AnnotationSet kAnnotations[] = {{kPumpAnnotations, 3}, {kTankAnnotations, 2}};
+inline constexpr FILETIME kAnnotationInsertTimes[] = {{9000u, 0x01d9a200u}, {9100u, 0x01d9a200u}};
+// Insert's error for an item whose annotations did not arrive as sent.
+inline constexpr HRESULT kAnnotationMismatch = E_INVALIDARG;
+inline constexpr DWORD kAnnotationCancelId = 0x5151;
+
 // ---- IOPCHDA_DataCallback (server -> client) -----------------------------
 inline constexpr DWORD kReadCompleteTid = 101;
 inline constexpr DWORD kUpdateCompleteTid = 102;

@@ -34,7 +34,7 @@ const wchar_t kForeignFile[] = L"zq foreign ps.dll";
 void WriteClassesValue(const std::wstring &path, const std::wstring &text, DWORD type = REG_SZ)
 {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_WRITE | KEY_WOW64_32KEY, nullptr,
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
                               &key, nullptr),
               ERROR_SUCCESS)
         << path.c_str();
@@ -46,11 +46,11 @@ void WriteClassesValue(const std::wstring &path, const std::wstring &text, DWORD
 void DeleteClassesTree(const std::wstring &path)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
         return;
     RegDeleteTreeW(key, nullptr);
     RegCloseKey(key);
-    RegDeleteKeyExW(HKEY_CLASSES_ROOT, path.c_str(), KEY_WOW64_32KEY, 0);
+    RegDeleteKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, 0);
 }
 
 std::wstring InterfaceKey(size_t index) { return std::wstring(L"Interface\\") + Interfaces()[index].iid; }

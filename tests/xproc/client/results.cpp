@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <oleauto.h>
 
+#include <cstring>
+#include <cwchar>
+
 namespace xclient {
 
 using namespace xproc;
@@ -10,6 +13,16 @@ using namespace xproc;
 unsigned long long Ticks(const FILETIME &time)
 {
     return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+Time::Time(bool isString, const wchar_t *text, FILETIME time)
+{
+    size_t bytes = (wcslen(text) + 1) * sizeof(wchar_t);
+    value.bString = isString;
+    value.szTime = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
+    if (value.szTime)
+        memcpy(value.szTime, text, bytes);
+    value.ftTime = time;
 }
 
 OwnedValue CopyValue(const VARIANT &value)
@@ -60,6 +73,54 @@ OwnedAttribute CopyAttribute(const OPCHDA_ATTRIBUTE &attribute)
             o.values.push_back(CopyValue(attribute.vAttributeValues[i]));
     }
     return o;
+}
+
+namespace {
+
+OwnedText CopyText(const wchar_t *text)
+{
+    OwnedText o;
+    o.null = text == nullptr;
+    if (text)
+        o.text = text;
+    return o;
+}
+
+}  // namespace
+
+OwnedAnnotation CopyAnnotation(const OPCHDA_ANNOTATION &annotation)
+{
+    OwnedAnnotation o;
+    o.hClient = annotation.hClient;
+    o.count = annotation.dwNumValues;
+    o.hasTimes = annotation.ftTimeStamps != nullptr;
+    o.hasTexts = annotation.szAnnotation != nullptr;
+    o.hasAnnotationTimes = annotation.ftAnnotationTime != nullptr;
+    o.hasUsers = annotation.szUser != nullptr;
+    for (DWORD i = 0; i < annotation.dwNumValues; ++i) {
+        if (o.hasTimes)
+            o.times.push_back(Ticks(annotation.ftTimeStamps[i]));
+        if (o.hasTexts)
+            o.texts.push_back(CopyText(annotation.szAnnotation[i]));
+        if (o.hasAnnotationTimes)
+            o.annotationTimes.push_back(Ticks(annotation.ftAnnotationTime[i]));
+        if (o.hasUsers)
+            o.users.push_back(CopyText(annotation.szUser[i]));
+    }
+    return o;
+}
+
+void FreeAnnotations(OPCHDA_ANNOTATION *annotations, DWORD count)
+{
+    for (DWORD i = 0; annotations && i < count; ++i) {
+        if (annotations[i].szAnnotation)
+            FreeStrings(annotations[i].szAnnotation, annotations[i].dwNumValues);
+        if (annotations[i].szUser)
+            FreeStrings(annotations[i].szUser, annotations[i].dwNumValues);
+        CoTaskMemFree(annotations[i].ftTimeStamps);
+        CoTaskMemFree(annotations[i].ftAnnotationTime);
+    }
+    CoTaskMemFree(annotations);
 }
 
 void FreeItems(OPCHDA_ITEM *items, DWORD count)
@@ -171,6 +232,34 @@ void ExpectMaximumAttribute(const OwnedAttribute &attribute)
         EXPECT_EQ(attribute.times[i], Ticks(kRawTimes[i])) << i;
         EXPECT_EQ(attribute.values[i].vt, VT_R8) << i;
         EXPECT_EQ(attribute.values[i].r8, kAttrMaximums[i]) << i;
+    }
+}
+
+namespace {
+
+void ExpectText(const OwnedText &got, const wchar_t *want, const char *what, DWORD i)
+{
+    if (!want) {
+        EXPECT_TRUE(got.null) << what << " " << i << " should be null";
+        return;
+    }
+    EXPECT_FALSE(got.null) << what << " " << i << " arrived null";
+    EXPECT_EQ(got.text, want) << what << " " << i;
+}
+
+}  // namespace
+
+void ExpectAnnotation(const OwnedAnnotation &annotation, DWORD index)
+{
+    const AnnotationSet &want = kAnnotations[index];
+    EXPECT_EQ(annotation.hClient, kClientHandles[index]);
+    ASSERT_EQ(annotation.count, want.count);
+    ASSERT_TRUE(annotation.hasTimes && annotation.hasTexts && annotation.hasAnnotationTimes && annotation.hasUsers);
+    for (DWORD i = 0; i < want.count; ++i) {
+        EXPECT_EQ(annotation.times[i], Ticks(want.values[i].time)) << i;
+        EXPECT_EQ(annotation.annotationTimes[i], Ticks(want.values[i].annotationTime)) << i;
+        ExpectText(annotation.texts[i], want.values[i].text, "annotation", i);
+        ExpectText(annotation.users[i], want.values[i].user, "user", i);
     }
 }
 

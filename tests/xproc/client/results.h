@@ -40,7 +40,24 @@ struct OwnedAttribute
     std::vector<OwnedValue> values;
 };
 
+// A string of an annotation string array: null or a text.
+struct OwnedText
+{
+    bool null = true;
+    std::wstring text;
+};
+
+struct OwnedAnnotation
+{
+    OPCHANDLE hClient = 0;
+    DWORD count = 0;
+    bool hasTimes = false, hasTexts = false, hasAnnotationTimes = false, hasUsers = false;
+    std::vector<unsigned long long> times, annotationTimes;
+    std::vector<OwnedText> texts, users;
+};
+
 OwnedValue CopyValue(const VARIANT &value);
+OwnedAnnotation CopyAnnotation(const OPCHDA_ANNOTATION &annotation);
 OwnedItem CopyItem(const OPCHDA_ITEM &item);
 OwnedAttribute CopyAttribute(const OPCHDA_ATTRIBUTE &attribute);
 
@@ -49,6 +66,19 @@ void FreeItems(OPCHDA_ITEM *items, DWORD count);
 void FreeAttributes(OPCHDA_ATTRIBUTE *attributes, DWORD count);
 void FreeModifiedItems(OPCHDA_MODIFIEDITEM *items, DWORD count);
 void FreeStrings(LPWSTR *strings, DWORD count);
+void FreeAnnotations(OPCHDA_ANNOTATION *annotations, DWORD count);
+
+// An OPCHDA_TIME whose text lives in task memory: the stub may write the
+// returned text into it, so it is neither a literal nor freed by anyone else.
+class Time
+{
+public:
+    Time(bool isString, const wchar_t *text, FILETIME time = {});
+    ~Time() { CoTaskMemFree(value.szTime); }
+    Time(const Time &) = delete;
+    Time &operator=(const Time &) = delete;
+    OPCHDA_TIME value{};
+};
 
 // Everything IOPCHDA_Server::GetHistorianStatus returns, freed on destruction.
 struct HistorianStatus
@@ -73,5 +103,7 @@ void ExpectDoubleItem(const OwnedItem &item);
 void ExpectTextItem(const OwnedItem &item);
 void ExpectDescriptionAttribute(const OwnedAttribute &attribute);
 void ExpectMaximumAttribute(const OwnedAttribute &attribute);
+// kAnnotations[index] with client handle kClientHandles[index].
+void ExpectAnnotation(const OwnedAnnotation &annotation, DWORD index);
 
 }  // namespace xclient

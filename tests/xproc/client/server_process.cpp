@@ -31,7 +31,7 @@ HRESULT RegisterServer(REFCLSID clsid, const wchar_t *arguments)
 
     std::wstring key = L"CLSID\\" + GuidText(clsid) + L"\\LocalServer32";
     HKEY hkey = nullptr;
-    LONG rc = RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE | KEY_WOW64_32KEY, nullptr,
+    LONG rc = RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
                               &hkey, nullptr);
     if (rc != ERROR_SUCCESS)
         return HRESULT_FROM_WIN32(rc);
@@ -44,7 +44,7 @@ HRESULT RegisterServer(REFCLSID clsid, const wchar_t *arguments)
 HRESULT UnregisterServer(REFCLSID clsid)
 {
     HKEY classes = nullptr;
-    LONG rc = RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &classes);
+    LONG rc = RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID", 0, KEY_ALL_ACCESS, &classes);
     if (rc != ERROR_SUCCESS)
         return HRESULT_FROM_WIN32(rc);
     rc = RegDeleteTreeW(classes, GuidText(clsid).c_str());

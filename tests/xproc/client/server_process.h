@@ -8,7 +8,8 @@
 
 namespace xclient {
 
-// Writes HKCR\CLSID\{clsid}\LocalServer32 in the 32-bit view: the full path
+// Writes HKCR\CLSID\{clsid}\LocalServer32 in the registry view of this
+// process's bitness: the full path
 // of xproc_server.exe (next to this executable, quoted) and the arguments.
 HRESULT RegisterServer(REFCLSID clsid, const wchar_t *arguments);
 // Removes HKCR\CLSID\{clsid} again.

@@ -44,7 +44,12 @@ void DataSink::Unexpected()
 
 DataSink::Record DataSink::WaitForDataChange(DWORD timeoutMs)
 {
-    WaitFor([this] { return !record_.dataChanges.empty(); }, timeoutMs);
+    return WaitForCall(&Record::dataChanges, timeoutMs);
+}
+
+DataSink::Record DataSink::WaitForCall(std::vector<Callback> Record::*list, DWORD timeoutMs)
+{
+    WaitFor([this, list] { return !(record_.*list).empty(); }, timeoutMs);
     std::lock_guard<std::mutex> hold(lock_);
     return record_;
 }
@@ -94,15 +99,45 @@ HRESULT STDMETHODCALLTYPE DataSink::OnReadAttributeComplete(DWORD tid, HRESULT s
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE DataSink::OnUpdateComplete(DWORD tid, HRESULT status, DWORD n, OPCHANDLE *clients,
-                                                     HRESULT *errors)
+namespace {
+
+Callback ClientsCall(DWORD tid, HRESULT status, DWORD n, const OPCHANDLE *clients, const HRESULT *errors)
 {
     Callback call;
     call.transactionId = tid;
     call.status = status;
     call.clients.assign(clients, clients + n);
     call.errors.assign(errors, errors + n);
-    Add(&Record::updateCompletes, std::move(call));
+    return call;
+}
+
+}  // namespace
+
+HRESULT STDMETHODCALLTYPE DataSink::OnUpdateComplete(DWORD tid, HRESULT status, DWORD n, OPCHANDLE *clients,
+                                                     HRESULT *errors)
+{
+    Add(&Record::updateCompletes, ClientsCall(tid, status, n, clients, errors));
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE DataSink::OnInsertAnnotations(DWORD tid, HRESULT status, DWORD n, OPCHANDLE *clients,
+                                                        HRESULT *errors)
+{
+    Add(&Record::annotationInserts, ClientsCall(tid, status, n, clients, errors));
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE DataSink::OnReadAnnotations(DWORD tid, HRESULT status, DWORD n,
+                                                      OPCHDA_ANNOTATION *annotations, HRESULT *errors)
+{
+    Callback call;
+    call.transactionId = tid;
+    call.status = status;
+    for (DWORD i = 0; i < n; ++i) {
+        call.annotations.push_back(CopyAnnotation(annotations[i]));
+        call.errors.push_back(errors[i]);
+    }
+    Add(&Record::annotationReads, std::move(call));
     return S_OK;
 }
 
@@ -113,17 +148,6 @@ HRESULT STDMETHODCALLTYPE DataSink::OnReadModifiedComplete(DWORD, HRESULT, DWORD
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE DataSink::OnReadAnnotations(DWORD, HRESULT, DWORD, OPCHDA_ANNOTATION *, HRESULT *)
-{
-    Unexpected();
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE DataSink::OnInsertAnnotations(DWORD, HRESULT, DWORD, OPCHANDLE *, HRESULT *)
-{
-    Unexpected();
-    return S_OK;
-}
 
 HRESULT STDMETHODCALLTYPE DataSink::OnPlayback(DWORD, HRESULT, DWORD, OPCHDA_ITEM **, HRESULT *)
 {

@@ -49,7 +49,8 @@ struct Callback
     OPCHANDLE hClient = 0;  // OnReadAttributeComplete only
     std::vector<OwnedItem> items;
     std::vector<OwnedAttribute> attributes;
-    std::vector<OPCHANDLE> clients;  // OnUpdateComplete only
+    std::vector<OwnedAnnotation> annotations;  // OnReadAnnotations only
+    std::vector<OPCHANDLE> clients;  // OnUpdateComplete and OnInsertAnnotations only
     std::vector<HRESULT> errors;
 };
 
@@ -78,11 +79,14 @@ public:
     struct Record
     {
         std::vector<Callback> dataChanges, readCompletes, attributeCompletes, updateCompletes;
+        std::vector<Callback> annotationReads, annotationInserts;
         int unexpectedCalls = 0;
     };
     // Waits until OnDataChange (which the server sends last) has arrived;
     // returns everything recorded.
     Record WaitForDataChange(DWORD timeoutMs);
+    // Waits until `list` holds at least one call; returns everything recorded.
+    Record WaitForCall(std::vector<Callback> Record::*list, DWORD timeoutMs);
 
 private:
     void Add(std::vector<Callback> Record::*list, Callback call);

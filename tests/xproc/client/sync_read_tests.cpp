@@ -11,23 +11,6 @@ namespace {
 
 using namespace xproc;
 
-// An OPCHDA_TIME whose text lives in task memory: the stub may write the
-// returned text into it, so it is neither a literal nor freed by anyone else.
-class Time
-{
-public:
-    Time(bool isString, const wchar_t *text, FILETIME time = {})
-    {
-        size_t bytes = (wcslen(text) + 1) * sizeof(wchar_t);
-        value.bString = isString;
-        value.szTime = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
-        memcpy(value.szTime, text, bytes);
-        value.ftTime = time;
-    }
-    ~Time() { CoTaskMemFree(value.szTime); }
-    OPCHDA_TIME value{};
-};
-
 class XprocSyncRead : public XprocServer
 {
 protected:

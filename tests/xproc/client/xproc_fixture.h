@@ -31,6 +31,17 @@ protected:
         ASSERT_TRUE(out);
     }
 
+    // Advises sink on the server's connection point for iid.
+    void Advise(REFIID iid, IUnknown *sink, ComRef<IConnectionPoint> &point, DWORD &cookie)
+    {
+        ComRef<IConnectionPointContainer> container;
+        Query(container);
+        ASSERT_EQ(container->FindConnectionPoint(iid, point.Put()), S_OK);
+        ASSERT_TRUE(point);
+        ASSERT_EQ(point->Advise(sink, &cookie), S_OK);
+        ASSERT_NE(cookie, 0u);
+    }
+
     static IOPCHDA_Server *server_;
 };
 

@@ -2,6 +2,8 @@
 
 #include <oleauto.h>
 
+#include <cwchar>
+
 #include "task_memory.h"
 
 namespace xserver {
@@ -212,6 +214,68 @@ void FreeAttribute(OPCHDA_ATTRIBUTE &attribute)
     CoTaskMemFree(attribute.ftTimeStamps);
     CoTaskMemFree(attribute.vAttributeValues);
     attribute = OPCHDA_ATTRIBUTE{};
+}
+
+bool FillAnnotation(OPCHDA_ANNOTATION &annotation, DWORD index)
+{
+    const AnnotationSet &want = kAnnotations[index];
+    annotation = OPCHDA_ANNOTATION{};
+    annotation.hClient = kClientHandles[index];
+    annotation.dwNumValues = want.count;
+    annotation.ftTimeStamps = TaskArray<FILETIME>(want.count);
+    annotation.szAnnotation = TaskArray<LPWSTR>(want.count);
+    annotation.ftAnnotationTime = TaskArray<FILETIME>(want.count);
+    annotation.szUser = TaskArray<LPWSTR>(want.count);
+    bool ok = annotation.ftTimeStamps && annotation.szAnnotation && annotation.ftAnnotationTime && annotation.szUser;
+    for (DWORD i = 0; ok && i < want.count; ++i) {
+        const AnnotationValue &v = want.values[i];
+        annotation.ftTimeStamps[i] = v.time;
+        annotation.ftAnnotationTime[i] = v.annotationTime;
+        annotation.szAnnotation[i] = TaskString(v.text);
+        annotation.szUser[i] = TaskString(v.user);
+        ok = (annotation.szAnnotation[i] || !v.text) && (annotation.szUser[i] || !v.user);
+    }
+    if (!ok)
+        FreeAnnotation(annotation);
+    return ok;
+}
+
+void FreeAnnotation(OPCHDA_ANNOTATION &annotation)
+{
+    FreeTaskStrings(annotation.szAnnotation, annotation.szAnnotation ? annotation.dwNumValues : 0);
+    FreeTaskStrings(annotation.szUser, annotation.szUser ? annotation.dwNumValues : 0);
+    CoTaskMemFree(annotation.ftTimeStamps);
+    CoTaskMemFree(annotation.ftAnnotationTime);
+    annotation = OPCHDA_ANNOTATION{};
+}
+
+namespace {
+
+bool SameTime(const FILETIME &a, const FILETIME &b)
+{
+    return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+}
+
+bool SameText(const wchar_t *got, const wchar_t *want)
+{
+    return got && want ? wcscmp(got, want) == 0 : got == want;
+}
+
+}  // namespace
+
+bool SameAnnotation(const OPCHDA_ANNOTATION &got, DWORD index)
+{
+    const AnnotationSet &want = kAnnotations[index];
+    if (got.hClient != kClientHandles[index] || got.dwNumValues != want.count || !got.ftTimeStamps ||
+        !got.szAnnotation || !got.ftAnnotationTime || !got.szUser)
+        return false;
+    for (DWORD i = 0; i < want.count; ++i) {
+        const AnnotationValue &v = want.values[i];
+        if (!SameTime(got.ftTimeStamps[i], v.time) || !SameTime(got.ftAnnotationTime[i], v.annotationTime) ||
+            !SameText(got.szAnnotation[i], v.text) || !SameText(got.szUser[i], v.user))
+            return false;
+    }
+    return true;
 }
 
 }  // namespace xserver

@@ -24,4 +24,11 @@ bool FillDescriptionAttribute(OPCHDA_ATTRIBUTE &attribute);
 bool FillMaximumAttribute(OPCHDA_ATTRIBUTE &attribute);
 void FreeAttribute(OPCHDA_ATTRIBUTE &attribute);
 
+// Annotations of item `index` of kKnownItems (kAnnotations[index]).
+bool FillAnnotation(OPCHDA_ANNOTATION &annotation, DWORD index);
+void FreeAnnotation(OPCHDA_ANNOTATION &annotation);
+// Whether an annotation that arrived equals kAnnotations[index], null strings
+// included.
+bool SameAnnotation(const OPCHDA_ANNOTATION &got, DWORD index);
+
 }  // namespace xserver

@@ -81,32 +81,30 @@ void FireDataCallbacks(IOPCHDA_DataCallback *sink)
 struct FireJob
 {
     IUnknown *sink;  // the connection's interface, one reference
-    bool data;
+    std::function<void(IUnknown *)> call;
 };
 
 DWORD WINAPI FireThread(void *param)
 {
     auto *job = static_cast<FireJob *>(param);
     if (SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
-        if (job->data)
-            FireDataCallbacks(static_cast<IOPCHDA_DataCallback *>(job->sink));
-        else
-            static_cast<IOPCShutdown *>(job->sink)->ShutdownRequest(kShutdownReason);
-        job->sink->Release();
+        job->call(job->sink);
         CoUninitialize();
     }
+    job->sink->Release();
     delete job;
     ObjectDestroyed();
     return 0;
 }
 
-// Calls the sink from a worker thread, as a real server would.
-HRESULT Fire(IUnknown *sink, bool data)
+}  // namespace
+
+HRESULT CallFromWorker(IUnknown *sink, std::function<void(IUnknown *)> call)
 {
     if (!sink)
         return CONNECT_E_NOCONNECTION;
     ObjectCreated();  // the thread keeps the process alive until it is done
-    auto *job = new FireJob{sink, data};
+    auto *job = new FireJob{sink, std::move(call)};
     HANDLE thread = CreateThread(nullptr, 0, FireThread, job, 0, nullptr);
     if (!thread) {
         sink->Release();
@@ -118,14 +116,16 @@ HRESULT Fire(IUnknown *sink, bool data)
     return S_OK;
 }
 
-}  // namespace
-
 HRESULT STDMETHODCALLTYPE HdaServer::SetClientName(LPCWSTR szName)
 {
     if (wcscmp(szName, kFireShutdown) == 0)
-        return Fire(shutdown_.Sink(), false);
+        return CallFromWorker(shutdown_.Sink(), [](IUnknown *sink) {
+            static_cast<IOPCShutdown *>(sink)->ShutdownRequest(kShutdownReason);
+        });
     if (wcscmp(szName, kFireDataCallback) == 0)
-        return Fire(data_.Sink(), true);
+        return CallFromWorker(data_.Sink(), [](IUnknown *sink) {
+            FireDataCallbacks(static_cast<IOPCHDA_DataCallback *>(sink));
+        });
     return S_OK;
 }
 

@@ -29,6 +29,10 @@ HRESULT STDMETHODCALLTYPE HdaServer::QueryInterface(REFIID riid, void **ppv)
         *ppv = static_cast<IOPCHDA_Server *>(this);
     else if (riid == IID_IOPCHDA_SyncRead)
         *ppv = static_cast<IOPCHDA_SyncRead *>(this);
+    else if (riid == IID_IOPCHDA_SyncAnnotations)
+        *ppv = static_cast<IOPCHDA_SyncAnnotations *>(this);
+    else if (riid == IID_IOPCHDA_AsyncAnnotations)
+        *ppv = static_cast<IOPCHDA_AsyncAnnotations *>(this);
     else if (riid == IID_IOPCCommon)
         *ppv = static_cast<IOPCCommon *>(this);
     else if (riid == IID_IConnectionPointContainer)

@@ -1,8 +1,10 @@
 // The test server's one COM object: IOPCHDA_Server, IOPCHDA_SyncRead,
-// IOPCCommon and a connection point container for IOPCShutdown and
-// IOPCHDA_DataCallback. Every answer is canned (xproc_canned.h); the point is
+// IOPCHDA_SyncAnnotations, IOPCHDA_AsyncAnnotations, IOPCCommon and a
+// connection point container for IOPCShutdown and IOPCHDA_DataCallback. Every answer is canned (xproc_canned.h); the point is
 // the marshalling, not the behaviour.
 #pragma once
+
+#include <functional>
 
 #include "connection_point.h"
 #include "xproc_canned.h"
@@ -11,6 +13,8 @@ namespace xserver {
 
 class HdaServer final : public IOPCHDA_Server,
                         public IOPCHDA_SyncRead,
+                        public IOPCHDA_SyncAnnotations,
+                        public IOPCHDA_AsyncAnnotations,
                         public IOPCCommon,
                         public IConnectionPointContainer
 {
@@ -59,6 +63,22 @@ public:
                                             DWORD dwNumAttributes, DWORD *pdwAttributeIDs,
                                             OPCHDA_ATTRIBUTE **ppAttributeValues, HRESULT **ppErrors) override;
 
+    // IOPCHDA_SyncAnnotations and IOPCHDA_AsyncAnnotations (hda_annotations.cpp);
+    // QueryCapabilities serves both.
+    HRESULT STDMETHODCALLTYPE QueryCapabilities(OPCHDA_ANNOTATIONCAPABILITIES *pCapabilities) override;
+    HRESULT STDMETHODCALLTYPE Read(OPCHDA_TIME *htStartTime, OPCHDA_TIME *htEndTime, DWORD dwNumItems,
+                                   OPCHANDLE *phServer, OPCHDA_ANNOTATION **ppAnnotationValues,
+                                   HRESULT **ppErrors) override;
+    HRESULT STDMETHODCALLTYPE Insert(DWORD dwNumItems, OPCHANDLE *phServer, FILETIME *ftTimeStamps,
+                                     OPCHDA_ANNOTATION *pAnnotationValues, HRESULT **ppErrors) override;
+    HRESULT STDMETHODCALLTYPE Read(DWORD dwTransactionID, OPCHDA_TIME *htStartTime, OPCHDA_TIME *htEndTime,
+                                   DWORD dwNumItems, OPCHANDLE *phServer, DWORD *pdwCancelID,
+                                   HRESULT **ppErrors) override;
+    HRESULT STDMETHODCALLTYPE Insert(DWORD dwTransactionID, DWORD dwNumItems, OPCHANDLE *phServer,
+                                     FILETIME *ftTimeStamps, OPCHDA_ANNOTATION *pAnnotationValues,
+                                     DWORD *pdwCancelID, HRESULT **ppErrors) override;
+    HRESULT STDMETHODCALLTYPE Cancel(DWORD dwCancelID) override;
+
     // IOPCCommon (hda_common.cpp)
     HRESULT STDMETHODCALLTYPE SetLocaleID(LCID dwLcid) override;
     HRESULT STDMETHODCALLTYPE GetLocaleID(LCID *pdwLcid) override;
@@ -79,5 +99,13 @@ private:
 
 // Index of a server handle in kKnownItems, or -1.
 int KnownHandleIndex(OPCHANDLE handle);
+
+// The start time must arrive as kStartTimeText, the end time as kEndTime;
+// writes the resolved start time back. False for any other times.
+bool ResolveTimes(OPCHDA_TIME *start, OPCHDA_TIME *end);
+
+// Calls `call` with the sink (one reference, released afterwards) from a new
+// worker thread in the MTA, as a real server would (hda_common.cpp).
+HRESULT CallFromWorker(IUnknown *sink, std::function<void(IUnknown *)> call);
 
 }  // namespace xserver

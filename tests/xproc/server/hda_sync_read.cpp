@@ -8,8 +8,6 @@ namespace xserver {
 
 using namespace xproc;
 
-namespace {
-
 // The start time must arrive as the relative text, the end time as an
 // absolute time; the resolved start time goes back to the client in ftTime
 // (the text is left as it came).
@@ -24,32 +22,7 @@ bool ResolveTimes(OPCHDA_TIME *start, OPCHDA_TIME *end)
     return true;
 }
 
-// Allocates n results and their errors and lets fill(i, result, error) build
-// each one; hands both arrays out, or frees everything if a fill failed.
-// Returns S_FALSE if any error is set.
-template <class Result, class Fill, class Free>
-HRESULT FillResults(DWORD n, Fill fill, Free freeResult, Result **results, HRESULT **errors)
-{
-    Result *out = TaskArray<Result>(n);
-    HRESULT *err = TaskArray<HRESULT>(n);
-    bool ok = out && err;
-    HRESULT status = S_OK;
-    for (DWORD i = 0; ok && i < n; ++i) {
-        ok = fill(i, out[i], err[i]);
-        if (err[i] != S_OK)
-            status = S_FALSE;
-    }
-    if (!ok) {
-        for (DWORD i = 0; out && i < n; ++i)
-            freeResult(out[i]);
-        CoTaskMemFree(out);
-        CoTaskMemFree(err);
-        return E_OUTOFMEMORY;
-    }
-    *results = out;
-    *errors = err;
-    return status;
-}
+namespace {
 
 // Item 0 and item 1 of kKnownItems get their canned result, any other handle
 // OPC_E_INVALIDHANDLE and an empty result.

@@ -40,4 +40,31 @@ inline void FreeTaskStrings(LPWSTR *strings, size_t n)
     CoTaskMemFree(strings);
 }
 
+// Allocates n results and their errors and lets fill(i, result, error) build
+// each one; hands both arrays out, or frees everything if a fill failed.
+// Returns S_FALSE if any error is set.
+template <class Result, class Fill, class Free>
+HRESULT FillResults(DWORD n, Fill fill, Free freeResult, Result **results, HRESULT **errors)
+{
+    Result *out = TaskArray<Result>(n);
+    HRESULT *err = TaskArray<HRESULT>(n);
+    bool ok = out && err;
+    HRESULT status = S_OK;
+    for (DWORD i = 0; ok && i < n; ++i) {
+        ok = fill(i, out[i], err[i]);
+        if (err[i] != S_OK)
+            status = S_FALSE;
+    }
+    if (!ok) {
+        for (DWORD i = 0; out && i < n; ++i)
+            freeResult(out[i]);
+        CoTaskMemFree(out);
+        CoTaskMemFree(err);
+        return E_OUTOFMEMORY;
+    }
+    *results = out;
+    *errors = err;
+    return status;
+}
+
 }  // namespace xserver

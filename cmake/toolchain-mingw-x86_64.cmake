@@ -1,0 +1,28 @@
+# Cross-compiles for 64-bit Windows with mingw-w64 (posix thread model) and
+# runs the resulting programs under Wine's 64-bit loader.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR AMD64)
+
+set(TOOLCHAIN_PREFIX x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER   ${TOOLCHAIN_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${TOOLCHAIN_PREFIX}-g++-posix)
+set(CMAKE_RC_COMPILER  ${TOOLCHAIN_PREFIX}-windres)
+set(CMAKE_AR           /usr/bin/${TOOLCHAIN_PREFIX}-ar CACHE FILEPATH "")
+set(CMAKE_RANLIB       /usr/bin/${TOOLCHAIN_PREFIX}-ranlib CACHE FILEPATH "")
+set(ZQ_WIDL            ${TOOLCHAIN_PREFIX}-widl)
+set(ZQ_WIDL_TARGET     --win64)
+set(ZQ_DLLTOOL         ${TOOLCHAIN_PREFIX}-dlltool)
+set(ZQ_OBJDUMP         ${TOOLCHAIN_PREFIX}-objdump)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+
+# Debian's `wine` starts its 32-bit loader first, which needs a machine that
+# can execute 32-bit programs; 64-bit programs go straight to the 64-bit loader.
+find_program(ZQ_WINE NAMES wine64 PATHS /usr/lib/wine /usr/lib64/wine /usr/lib/x86_64-linux-gnu/wine NO_CACHE)
+if(NOT ZQ_WINE)
+  set(ZQ_WINE wine)
+endif()
+set(CMAKE_CROSSCOMPILING_EMULATOR ${ZQ_WINE})
