@@ -63,13 +63,18 @@ TEST(TaskMemory, WideAndAnsiConversionsRoundTripThroughTheCodePage)
     wchar_t *w = zq::WideCopy(text.c_str(), false);
     ASSERT_NE(w, nullptr);
     EXPECT_EQ(w[4], one[0]);
-    EXPECT_EQ(zq::AnsiFromWide(w), text);
+    std::string back;
+    EXPECT_TRUE(zq::AnsiFromWide(w, back));
+    EXPECT_EQ(back, text);
     delete[] w;
 
-    EXPECT_EQ(zq::AnsiFromWide(nullptr), "");
-    EXPECT_EQ(zq::AnsiFromWide(L""), "");
+    EXPECT_TRUE(zq::AnsiFromWide(nullptr, back));
+    EXPECT_EQ(back, "");
+    EXPECT_TRUE(zq::AnsiFromWide(L"", back));
+    EXPECT_EQ(back, "");
     std::wstring longId(10000, L'a');
-    EXPECT_EQ(zq::AnsiFromWide(longId.c_str()), std::string(10000, 'a'));
+    EXPECT_TRUE(zq::AnsiFromWide(longId.c_str(), back));
+    EXPECT_EQ(back, std::string(10000, 'a'));
 }
 
 TEST(TaskMemory, ArrayAllocationRefusesOverflow)
