@@ -8,40 +8,20 @@ namespace zq {
 ReadAnnotationsTransaction::ReadAnnotationsTransaction(DWORD transactionId, DWORD count,
                                                        const OPCHANDLE *servers,
                                                        const FILETIME &start, const FILETIME &end)
-    : Transaction(TransactionKind::ReadAnnotations, transactionId, count, servers), start_(start),
-      end_(end)
+    : RecordReadTransaction(TransactionKind::ReadAnnotations, transactionId, count, servers),
+      start_(start), end_(end)
 {
 }
 
-// Still held only when the run did not finish: what the engine had put into
-// the records goes with them.
-ReadAnnotationsTransaction::~ReadAnnotationsTransaction()
+HRESULT ReadAnnotationsTransaction::ReadItem(void *item, OPCHDA_ANNOTATION &record)
 {
-    if (results_) {
-        for (DWORD i = 0; i < ItemCount(); ++i)
-            FreeAnnotationArrays(results_[i]);
-    }
+    return RunReadAnnotations(item, record, start_, end_);
 }
 
-HRESULT ReadAnnotationsTransaction::Prepare()
+void ReadAnnotationsTransaction::Hand(Delivery &out, TaskPtr<OPCHDA_ANNOTATION> results,
+                                      TaskPtr<HRESULT> codes)
 {
-    results_.reset(ZeroedTaskArray<OPCHDA_ANNOTATION>(ItemCount()));
-    codes_.reset(ZeroedTaskArray<HRESULT>(ItemCount()));
-    return results_ && codes_ ? S_OK : E_OUTOFMEMORY;
-}
-
-void ReadAnnotationsTransaction::Run(Delivery &out)
-{
-    MarkDone();
-    if (!results_ || !codes_)
-        return;
-    for (DWORD i = 0; i < ItemCount(); ++i) {
-        const TransactionItem &item = Item(i);
-        results_[i].hClient = item.client;
-        codes_[i] = item.refused ? OPC_E_INVALIDHANDLE
-                                 : RunReadAnnotations(item.item, results_[i], start_, end_);
-    }
-    out.SetAnnotations(TransactionId(), ItemCount(), std::move(results_), std::move(codes_));
+    out.SetAnnotations(TransactionId(), ItemCount(), std::move(results), std::move(codes));
 }
 
 InsertAnnotationsTransaction::InsertAnnotationsTransaction(DWORD transactionId, DWORD count,

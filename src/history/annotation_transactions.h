@@ -7,26 +7,27 @@
 #include <string>
 #include <vector>
 
+#include "history/annotation_engine.h"
+#include "history/record_read_transaction.h"
 #include "history/transaction.h"
 #include "history/update_transactions.h"
 
 namespace zq {
 
-class ReadAnnotationsTransaction final : public Transaction
+class ReadAnnotationsTransaction final
+    : public RecordReadTransaction<OPCHDA_ANNOTATION, FreeAnnotationArrays>
 {
 public:
     ReadAnnotationsTransaction(DWORD transactionId, DWORD count, const OPCHANDLE *servers,
                                const FILETIME &start, const FILETIME &end);
-    ~ReadAnnotationsTransaction() override;
-
-    HRESULT Prepare() override;
-    void Run(Delivery &out) override;
 
 private:
+    HRESULT ReadItem(void *item, OPCHDA_ANNOTATION &record) override;
+    void Hand(Delivery &out, TaskPtr<OPCHDA_ANNOTATION> results,
+              TaskPtr<HRESULT> codes) override;
+
     FILETIME start_;
     FILETIME end_;
-    TaskPtr<OPCHDA_ANNOTATION> results_;
-    TaskPtr<HRESULT> codes_;
 };
 
 // Write check and user name as for the value updates.

@@ -1,48 +1,24 @@
 #include "history/modified_read_transaction.h"
 
-#include "history/modified_engine.h"
-#include "opchda_constants.h"
-
 namespace zq {
 
 ModifiedReadTransaction::ModifiedReadTransaction(DWORD transactionId, DWORD count,
                                                  const OPCHANDLE *servers,
                                                  const RawReadTimes &times, DWORD numValues)
-    : Transaction(TransactionKind::ModifiedRead, transactionId, count, servers), times_(times),
-      numValues_(numValues)
+    : RecordReadTransaction(TransactionKind::ModifiedRead, transactionId, count, servers),
+      times_(times), numValues_(numValues)
 {
 }
 
-// Still held only when the run did not finish: what the engine had put into
-// the records goes with them.
-ModifiedReadTransaction::~ModifiedReadTransaction()
+HRESULT ModifiedReadTransaction::ReadItem(void *item, OPCHDA_MODIFIEDITEM &record)
 {
-    if (results_) {
-        for (DWORD i = 0; i < ItemCount(); ++i)
-            FreeModifiedArrays(results_[i]);
-    }
+    return RunReadModified(item, record, times_.Start(), times_.End(), numValues_);
 }
 
-HRESULT ModifiedReadTransaction::Prepare()
+void ModifiedReadTransaction::Hand(Delivery &out, TaskPtr<OPCHDA_MODIFIEDITEM> results,
+                                   TaskPtr<HRESULT> codes)
 {
-    results_.reset(ZeroedTaskArray<OPCHDA_MODIFIEDITEM>(ItemCount()));
-    codes_.reset(ZeroedTaskArray<HRESULT>(ItemCount()));
-    return results_ && codes_ ? S_OK : E_OUTOFMEMORY;
-}
-
-void ModifiedReadTransaction::Run(Delivery &out)
-{
-    MarkDone();
-    if (!results_ || !codes_)
-        return;
-    for (DWORD i = 0; i < ItemCount(); ++i) {
-        const TransactionItem &item = Item(i);
-        results_[i].hClient = item.client;
-        codes_[i] = item.refused ? OPC_E_INVALIDHANDLE
-                                 : RunReadModified(item.item, results_[i], times_.Start(),
-                                                   times_.End(), numValues_);
-    }
-    out.SetModified(TransactionId(), ItemCount(), std::move(results_), std::move(codes_));
+    out.SetModified(TransactionId(), ItemCount(), std::move(results), std::move(codes));
 }
 
 } // namespace zq

@@ -3,25 +3,26 @@
 #pragma once
 
 #include "history/item_check.h"
+#include "history/modified_engine.h"
+#include "history/record_read_transaction.h"
 #include "history/transaction.h"
 
 namespace zq {
 
-class ModifiedReadTransaction final : public Transaction
+class ModifiedReadTransaction final
+    : public RecordReadTransaction<OPCHDA_MODIFIEDITEM, FreeModifiedArrays>
 {
 public:
     ModifiedReadTransaction(DWORD transactionId, DWORD count, const OPCHANDLE *servers,
                             const RawReadTimes &times, DWORD numValues);
-    ~ModifiedReadTransaction() override;
-
-    HRESULT Prepare() override;
-    void Run(Delivery &out) override;
 
 private:
+    HRESULT ReadItem(void *item, OPCHDA_MODIFIEDITEM &record) override;
+    void Hand(Delivery &out, TaskPtr<OPCHDA_MODIFIEDITEM> results,
+              TaskPtr<HRESULT> codes) override;
+
     RawReadTimes times_;
     DWORD numValues_;
-    TaskPtr<OPCHDA_MODIFIEDITEM> results_;
-    TaskPtr<HRESULT> codes_;
 };
 
 } // namespace zq
