@@ -44,8 +44,7 @@ public:
             return E_INVALIDARG;
         return Guarded([&] {
             FILETIME start, end;
-            if (FAILED(ResolveRequiredTime(htStartTime, &start)) ||
-                FAILED(ResolveRequiredTime(htEndTime, &end)))
+            if (FAILED(ResolveRequiredTimes(htStartTime, htEndTime, &start, &end)))
                 return E_INVALIDARG;
             return QueueRequest(*owner_, dwNumItems, true, pdwCancelID, ppErrors,
                                 Build<ReadAnnotationsTransaction>(dwTransactionID, dwNumItems,

@@ -63,8 +63,7 @@ public:
             return E_INVALIDARG;
         return Guarded([&] {
             FILETIME start, end;
-            if (FAILED(ResolveRequiredTime(htStartTime, &start)) ||
-                FAILED(ResolveRequiredTime(htEndTime, &end)))
+            if (FAILED(ResolveRequiredTimes(htStartTime, htEndTime, &start, &end)))
                 return E_INVALIDARG;
             return ReadCheckedItems<AnnotationResults>(
                 owner_->Handles(), dwNumItems, phServer, ppAnnotationValues, ppErrors,

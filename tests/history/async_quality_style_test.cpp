@@ -46,24 +46,26 @@ protected:
     {
         OPCHDA_TIME s = AbsoluteTime(Sec(0)), e = AbsoluteTime(Sec(5));
         OPCHANDLE h = 1;
-        OPCHDA_ITEM *items = nullptr;
-        HRESULT *errors = nullptr;
-        EXPECT_EQ(sync->ReadRaw(&s, &e, 0, TRUE, 1, &h, &items, &errors), S_OK);
-        if (items == nullptr || errors == nullptr)
-            return {};
-        std::vector<DWORD> q = ValuesOf(items[0]).qualities;
-        FreeItems(items, 1);
-        CoTaskMemFree(errors);
-        return q;
+        return Qualities([&](OPCHDA_ITEM **items, HRESULT **errors) {
+            return sync->ReadRaw(&s, &e, 0, TRUE, 1, &h, items, errors);
+        });
     }
 
     std::vector<DWORD> SyncAtTimeQualities()
     {
         FILETIME t[2] = {Ft(Sec(1)), Ft(Sec(3))};
         OPCHANDLE h = 1;
+        return Qualities([&](OPCHDA_ITEM **items, HRESULT **errors) {
+            return sync->ReadAtTime(2, t, 1, &h, items, errors);
+        });
+    }
+
+    // The qualities of a one-item synchronous read that must succeed.
+    template <typename Read> static std::vector<DWORD> Qualities(Read &&read)
+    {
         OPCHDA_ITEM *items = nullptr;
         HRESULT *errors = nullptr;
-        EXPECT_EQ(sync->ReadAtTime(2, t, 1, &h, &items, &errors), S_OK);
+        EXPECT_EQ(read(&items, &errors), S_OK);
         if (items == nullptr || errors == nullptr)
             return {};
         std::vector<DWORD> q = ValuesOf(items[0]).qualities;
