@@ -10,6 +10,7 @@
 // and no task memory left behind.
 #include "async_fixture.h"
 
+#include <functional>
 #include <mutex>
 
 #include "malloc_spy.h"
@@ -63,6 +64,11 @@ void __stdcall InsertAnnotationCb(char *user, void *item, FILETIME time, char *t
 }
 
 
+// The text value of the journal, made when the program starts, so that the
+// host itself takes no task memory while a test counts or refuses the
+// library's allocations.
+const Variant g_gone = Variant::Str(L"gone");
+
 // The host's journal of replaced and deleted values: item 1 has three, the
 // last one deleted; item 3 reports an edit type no client can receive.
 void __stdcall ReadModifiedCb(void *item, FILETIME *start, FILETIME *end, int maxValues,
@@ -78,11 +84,12 @@ void __stdcall ReadModifiedCb(void *item, FILETIME *start, FILETIME *end, int ma
             continue;
         if (maxValues != 0 && added > maxValues)
             break; // one more than asked tells of more
-        Variant v = k == 3 ? Variant::Str(L"gone") : Variant::R8(k);
+        Variant v = k == 3 ? Variant() : Variant::R8(k);
+        VARIANT *value = k == 3 ? const_cast<VARIANT *>(&g_gone.Get()) : v.Ptr();
         int edit = k == 3 ? static_cast<int>(OPCHDA_DELETE) : static_cast<int>(OPCHDA_REPLACE);
         if (item == zqtest::ItemOfServerHandle(3))
             edit = 9;
-        add(list, Ft(Sec(k)), v.Ptr(), 0xC0 + k, Ft(Sec(100 + k)), edit, k == 3 ? "bob" : "alice");
+        add(list, Ft(Sec(k)), value, 0xC0 + k, Ft(Sec(100 + k)), edit, k == 3 ? "bob" : "alice");
         ++added;
     }
     *result = 0;
@@ -520,6 +527,94 @@ TEST_F(Annotations, ReadModifiedHandsOverTheHostsJournalWithTheRulesOfRawReads)
     EXPECT_EQ(calls[0].edits, (std::vector<std::vector<int>>{
                                   {OPCHDA_REPLACE, OPCHDA_REPLACE, OPCHDA_DELETE}, {}}));
     EXPECT_EQ(point->Unadvise(myCookie), S_OK);
+    sync->Release();
+}
+
+// Every task allocation of a read refused in turn: the read fails with
+// E_OUTOFMEMORY and null out pointers, or succeeds with the item's own
+// E_OUTOFMEMORY; either way nothing is left behind.
+TEST_F(Annotations, RefusedAllocationsLeaveNothingBehind)
+{
+    EnableReadAnnotationsCallback(ReadAnnotationsCb);
+    EnableReadModifiedCallback(ReadModifiedCb);
+    AddItem(1, 10);
+    {
+        std::lock_guard<std::mutex> lock(g_storeLock);
+        for (int k = 1; k <= 3; ++k)
+            g_store.push_back(Stored{ItemOf(1), Sec(k), "text", Sec(50), "user"});
+    }
+    IOPCHDA_SyncAnnotations *annotations = nullptr;
+    ASSERT_EQ(Ask(IID_IOPCHDA_SyncAnnotations, &annotations), S_OK);
+    IOPCHDA_SyncRead *sync = nullptr;
+    ASSERT_EQ(unknown->QueryInterface(IID_IOPCHDA_SyncRead, reinterpret_cast<void **>(&sync)),
+              S_OK);
+    TaskMallocSpy *spy = TaskMallocSpy::Instance();
+    ASSERT_NE(spy, nullptr);
+    OPCHDA_TIME s = AbsoluteTime(Sec(0)), e = AbsoluteTime(Sec(9));
+    OPCHANDLE h = 1;
+    {
+        // One read before the refusals: the host's own lasting values exist.
+        OPCHDA_MODIFIEDITEM *items = nullptr;
+        HRESULT *errors = nullptr;
+        ASSERT_EQ(sync->ReadModified(&s, &e, 0, 1, &h, &items, &errors), S_OK);
+        FreeModified(items, 1);
+        CoTaskMemFree(errors);
+    }
+
+    struct Outcome
+    {
+        HRESULT hr;
+        HRESULT item;
+        bool outsNull;
+    };
+    const std::function<Outcome()> reads[] = {
+        [&] {
+            OPCHDA_ANNOTATION *values = nullptr;
+            HRESULT *errors = nullptr;
+            HRESULT hr = annotations->Read(&s, &e, 1, &h, &values, &errors);
+            Outcome o{hr, errors != nullptr ? errors[0] : E_UNEXPECTED,
+                      values == nullptr && errors == nullptr};
+            if (values != nullptr)
+                FreeAnnotations(values, 1);
+            CoTaskMemFree(errors);
+            return o;
+        },
+        [&] {
+            OPCHDA_MODIFIEDITEM *items = nullptr;
+            HRESULT *errors = nullptr;
+            HRESULT hr = sync->ReadModified(&s, &e, 0, 1, &h, &items, &errors);
+            Outcome o{hr, errors != nullptr ? errors[0] : E_UNEXPECTED,
+                      items == nullptr && errors == nullptr};
+            if (items != nullptr)
+                FreeModified(items, 1);
+            CoTaskMemFree(errors);
+            return o;
+        },
+    };
+    for (size_t r = 0; r < 2; ++r) {
+        for (long n = 1;; ++n) {
+            SCOPED_TRACE(::testing::Message() << "read " << r << " refusing allocation " << n);
+            const long before = spy->Outstanding();
+            Outcome o{};
+            bool hit;
+            {
+                TaskAllocFailure failure(n);
+                o = reads[r]();
+                hit = failure.Hit();
+            }
+            if (o.hr == E_OUTOFMEMORY)
+                EXPECT_TRUE(o.outsNull);
+            else if (hit)
+                EXPECT_EQ(o.item, E_OUTOFMEMORY);
+            else
+                EXPECT_EQ(o.item, S_OK);
+            EXPECT_EQ(spy->Outstanding(), before);
+            if (!hit)
+                break;
+            ASSERT_LT(n, 50);
+        }
+    }
+    annotations->Release();
     sync->Release();
 }
 
