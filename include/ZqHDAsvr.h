@@ -163,6 +163,47 @@ typedef void(__stdcall *ZQHDA_DeleteRawProc)(char *user, void *hItem, OPCHDA_TIM
 typedef void(__stdcall *ZQHDA_DeleteAtTimeProc)(char *user, void *hItem, FILETIME time,
                                                  long *result);
 
+/* Annotations (IOPCHDA_SyncAnnotations, IOPCHDA_AsyncAnnotations). There is
+   no CZqHDACallback method for them: they exist only as plain callbacks.
+   The read callback reports each annotation of the item stamped from start
+   to end (both included, start may be later than end) by calling
+   add(list, ...) once per annotation, on its own thread and before it
+   returns; list is valid only until then. text and user are ANSI text,
+   copied by add. time is the value's time stamp, annotationTime when the
+   annotation was made. The insert callback stores one annotation (text) of
+   the item at time; annotationTime is when the client asked (the server's
+   clock) and user is the name passed for updates ("Unknown" without access
+   control). *result 0 means success. */
+typedef void(__stdcall *ZQHDA_AddAnnotationProc)(void *list, FILETIME time, const char *text,
+                                                  FILETIME annotationTime, const char *user);
+typedef void(__stdcall *ZQHDA_ReadAnnotationsProc)(void *hItem, FILETIME start, FILETIME end,
+                                                    void *list, ZQHDA_AddAnnotationProc add,
+                                                    long *result);
+typedef void(__stdcall *ZQHDA_InsertAnnotationProc)(char *user, void *hItem, FILETIME time,
+                                                     char *text, FILETIME annotationTime,
+                                                     long *result);
+
+/* Modified values (ReadModified). The callback reports each value of the
+   item that was replaced or deleted with a time stamp from *start to *end
+   (either may be null: open, as for GetTimeStamps) by calling add(list, ...)
+   once per value, on its own thread and before it returns; list is valid
+   only until then. add copies value (null: empty) and user (ANSI text);
+   quality and value are the ones that were replaced or deleted,
+   modificationTime when that happened, editType OPCHDA_INSERT,
+   OPCHDA_REPLACE, OPCHDA_INSERTREPLACE or OPCHDA_DELETE (any other fails the
+   item with E_FAIL), user who did it. maxValues is the most the library
+   keeps (0: all): a host that has more should add one more, so that the
+   client is told OPC_S_MOREDATA, and may then stop. *result 0 means
+   success. */
+typedef void(__stdcall *ZQHDA_AddModifiedValueProc)(void *list, FILETIME time, VARIANT *value,
+                                                     unsigned long quality,
+                                                     FILETIME modificationTime, int editType,
+                                                     const char *user);
+typedef void(__stdcall *ZQHDA_ReadModifiedProc)(void *hItem, FILETIME *start, FILETIME *end,
+                                                 int maxValues, void *list,
+                                                 ZQHDA_AddModifiedValueProc add,
+                                                 long *result);
+
 /* Host notifications. */
 typedef void(__stdcall *ZQHDA_TraceProc)(char *text);
 typedef void(__stdcall *ZQHDA_DisconnectProc)(long remainingClients);
@@ -205,6 +246,21 @@ ZQHDA_API int __stdcall SetHDAServerStatus(DWORD status, const char *text);
    host has (GetTimeStamps with maxCount 0 is asked first when numValues is
    large), not the numValues a client asks for. */
 ZQHDA_API int __stdcall SetHDAReadLimits(DWORD maxValuesPerItem, DWORD maxIntervalsPerItem);
+/* Quality words the library writes itself, where the host's quality does
+   not apply: for a requested bound that does not exist (raw read with
+   bounds) and for a value the host failed to deliver (ReadAt or
+   ReadProcessed not 0).
+   style 0 (the default): 0x10 (no bound) and 0x20 (not delivered), the
+   library's own words; style 1: the OPC HDA 1.1 words OPCHDA_NOBOUND
+   (0x00100000) and OPCHDA_NODATA (0x00200000), which clients reading the
+   low byte as a DA quality do not take for "Bad".
+   Returns the previous style; -1 for an unknown style, which changes
+   nothing. Any time, from any thread: each read (synchronous, asynchronous,
+   and each raw-data subscription) takes the style once when it is
+   requested, so a read in progress keeps the style it started with and
+   the next one gets the new one. Qualities the host writes are passed to
+   the client unchanged in both styles. */
+ZQHDA_API int __stdcall SetHDAQualityStyle(int style);
 
 /* --- Host callbacks ------------------------------------------------------ */
 
@@ -224,6 +280,25 @@ ZQHDA_API int __stdcall EnableReplaceCallback(ZQHDA_UpdateProc proc);
 ZQHDA_API int __stdcall EnableInsertReplaceCallback(ZQHDA_UpdateProc proc);
 ZQHDA_API int __stdcall EnableDeleteRawCallback(ZQHDA_DeleteRawProc proc);
 ZQHDA_API int __stdcall EnableDeleteAtCallback(ZQHDA_DeleteAtTimeProc proc);
+/* Annotation callbacks (see ZQHDA_ReadAnnotationsProc). A client's server
+   object answers QueryInterface for IOPCHDA_SyncAnnotations and
+   IOPCHDA_AsyncAnnotations only while at least one is installed (null
+   removes one); QueryCapabilities reports OPCHDA_READANNOTATIONCAP and
+   OPCHDA_INSERTANNOTATIONCAP for the installed ones, and a method whose
+   callback is missing answers E_NOTIMPL. Like every callback they are
+   called concurrently from client threads and the per-client worker
+   threads, and must be thread-safe. The host's read limit on values per
+   item (SetHDAReadLimits) caps the annotations one item returns per read
+   (OPC_S_MOREDATA). Returns 1. */
+ZQHDA_API int __stdcall EnableReadAnnotationsCallback(ZQHDA_ReadAnnotationsProc proc);
+ZQHDA_API int __stdcall EnableInsertAnnotationCallback(ZQHDA_InsertAnnotationProc proc);
+/* Modified-values callback (see ZQHDA_ReadModifiedProc): while it is
+   installed, ReadModified of IOPCHDA_SyncRead and IOPCHDA_AsyncRead answers
+   with the host's values, under the time rules and limits of ReadRaw (no
+   bounds); without it (null removes it) ReadModified is E_NOTIMPL. Called
+   concurrently from client threads and per-client worker threads: it must
+   be thread-safe. Returns 1. */
+ZQHDA_API int __stdcall EnableReadModifiedCallback(ZQHDA_ReadModifiedProc proc);
 
 /* --- Address space ------------------------------------------------------- */
 

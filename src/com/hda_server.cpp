@@ -6,6 +6,7 @@
 #include "opccomn.h"
 #include "opchda.h"
 #include "com/interface_names.h"
+#include "history/annotation_engine.h"
 #include "runtime/server_state.h"
 #include "runtime/thread_stacks.h"
 #include "runtime/startup.h"
@@ -38,7 +39,7 @@ using Maker = OwnedInterface *(*)(HDAServer *);
 const Maker kMakers[static_cast<int>(Slot::Count)] = {
     CreateServerInterface,    CreateCommonInterface,     CreateConnectionContainer,
     CreateSyncReadInterface,  CreateAsyncReadInterface,  CreateSyncUpdateInterface,
-    CreateAsyncUpdateInterface,
+    CreateAsyncUpdateInterface, CreateSyncAnnotationsInterface, CreateAsyncAnnotationsInterface,
 };
 
 struct Answer
@@ -58,7 +59,17 @@ const Answer kAnswers[] = {
     {&IID_IOPCHDA_AsyncUpdate, " IID_IOPCHDA_AsyncUpdate", Slot::AsyncUpdate},
     {&IID_IConnectionPointContainer, " IID_IConnectionPointContainer", Slot::Container},
     {&IID_IOPCCommon, " IID_IOPCCommon", Slot::Common},
+    {&IID_IOPCHDA_SyncAnnotations, " IID_IOPCHDA_SyncAnnotations", Slot::SyncAnnotations},
+    {&IID_IOPCHDA_AsyncAnnotations, " IID_IOPCHDA_AsyncAnnotations", Slot::AsyncAnnotations},
 };
+
+// The annotation interfaces exist for a client only while the host has an
+// annotation callback installed; otherwise they are unknown interfaces.
+bool Offered(Slot slot)
+{
+    return (slot != Slot::SyncAnnotations && slot != Slot::AsyncAnnotations) ||
+           AnnotationsOffered();
+}
 
 } // namespace
 
@@ -69,7 +80,7 @@ HRESULT STDMETHODCALLTYPE HDAServer::QueryInterface(REFIID iid, void **out)
         return E_INVALIDARG;
     }
     for (const Answer &a : kAnswers) {
-        if (!IsEqualIID(iid, *a.iid))
+        if (!IsEqualIID(iid, *a.iid) || !Offered(a.slot))
             continue;
         ZQ_TRACEF("HDAServer::QueryInterface%s", a.suffix);
         void *result = nullptr;

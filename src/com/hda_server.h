@@ -49,6 +49,8 @@ enum class Slot : int
     AsyncRead,
     SyncUpdate,
     AsyncUpdate,
+    SyncAnnotations,  // offered only while the host has annotation callbacks
+    AsyncAnnotations, // likewise
     Count
 };
 
@@ -147,6 +149,8 @@ OwnedInterface *CreateSyncReadInterface(HDAServer *owner);
 OwnedInterface *CreateAsyncReadInterface(HDAServer *owner);
 OwnedInterface *CreateSyncUpdateInterface(HDAServer *owner);
 OwnedInterface *CreateAsyncUpdateInterface(HDAServer *owner);
+OwnedInterface *CreateSyncAnnotationsInterface(HDAServer *owner);
+OwnedInterface *CreateAsyncAnnotationsInterface(HDAServer *owner);
 
 // The per-client tick step: runs the client's pending transactions once,
 // under its client lock.

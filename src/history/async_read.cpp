@@ -6,6 +6,8 @@
 #include "com/interface_object.h"
 #include "history/filetime.h"
 #include "history/item_check.h"
+#include "history/modified_engine.h"
+#include "history/modified_read_transaction.h"
 #include "history/read_transactions.h"
 #include "history/transaction_list.h"
 #include "opchda.h"
@@ -119,13 +121,28 @@ public:
         });
     }
 
-    HRESULT STDMETHODCALLTYPE ReadModified(DWORD, OPCHDA_TIME *, OPCHDA_TIME *, DWORD, DWORD,
-                                           OPCHANDLE *, DWORD *pdwCancelID,
-                                           HRESULT **ppErrors) override
+    HRESULT STDMETHODCALLTYPE ReadModified(DWORD dwTransactionID, OPCHDA_TIME *htStartTime,
+                                           OPCHDA_TIME *htEndTime, DWORD dwNumValues,
+                                           DWORD dwNumItems, OPCHANDLE *phServer,
+                                           DWORD *pdwCancelID, HRESULT **ppErrors) override
     {
         Trace("IHDA_ASyncRead::ReadModified()");
         ClearRequestOut(pdwCancelID, ppErrors);
-        return E_NOTIMPL;
+        // Offered only while the host has a modified-values callback.
+        if (!ModifiedValuesOffered())
+            return E_NOTIMPL;
+        if (dwNumItems == 0 || phServer == nullptr || pdwCancelID == nullptr ||
+            ppErrors == nullptr)
+            return E_INVALIDARG;
+        return Guarded([&] {
+            RawReadTimes times;
+            HRESULT hr = ResolveRawReadTimes(htStartTime, htEndTime, dwNumValues, &times);
+            if (FAILED(hr))
+                return hr;
+            return QueueRequest(*owner_, dwNumItems, true, pdwCancelID, ppErrors,
+                                Build<ModifiedReadTransaction>(dwTransactionID, dwNumItems,
+                                                               phServer, times, dwNumValues));
+        });
     }
 
     HRESULT STDMETHODCALLTYPE ReadAttribute(DWORD dwTransactionID, OPCHDA_TIME *htStartTime,

@@ -62,6 +62,14 @@ HRESULT ResolveRequiredTime(OPCHDA_TIME *time, FILETIME *out)
     return ResolveOptionalTime(time, out) ? S_OK : E_INVALIDARG;
 }
 
+HRESULT ResolveRequiredTimes(OPCHDA_TIME *start, OPCHDA_TIME *end, FILETIME *startOut,
+                             FILETIME *endOut)
+{
+    if (FAILED(ResolveRequiredTime(start, startOut)) || FAILED(ResolveRequiredTime(end, endOut)))
+        return E_INVALIDARG;
+    return S_OK;
+}
+
 HRESULT ResolveRawReadTimes(OPCHDA_TIME *start, OPCHDA_TIME *end, DWORD numValues,
                             RawReadTimes *out)
 {

@@ -61,6 +61,10 @@ HRESULT ResolveRawReadTimes(OPCHDA_TIME *start, OPCHDA_TIME *end, DWORD numValue
 
 // A time that must be given and resolve (written back): else E_INVALIDARG.
 HRESULT ResolveRequiredTime(OPCHDA_TIME *time, FILETIME *out);
+// Both times, each as above (the start first; the end is not resolved when
+// the start fails).
+HRESULT ResolveRequiredTimes(OPCHDA_TIME *start, OPCHDA_TIME *end, FILETIME *startOut,
+                             FILETIME *endOut);
 
 // A time that counts only when given and resolvable (written back): true
 // with the time in out, else false (absent).

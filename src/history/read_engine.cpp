@@ -107,16 +107,26 @@ struct ItemArrays
     }
 };
 
-// A value the host failed to deliver: quality 0x20 and an empty value,
+// A value the host failed to deliver: the no-value word and an empty value,
 // whatever the host left in either.
-void MarkNotDelivered(VARIANT &value, DWORD &quality)
+void MarkNotDelivered(VARIANT &value, DWORD &quality, const QualityWords &words)
 {
     VariantClear(&value);
     VariantInit(&value);
-    quality = kQualityNoValue;
+    quality = words.noValue;
 }
 
 } // namespace
+
+QualityWords CurrentQualityWords()
+{
+    QualityWords words;
+    if (State().qualityStyle.load() == 1) {
+        words.noBound = OPCHDA_NOBOUND;
+        words.noValue = OPCHDA_NODATA;
+    }
+    return words;
+}
 
 DWORD WithinValueLimit(DWORD n)
 {
@@ -125,7 +135,7 @@ DWORD WithinValueLimit(DWORD n)
 }
 
 HRESULT RunReadRaw(void *item, OPCHDA_ITEM &result, const FILETIME *start, const FILETIME *end,
-                   DWORD numValues, BOOL bounds)
+                   DWORD numValues, BOOL bounds, QualityWords words)
 {
     CZqHDACallback *host = State().callback.load();
     if (host == nullptr)
@@ -202,8 +212,8 @@ HRESULT RunReadRaw(void *item, OPCHDA_ITEM &result, const FILETIME *start, const
 
     // Bounds: the values just outside the range, asked for on both sides.
     const bool withBounds = bounds != FALSE && start != nullptr && end != nullptr;
-    DWORD startQuality = 0;
-    DWORD endQuality = 0;
+    bool startMissing = false;
+    bool endMissing = false;
     if (withBounds) {
         if (!Same(*start, list[0])) {
             // Make room in front; the last entry falls off a full list.
@@ -214,14 +224,14 @@ HRESULT RunReadRaw(void *item, OPCHDA_ITEM &result, const FILETIME *start, const
             HRESULT hr = backwards ? host->GetNextTimeStamp(item, *start, &list[0], context)
                                    : host->GetPreviousTimeStamp(item, *start, &list[0], context);
             if (hr != S_OK)
-                startQuality = kQualityNoBound;
+                startMissing = true;
         }
         if (!Same(*end, list[k - 1]) && k < n) {
             ++k;
             HRESULT hr = backwards ? host->GetPreviousTimeStamp(item, *end, &list[k - 1], context)
                                    : host->GetNextTimeStamp(item, *end, &list[k - 1], context);
             if (hr != S_OK)
-                endQuality = kQualityNoBound;
+                endMissing = true;
         }
     }
 
@@ -232,25 +242,20 @@ HRESULT RunReadRaw(void *item, OPCHDA_ITEM &result, const FILETIME *start, const
     arrays.HandTo(result, k);
 
     for (size_t i = 0; i < k; ++i) {
-        DWORD quality = 0;
-        if (withBounds) {
-            if (i == 0)
-                quality = startQuality;
-            else if (i == k - 1)
-                quality = endQuality;
-        }
+        const bool missing = withBounds && ((i == 0 && startMissing) ||
+                                            (i != 0 && i == k - 1 && endMissing));
         DWORD &q = result.pdwQualities[i];
         VARIANT &value = result.pvDataValues[i];
-        if (quality == kQualityNoBound) {
+        if (missing) {
             // The bound does not exist: its time is the one it was sought for.
             result.pftTimeStamps[i] = i == 0 ? *start : *end;
-            q = kQualityNoBound;
+            q = words.noBound;
             continue;
         }
         result.pftTimeStamps[i] = list[i];
         unsigned long hostQuality = 0;
         if (host->ReadAt(item, list[i], &value, &hostQuality, context) != S_OK)
-            MarkNotDelivered(value, q);
+            MarkNotDelivered(value, q, words);
         else
             q = hostQuality;
     }
@@ -278,7 +283,8 @@ HRESULT RunReadRaw(void *item, OPCHDA_ITEM &result, const FILETIME *start, const
     return S_OK;
 }
 
-HRESULT RunReadAtTime(void *item, OPCHDA_ITEM &result, DWORD count, const FILETIME *times)
+HRESULT RunReadAtTime(void *item, OPCHDA_ITEM &result, DWORD count, const FILETIME *times,
+                      QualityWords words)
 {
     CZqHDACallback *host = State().callback.load();
     if (host == nullptr)
@@ -296,7 +302,7 @@ HRESULT RunReadAtTime(void *item, OPCHDA_ITEM &result, DWORD count, const FILETI
         result.pftTimeStamps[i] = times[i];
         unsigned long quality = result.pdwQualities[i];
         if (host->ReadAt(item, times[i], &result.pvDataValues[i], &quality, 0) != S_OK)
-            MarkNotDelivered(result.pvDataValues[i], result.pdwQualities[i]);
+            MarkNotDelivered(result.pvDataValues[i], result.pdwQualities[i], words);
         else
             result.pdwQualities[i] = quality;
     }
@@ -405,7 +411,7 @@ uint64_t CountResampleIntervals(const FILETIME &start, const FILETIME &end, uint
 }
 
 HRESULT RunReadProcessed(void *item, OPCHDA_ITEM &result, DWORD aggregate, const FILETIME &start,
-                         const FILETIME &end, uint64_t interval)
+                         const FILETIME &end, uint64_t interval, QualityWords words)
 {
     CZqHDACallback *host = State().callback.load();
     if (host == nullptr)
@@ -440,7 +446,7 @@ HRESULT RunReadProcessed(void *item, OPCHDA_ITEM &result, DWORD aggregate, const
         VARIANT &value = result.pvDataValues[i];
         if (host->ReadProcessed(item, aggregate, &intervalStart, &intervalEnd, &value, &quality,
                                 context) != S_OK)
-            MarkNotDelivered(value, result.pdwQualities[i]);
+            MarkNotDelivered(value, result.pdwQualities[i], words);
         else
             result.pdwQualities[i] = quality;
         result.pftTimeStamps[i] = intervalStart;
@@ -485,4 +491,11 @@ extern "C" int __stdcall SetHDAReadLimits(DWORD maxValuesPerItem, DWORD maxInter
     zq::State().maxValuesPerItem = maxValuesPerItem;
     zq::State().maxIntervalsPerItem = maxIntervalsPerItem;
     return 1;
+}
+
+extern "C" int __stdcall SetHDAQualityStyle(int style)
+{
+    if (style != 0 && style != 1)
+        return -1;
+    return static_cast<int>(zq::State().qualityStyle.exchange(style));
 }

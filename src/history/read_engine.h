@@ -29,6 +29,18 @@ namespace zq {
 constexpr DWORD kQualityNoBound = 0x10; // a requested bound does not exist
 constexpr DWORD kQualityNoValue = 0x20; // the host failed to deliver the value
 
+// The words the engine writes for those two cases. Each read takes them once
+// when it starts (CurrentQualityWords, SetHDAQualityStyle), so a style change
+// during a read never mixes two styles in one result.
+struct QualityWords
+{
+    DWORD noBound = kQualityNoBound;
+    DWORD noValue = kQualityNoValue;
+};
+// Style 0: the library's own words above; style 1: the published 1.1 words
+// OPCHDA_NOBOUND and OPCHDA_NODATA.
+QualityWords CurrentQualityWords();
+
 // Most values an attribute history read returns per attribute.
 constexpr DWORD kAttributeHistoryLimit = 5000;
 
@@ -49,12 +61,13 @@ DWORD WithinValueLimit(DWORD n);
 // whatever numValues allows. OPC_S_NODATA, OPC_S_MOREDATA, S_OK,
 // OPC_E_MAXEXCEEDED or E_OUTOFMEMORY.
 HRESULT RunReadRaw(void *item, OPCHDA_ITEM &result, const FILETIME *start, const FILETIME *end,
-                   DWORD numValues, BOOL bounds);
+                   DWORD numValues, BOOL bounds, QualityWords words = QualityWords());
 
-// Values at the count given times (a failed value gets quality 0x20).
+// Values at the count given times (a failed value gets the no-value word).
 // OPC_S_NODATA without a callback object, S_OK, OPC_E_MAXEXCEEDED or
 // E_OUTOFMEMORY.
-HRESULT RunReadAtTime(void *item, OPCHDA_ITEM &result, DWORD count, const FILETIME *times);
+HRESULT RunReadAtTime(void *item, OPCHDA_ITEM &result, DWORD count, const FILETIME *times,
+                      QualityWords words = QualityWords());
 
 // An attribute's current value (end absent, or an attribute without history)
 // or its values at the item's time stamps from start to end.
@@ -67,7 +80,8 @@ HRESULT RunReadAttribute(void *item, DWORD attributeId, OPCHDA_ATTRIBUTE &result
 // OPC_S_NODATA without a callback object, S_OK, OPC_E_MAXEXCEEDED or
 // E_OUTOFMEMORY.
 HRESULT RunReadProcessed(void *item, OPCHDA_ITEM &result, DWORD aggregate, const FILETIME &start,
-                         const FILETIME &end, uint64_t interval);
+                         const FILETIME &end, uint64_t interval,
+                         QualityWords words = QualityWords());
 
 // Whole resample intervals between start and end (either order); 1 when the
 // interval is 0. A trailing partial interval is not counted.

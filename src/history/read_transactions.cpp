@@ -72,7 +72,7 @@ RawReadTransaction::RawReadTransaction(DWORD transactionId, DWORD count, const O
 
 HRESULT RawReadTransaction::ReadItem(DWORD, void *item, OPCHDA_ITEM &record)
 {
-    return RunReadRaw(item, record, times_.Start(), times_.End(), numValues_, bounds_);
+    return RunReadRaw(item, record, times_.Start(), times_.End(), numValues_, bounds_, words_);
 }
 
 AtTimeReadTransaction::AtTimeReadTransaction(DWORD transactionId, DWORD count,
@@ -85,7 +85,8 @@ AtTimeReadTransaction::AtTimeReadTransaction(DWORD transactionId, DWORD count,
 
 HRESULT AtTimeReadTransaction::ReadItem(DWORD, void *item, OPCHDA_ITEM &record)
 {
-    return RunReadAtTime(item, record, static_cast<DWORD>(times_.size()), times_.data());
+    return RunReadAtTime(item, record, static_cast<DWORD>(times_.size()), times_.data(),
+                         words_);
 }
 
 ProcessedReadTransaction::ProcessedReadTransaction(DWORD transactionId, DWORD count,
@@ -99,7 +100,8 @@ ProcessedReadTransaction::ProcessedReadTransaction(DWORD transactionId, DWORD co
 
 HRESULT ProcessedReadTransaction::ReadItem(DWORD i, void *item, OPCHDA_ITEM &record)
 {
-    return RunReadProcessed(item, record, aggregates_[i], start_, end_, interval_);
+    return RunReadProcessed(item, record, aggregates_[i], start_, end_, interval_,
+                            words_);
 }
 
 AttributeReadTransaction::AttributeReadTransaction(DWORD transactionId, OPCHANDLE server,
@@ -174,7 +176,7 @@ void RawAdviseTransaction::Run(Delivery &out)
         return; // skipped, not retried
     ReadEachItem(*this, results.get(), codes.get(), [&](DWORD, void *item, OPCHDA_ITEM &record) {
         return RunReadRaw(item, record, &start, &end, WithinValueLimit(kAdviseWindowLimit),
-                          FALSE);
+                          FALSE, words_);
     });
     out.SetItems(Delivery::Callback::DataChange, TransactionId(), ItemCount(), std::move(results),
                  std::move(codes));

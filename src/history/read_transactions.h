@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "history/item_check.h"
+#include "history/read_engine.h"
 #include "history/transaction.h"
 
 namespace zq {
@@ -35,6 +36,9 @@ protected:
     using Transaction::Transaction;
     // The engine for one accepted item.
     virtual HRESULT ReadItem(DWORD i, void *item, OPCHDA_ITEM &record) = 0;
+
+    // The quality words in force when the request was made.
+    const QualityWords words_ = CurrentQualityWords();
 
 private:
     TaskPtr<OPCHDA_ITEM> results_;
@@ -128,6 +132,8 @@ public:
 private:
     uint64_t windowStart_;
     uint64_t interval_;
+    // The quality words in force when the subscription was made.
+    const QualityWords words_ = CurrentQualityWords();
 };
 
 } // namespace zq

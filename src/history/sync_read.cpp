@@ -1,11 +1,14 @@
 #include "history/sync_read.h"
 
 #include <new>
+#include <utility>
 
 #include "com/interface_object.h"
 #include "history/filetime.h"
 #include "history/item_check.h"
+#include "history/modified_engine.h"
 #include "history/read_engine.h"
+#include "history/read_results.h"
 #include "opchda.h"
 #include "runtime/guard.h"
 #include "runtime/task_memory.h"
@@ -14,58 +17,9 @@ namespace zq {
 
 namespace {
 
-template <typename T> void ClearOut(T **out)
-{
-    if (out != nullptr)
-        *out = nullptr;
-}
-
-// The error array and the result records of a read, owned (with every
-// array the engine put into a record) until handed to the client.
-template <typename Record, void (*FreeArrays)(Record &)> class ReadResults
-{
-public:
-    ReadResults() = default;
-    ReadResults(const ReadResults &) = delete;
-    ReadResults &operator=(const ReadResults &) = delete;
-    ~ReadResults()
-    {
-        if (records_) {
-            for (DWORD i = 0; i < count_; ++i)
-                FreeArrays(records_[i]);
-        }
-    }
-
-    bool Allocate(DWORD count)
-    {
-        errors_.reset(ZeroedTaskArray<HRESULT>(count));
-        if (!errors_)
-            return false;
-        records_.reset(ZeroedTaskArray<Record>(count));
-        if (!records_)
-            return false;
-        count_ = count;
-        return true;
-    }
-
-    Record &operator[](DWORD i) { return records_[i]; }
-    HRESULT &Error(DWORD i) { return errors_[i]; }
-    HRESULT Overall() const { return OverallReadResult(errors_.get(), count_); }
-
-    void HandTo(Record **records, HRESULT **errors)
-    {
-        *records = records_.release();
-        *errors = errors_.release();
-    }
-
-private:
-    TaskPtr<HRESULT> errors_;
-    TaskPtr<Record> records_;
-    DWORD count_ = 0;
-};
-
 using ItemResults = ReadResults<OPCHDA_ITEM, FreeItemArrays>;
 using AttributeResults = ReadResults<OPCHDA_ATTRIBUTE, FreeAttributeArrays>;
+using ModifiedResults = ReadResults<OPCHDA_MODIFIEDITEM, FreeModifiedArrays>;
 
 class SyncReadInterface final : public InterfaceObject<IOPCHDA_SyncRead>
 {
@@ -89,6 +43,7 @@ public:
             ppErrors == nullptr)
             return E_INVALIDARG;
         return Guarded([&] {
+            const QualityWords words = CurrentQualityWords();
             RawReadTimes times;
             HRESULT hr = ResolveRawReadTimes(htStartTime, htEndTime, dwNumValues, &times);
             if (FAILED(hr))
@@ -96,7 +51,7 @@ public:
             return ReadItems(dwNumItems, phServer, ppItemValues, ppErrors,
                              [&](DWORD, void *item, OPCHDA_ITEM &record) {
                                  return RunReadRaw(item, record, times.Start(), times.End(),
-                                                   dwNumValues, bBounds);
+                                                   dwNumValues, bBounds, words);
                              });
         });
     }
@@ -120,10 +75,11 @@ public:
                 FAILED(ResolveRequiredTime(htEndTime, &end)))
                 return E_INVALIDARG;
             const uint64_t interval = TicksFromFileTime(ftResampleInterval);
+            const QualityWords words = CurrentQualityWords();
             return ReadItems(dwNumItems, phServer, ppItemValues, ppErrors,
                              [&](DWORD i, void *item, OPCHDA_ITEM &record) {
                                  return RunReadProcessed(item, record, haAggregate[i], start,
-                                                         end, interval);
+                                                         end, interval, words);
                              });
         });
     }
@@ -139,23 +95,42 @@ public:
             phServer == nullptr || ppItemValues == nullptr || ppErrors == nullptr)
             return E_INVALIDARG;
         return Guarded([&] {
+            const QualityWords words = CurrentQualityWords();
             return ReadItems(dwNumItems, phServer, ppItemValues, ppErrors,
                              [&](DWORD, void *item, OPCHDA_ITEM &record) {
                                  return RunReadAtTime(item, record, dwNumTimeStamps,
-                                                      ftTimeStamps);
+                                                      ftTimeStamps, words);
                              });
         });
     }
 
-    HRESULT STDMETHODCALLTYPE ReadModified(OPCHDA_TIME *, OPCHDA_TIME *, DWORD, DWORD,
-                                           OPCHANDLE *, OPCHDA_MODIFIEDITEM **ppItemValues,
+    HRESULT STDMETHODCALLTYPE ReadModified(OPCHDA_TIME *htStartTime, OPCHDA_TIME *htEndTime,
+                                           DWORD dwNumValues, DWORD dwNumItems,
+                                           OPCHANDLE *phServer,
+                                           OPCHDA_MODIFIEDITEM **ppItemValues,
                                            HRESULT **ppErrors) override
     {
         Trace("IHDA_SyncRead::ReadModified()");
-        // Not offered; the out pointers are left null like on every failure.
         ClearOut(ppItemValues);
         ClearOut(ppErrors);
-        return E_NOTIMPL;
+        // Offered only while the host has a modified-values callback.
+        if (!ModifiedValuesOffered())
+            return E_NOTIMPL;
+        if (dwNumItems == 0 || phServer == nullptr || ppItemValues == nullptr ||
+            ppErrors == nullptr)
+            return E_INVALIDARG;
+        return Guarded([&] {
+            RawReadTimes times;
+            HRESULT hr = ResolveRawReadTimes(htStartTime, htEndTime, dwNumValues, &times);
+            if (FAILED(hr))
+                return hr;
+            return ReadCheckedItems<ModifiedResults>(
+                owner_->Handles(), dwNumItems, phServer, ppItemValues, ppErrors,
+                [&](DWORD, void *item, OPCHDA_MODIFIEDITEM &record) {
+                    return RunReadModified(item, record, times.Start(), times.End(),
+                                           dwNumValues);
+                });
+        });
     }
 
     HRESULT STDMETHODCALLTYPE ReadAttribute(OPCHDA_TIME *htStartTime, OPCHDA_TIME *htEndTime,
@@ -192,27 +167,12 @@ public:
     }
 
 private:
-    // The per-item part of the value reads: allocate the results, check each
-    // item in request order and let the engine read the ones that pass.
     template <typename Engine>
     HRESULT ReadItems(DWORD count, const OPCHANDLE *servers, OPCHDA_ITEM **records,
                       HRESULT **errors, Engine &&engine)
     {
-        ItemResults results;
-        if (!results.Allocate(count))
-            return E_OUTOFMEMORY;
-        for (DWORD i = 0; i < count; ++i) {
-            CheckedItem found;
-            HRESULT hr = CheckReadItem(owner_->Handles(), servers[i], &found);
-            if (hr == S_OK) {
-                results[i].hClient = found.client;
-                hr = engine(i, found.item, results[i]);
-            }
-            results.Error(i) = hr;
-        }
-        HRESULT overall = results.Overall();
-        results.HandTo(records, errors);
-        return overall;
+        return ReadCheckedItems<ItemResults>(owner_->Handles(), count, servers, records, errors,
+                                             std::forward<Engine>(engine));
     }
 };
 

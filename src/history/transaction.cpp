@@ -1,6 +1,8 @@
 #include "history/transaction.h"
 
+#include "history/annotation_engine.h"
 #include "history/item_check.h"
+#include "history/modified_engine.h"
 #include "history/read_engine.h"
 
 namespace zq {
@@ -17,8 +19,18 @@ void Delivery::Free()
         for (DWORD i = 0; i < count_; ++i)
             FreeAttributeArrays(attributes_[i]);
     }
+    if (annotations_) {
+        for (DWORD i = 0; i < count_; ++i)
+            FreeAnnotationArrays(annotations_[i]);
+    }
+    if (modified_) {
+        for (DWORD i = 0; i < count_; ++i)
+            FreeModifiedArrays(modified_[i]);
+    }
     items_.reset();
     attributes_.reset();
+    annotations_.reset();
+    modified_.reset();
     clients_.reset();
     codes_.reset();
     callback_ = Callback::None;
@@ -49,13 +61,35 @@ void Delivery::SetAttributes(DWORD transactionId, OPCHANDLE client, DWORD count,
 }
 
 void Delivery::SetUpdates(DWORD transactionId, DWORD count, TaskPtr<OPCHANDLE> clients,
-                          TaskPtr<HRESULT> codes)
+                          TaskPtr<HRESULT> codes, Callback callback)
 {
     Free();
-    callback_ = Callback::UpdateComplete;
+    callback_ = callback;
     transactionId_ = transactionId;
     count_ = count;
     clients_ = std::move(clients);
+    codes_ = std::move(codes);
+}
+
+void Delivery::SetAnnotations(DWORD transactionId, DWORD count,
+                              TaskPtr<OPCHDA_ANNOTATION> annotations, TaskPtr<HRESULT> codes)
+{
+    Free();
+    callback_ = Callback::ReadAnnotations;
+    transactionId_ = transactionId;
+    count_ = count;
+    annotations_ = std::move(annotations);
+    codes_ = std::move(codes);
+}
+
+void Delivery::SetModified(DWORD transactionId, DWORD count, TaskPtr<OPCHDA_MODIFIEDITEM> items,
+                           TaskPtr<HRESULT> codes)
+{
+    Free();
+    callback_ = Callback::ReadModified;
+    transactionId_ = transactionId;
+    count_ = count;
+    modified_ = std::move(items);
     codes_ = std::move(codes);
 }
 
@@ -97,10 +131,23 @@ HRESULT Delivery::Deliver(IOPCHDA_DataCallback *sink) const
         return sink->OnReadAttributeComplete(transactionId_, status, client_, count_,
                                              NeverNull(attributes_.get(), noAttribute), codes);
     }
-    case Callback::UpdateComplete: {
+    case Callback::UpdateComplete:
+    case Callback::InsertAnnotations: {
         OPCHANDLE noClient = 0;
-        return sink->OnUpdateComplete(transactionId_, status, count_,
-                                      NeverNull(clients_.get(), noClient), codes);
+        OPCHANDLE *clients = NeverNull(clients_.get(), noClient);
+        if (callback_ == Callback::UpdateComplete)
+            return sink->OnUpdateComplete(transactionId_, status, count_, clients, codes);
+        return sink->OnInsertAnnotations(transactionId_, status, count_, clients, codes);
+    }
+    case Callback::ReadModified: {
+        OPCHDA_MODIFIEDITEM noItem{};
+        return sink->OnReadModifiedComplete(transactionId_, status, count_,
+                                            NeverNull(modified_.get(), noItem), codes);
+    }
+    case Callback::ReadAnnotations: {
+        OPCHDA_ANNOTATION noAnnotation{};
+        return sink->OnReadAnnotations(transactionId_, status, count_,
+                                       NeverNull(annotations_.get(), noAnnotation), codes);
     }
     case Callback::None:
         break;

@@ -40,6 +40,9 @@ enum class TransactionKind : DWORD
     InsertReplace = 8,
     DeleteRaw = 9,
     DeleteAtTime = 10,
+    ReadAnnotations = 11,
+    InsertAnnotations = 12,
+    ModifiedRead = 13,
 };
 
 // The client handle reported for an item refused at request time.
@@ -58,6 +61,9 @@ public:
         DataChange,        // OnDataChange: items, codes
         AttributeComplete, // OnReadAttributeComplete: client handle, attributes, codes
         UpdateComplete,    // OnUpdateComplete: client handles, codes
+        ReadAnnotations,   // OnReadAnnotations: annotations, codes
+        InsertAnnotations, // OnInsertAnnotations: client handles, codes
+        ReadModified,      // OnReadModifiedComplete: modified items, codes
     };
 
     Delivery() = default;
@@ -71,8 +77,13 @@ public:
                   TaskPtr<HRESULT> codes);
     void SetAttributes(DWORD transactionId, OPCHANDLE client, DWORD count,
                        TaskPtr<OPCHDA_ATTRIBUTE> attributes, TaskPtr<HRESULT> codes);
+    // callback: UpdateComplete or InsertAnnotations.
     void SetUpdates(DWORD transactionId, DWORD count, TaskPtr<OPCHANDLE> clients,
-                    TaskPtr<HRESULT> codes);
+                    TaskPtr<HRESULT> codes, Callback callback = Callback::UpdateComplete);
+    void SetAnnotations(DWORD transactionId, DWORD count, TaskPtr<OPCHDA_ANNOTATION> annotations,
+                        TaskPtr<HRESULT> codes);
+    void SetModified(DWORD transactionId, DWORD count, TaskPtr<OPCHDA_MODIFIEDITEM> items,
+                     TaskPtr<HRESULT> codes);
 
     Callback Kind() const { return callback_; }
     explicit operator bool() const { return callback_ != Callback::None; }
@@ -100,6 +111,8 @@ private:
     TaskPtr<OPCHDA_ITEM> items_;
     TaskPtr<OPCHDA_ATTRIBUTE> attributes_;
     TaskPtr<OPCHANDLE> clients_;
+    TaskPtr<OPCHDA_ANNOTATION> annotations_;
+    TaskPtr<OPCHDA_MODIFIEDITEM> modified_;
     TaskPtr<HRESULT> codes_;
 };
 

@@ -9,20 +9,6 @@ namespace zq {
 
 namespace {
 
-// The user name as the host receives it: a terminated copy of at most
-// kUserNameBuffer - 1 bytes.
-struct UserCopy
-{
-    explicit UserCopy(const char *user)
-    {
-        size_t n = user != nullptr ? strnlen(user, kUserNameBuffer - 1) : 0;
-        if (n != 0)
-            memcpy(text, user, n);
-        text[n] = '\0';
-    }
-    char text[kUserNameBuffer];
-};
-
 using ValueUpdate = long (CZqHDACallback::*)(char *, void *, FILETIME, VARIANT *, unsigned long);
 
 HRESULT RunValueUpdate(ValueUpdate method, const char *user, void *item, const FILETIME &time,

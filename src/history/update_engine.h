@@ -15,9 +15,26 @@
 #include <windows.h>
 #include <oaidl.h>
 
+#include <cstring>
+
+#include "com/handle_list.h"
 #include "opchda.h"
 
 namespace zq {
+
+// The user name as the host receives it: a terminated copy of at most
+// kUserNameBuffer - 1 bytes (null counts as empty).
+struct UserCopy
+{
+    explicit UserCopy(const char *user)
+    {
+        size_t n = user != nullptr ? strnlen(user, kUserNameBuffer - 1) : 0;
+        if (n != 0)
+            memcpy(text, user, n);
+        text[n] = '\0';
+    }
+    char text[kUserNameBuffer];
+};
 
 // Capabilities the host supports; E_INVALIDARG for a null pointer.
 HRESULT RunQueryCapabilities(OPCHDA_UPDATECAPABILITIES *capabilities);

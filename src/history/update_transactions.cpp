@@ -34,7 +34,8 @@ void UpdateTransaction::Run(Delivery &out)
         codes_[i] = item.refused ? OPC_E_INVALIDHANDLE
                                  : UpdateItem(i, user_.c_str(), item.item);
     }
-    out.SetUpdates(TransactionId(), ItemCount(), std::move(clients_), std::move(codes_));
+    out.SetUpdates(TransactionId(), ItemCount(), std::move(clients_), std::move(codes_),
+                   Completion());
 }
 
 ValueUpdateTransaction::ValueUpdateTransaction(TransactionKind kind, DWORD transactionId,

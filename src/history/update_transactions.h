@@ -26,6 +26,8 @@ protected:
     HRESULT CheckItem(const HandleList &handles, OPCHANDLE server, CheckedItem *found) override;
     // The engine for one accepted item.
     virtual HRESULT UpdateItem(DWORD i, const char *user, void *item) = 0;
+    // The sink method that reports the run.
+    virtual Delivery::Callback Completion() const { return Delivery::Callback::UpdateComplete; }
 
 private:
     std::string user_ = "Unknown";

@@ -44,6 +44,11 @@ struct ServerState
     std::atomic<DWORD> maxValuesPerItem{0};
     std::atomic<DWORD> maxIntervalsPerItem{0};
 
+    // Quality words the engine writes for a missing bound and an undelivered
+    // value (SetHDAQualityStyle): 0 the library's own, 1 the published 1.1
+    // ones. Read once when a read starts.
+    std::atomic<LONG> qualityStyle{0};
+
     std::string Vendor() const;
     void SetVendor(const char *text);
 

@@ -1,0 +1,206 @@
+#include "history/annotation_engine.h"
+
+#include <atomic>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "ZqHDAsvr.h"
+#include "history/update_engine.h"
+#include "opchda_constants.h"
+#include "runtime/server_state.h"
+#include "runtime/task_memory.h"
+
+namespace zq {
+
+namespace {
+
+// The host's annotation callbacks; null when the module loads. Single
+// pointer writes: the host installs them while setting up, the engine and
+// QueryInterface read them at every call.
+std::atomic<ZQHDA_ReadAnnotationsProc> g_readAnnotations{nullptr};
+std::atomic<ZQHDA_InsertAnnotationProc> g_insertAnnotation{nullptr};
+
+// What the host hands to the add function during one read callback. Only
+// the thread running that callback touches it.
+struct Collected
+{
+    struct Entry
+    {
+        FILETIME time;
+        std::string text;
+        FILETIME annotationTime;
+        std::string user;
+    };
+    std::vector<Entry> entries;
+    DWORD limit = 0;        // 0: none
+    bool more = false;      // the host offered more than the limit
+    bool noMemory = false;  // an entry could not be kept
+};
+
+// The add function given to the host: nothing escapes it, and nothing is
+// kept once the limit is reached or memory ran out.
+void __stdcall AddAnnotation(void *list, FILETIME time, const char *text,
+                             FILETIME annotationTime, const char *user)
+{
+    Collected *c = static_cast<Collected *>(list);
+    if (c == nullptr || c->noMemory)
+        return;
+    if (c->limit != 0 && c->entries.size() >= c->limit) {
+        c->more = true;
+        return;
+    }
+    try {
+        c->entries.push_back(Collected::Entry{time, text != nullptr ? text : "", annotationTime,
+                                              user != nullptr ? user : ""});
+    } catch (const std::bad_alloc &) {
+        c->noMemory = true;
+    }
+}
+
+// The arrays of one annotation record until handed over.
+struct AnnotationArrays
+{
+    TaskPtr<FILETIME> times;
+    TaskPtr<LPWSTR> texts;
+    TaskPtr<FILETIME> annotationTimes;
+    TaskPtr<LPWSTR> users;
+    size_t count = 0;
+
+    ~AnnotationArrays()
+    {
+        for (size_t i = 0; i < count; ++i) {
+            if (texts)
+                TaskFree(texts[i]);
+            if (users)
+                TaskFree(users[i]);
+        }
+    }
+
+    bool Fill(const std::vector<Collected::Entry> &entries)
+    {
+        const size_t n = entries.size();
+        times.reset(ZeroedTaskArray<FILETIME>(n));
+        texts.reset(ZeroedTaskArray<LPWSTR>(n));
+        annotationTimes.reset(ZeroedTaskArray<FILETIME>(n));
+        users.reset(ZeroedTaskArray<LPWSTR>(n));
+        if (!times || !texts || !annotationTimes || !users)
+            return false;
+        count = n; // from here on the strings are freed with the arrays
+        for (size_t i = 0; i < n; ++i) {
+            times[i] = entries[i].time;
+            annotationTimes[i] = entries[i].annotationTime;
+            texts[i] = WideCopy(entries[i].text.c_str(), true);
+            users[i] = WideCopy(entries[i].user.c_str(), true);
+            if (texts[i] == nullptr || users[i] == nullptr)
+                return false;
+        }
+        return true;
+    }
+
+    void HandTo(OPCHDA_ANNOTATION &record)
+    {
+        record.dwNumValues = static_cast<DWORD>(count);
+        record.ftTimeStamps = times.release();
+        record.szAnnotation = texts.release();
+        record.ftAnnotationTime = annotationTimes.release();
+        record.szUser = users.release();
+        count = 0;
+    }
+};
+
+} // namespace
+
+bool AnnotationsOffered()
+{
+    return g_readAnnotations.load() != nullptr || g_insertAnnotation.load() != nullptr;
+}
+
+OPCHDA_ANNOTATIONCAPABILITIES AnnotationCapabilities()
+{
+    int caps = 0;
+    if (g_readAnnotations.load() != nullptr)
+        caps |= OPCHDA_READANNOTATIONCAP;
+    if (g_insertAnnotation.load() != nullptr)
+        caps |= OPCHDA_INSERTANNOTATIONCAP;
+    return static_cast<OPCHDA_ANNOTATIONCAPABILITIES>(caps);
+}
+
+HRESULT RunReadAnnotations(void *item, OPCHDA_ANNOTATION &result, const FILETIME &start,
+                           const FILETIME &end)
+{
+    ZQHDA_ReadAnnotationsProc fn = g_readAnnotations.load();
+    if (fn == nullptr)
+        return E_NOTIMPL;
+    Collected collected;
+    collected.limit = State().maxValuesPerItem.load();
+    long hostResult = E_FAIL; // a callback that stores no result has failed
+    fn(item, start, end, &collected, AddAnnotation, &hostResult);
+    if (FAILED(hostResult))
+        return hostResult;
+    if (hostResult != S_OK)
+        return OPC_S_NODATA;
+    if (collected.noMemory)
+        return E_OUTOFMEMORY;
+    if (collected.entries.empty())
+        return OPC_S_NODATA;
+    AnnotationArrays arrays;
+    if (!arrays.Fill(collected.entries))
+        return E_OUTOFMEMORY;
+    arrays.HandTo(result);
+    return collected.more ? OPC_S_MOREDATA : S_OK;
+}
+
+HRESULT RunInsertAnnotations(const char *user, void *item, const FILETIME &time,
+                             const OPCHDA_ANNOTATION &values, const FILETIME &annotationTime)
+{
+    ZQHDA_InsertAnnotationProc fn = g_insertAnnotation.load();
+    if (fn == nullptr)
+        return E_NOTIMPL;
+    if (values.dwNumValues != 0 && values.szAnnotation == nullptr)
+        return E_INVALIDARG;
+    UserCopy name(user);
+    for (DWORD i = 0; i < values.dwNumValues; ++i) {
+        std::string text;
+        if (!AnsiFromWide(values.szAnnotation[i], text))
+            return E_INVALIDARG;
+        long hostResult = E_FAIL;
+        fn(name.text, item, time, &text[0], annotationTime, &hostResult);
+        if (hostResult != S_OK)
+            return FAILED(hostResult) ? hostResult : E_FAIL;
+    }
+    return S_OK;
+}
+
+void FreeAnnotationArrays(OPCHDA_ANNOTATION &annotation)
+{
+    for (DWORD i = 0; i < annotation.dwNumValues; ++i) {
+        if (annotation.szAnnotation != nullptr)
+            TaskFree(annotation.szAnnotation[i]);
+        if (annotation.szUser != nullptr)
+            TaskFree(annotation.szUser[i]);
+    }
+    TaskFree(annotation.ftTimeStamps);
+    TaskFree(annotation.szAnnotation);
+    TaskFree(annotation.ftAnnotationTime);
+    TaskFree(annotation.szUser);
+    annotation.dwNumValues = 0;
+    annotation.ftTimeStamps = nullptr;
+    annotation.szAnnotation = nullptr;
+    annotation.ftAnnotationTime = nullptr;
+    annotation.szUser = nullptr;
+}
+
+} // namespace zq
+
+extern "C" int __stdcall EnableReadAnnotationsCallback(ZQHDA_ReadAnnotationsProc proc)
+{
+    zq::g_readAnnotations = proc;
+    return 1;
+}
+
+extern "C" int __stdcall EnableInsertAnnotationCallback(ZQHDA_InsertAnnotationProc proc)
+{
+    zq::g_insertAnnotation = proc;
+    return 1;
+}

@@ -1,0 +1,113 @@
+#include "history/sync_annotations.h"
+
+#include <new>
+
+#include "com/interface_object.h"
+#include "history/annotation_engine.h"
+#include "history/item_check.h"
+#include "history/read_results.h"
+#include "opchda.h"
+#include "runtime/guard.h"
+#include "runtime/task_memory.h"
+
+namespace zq {
+
+HRESULT AnnotationQueryCapabilities(OPCHDA_ANNOTATIONCAPABILITIES *capabilities)
+{
+    if (capabilities == nullptr)
+        return E_INVALIDARG;
+    *capabilities = AnnotationCapabilities();
+    return S_OK;
+}
+
+FILETIME AnnotationTimeNow()
+{
+    FILETIME now;
+    if (FAILED(CoFileTimeNow(&now)))
+        GetSystemTimeAsFileTime(&now);
+    return now;
+}
+
+namespace {
+
+using AnnotationResults = ReadResults<OPCHDA_ANNOTATION, FreeAnnotationArrays>;
+
+class SyncAnnotationsInterface final : public InterfaceObject<IOPCHDA_SyncAnnotations>
+{
+public:
+    explicit SyncAnnotationsInterface(HDAServer *owner)
+        : InterfaceObject(owner,
+                          {"IOPCHDA_SyncAnnotations::AddRef() [defered to HDAServer]",
+                           "IOPCHDA_SyncAnnotations::Release() [defered to OPCServer]",
+                           "IOPCHDA_SyncAnnotations::QueryInterface() [defered to OPCServer]"})
+    {
+    }
+
+    HRESULT STDMETHODCALLTYPE
+    QueryCapabilities(OPCHDA_ANNOTATIONCAPABILITIES *pCapabilities) override
+    {
+        Trace("IHDA_SyncAnnotations::QueryCapabilities()");
+        return AnnotationQueryCapabilities(pCapabilities);
+    }
+
+    HRESULT STDMETHODCALLTYPE Read(OPCHDA_TIME *htStartTime, OPCHDA_TIME *htEndTime,
+                                   DWORD dwNumItems, OPCHANDLE *phServer,
+                                   OPCHDA_ANNOTATION **ppAnnotationValues,
+                                   HRESULT **ppErrors) override
+    {
+        Trace("IHDA_SyncAnnotations::Read()");
+        ClearOut(ppAnnotationValues);
+        ClearOut(ppErrors);
+        if (dwNumItems == 0 || phServer == nullptr || ppAnnotationValues == nullptr ||
+            ppErrors == nullptr || htStartTime == nullptr || htEndTime == nullptr)
+            return E_INVALIDARG;
+        return Guarded([&] {
+            FILETIME start, end;
+            if (FAILED(ResolveRequiredTimes(htStartTime, htEndTime, &start, &end)))
+                return E_INVALIDARG;
+            return ReadCheckedItems<AnnotationResults>(
+                owner_->Handles(), dwNumItems, phServer, ppAnnotationValues, ppErrors,
+                [&](DWORD, void *item, OPCHDA_ANNOTATION &record) {
+                    return RunReadAnnotations(item, record, start, end);
+                });
+        });
+    }
+
+    HRESULT STDMETHODCALLTYPE Insert(DWORD dwNumItems, OPCHANDLE *phServer,
+                                     FILETIME *ftTimeStamps, OPCHDA_ANNOTATION *pAnnotationValues,
+                                     HRESULT **ppErrors) override
+    {
+        Trace("IHDA_SyncAnnotations::Insert()");
+        ClearOut(ppErrors);
+        if (dwNumItems == 0 || phServer == nullptr || ftTimeStamps == nullptr ||
+            pAnnotationValues == nullptr || ppErrors == nullptr)
+            return E_INVALIDARG;
+        return Guarded([&] {
+            const FILETIME now = AnnotationTimeNow();
+            TaskPtr<HRESULT> codes(ZeroedTaskArray<HRESULT>(dwNumItems));
+            if (!codes)
+                return E_OUTOFMEMORY;
+            for (DWORD i = 0; i < dwNumItems; ++i) {
+                char user[kUserNameBuffer];
+                CheckedItem found;
+                HRESULT hr = CheckUpdateItem(owner_->Handles(), phServer[i], &found, user);
+                if (hr == S_OK)
+                    hr = RunInsertAnnotations(user, found.item, ftTimeStamps[i],
+                                              pAnnotationValues[i], now);
+                codes[i] = hr;
+            }
+            HRESULT overall = OverallUpdateResult(codes.get(), dwNumItems);
+            *ppErrors = codes.release();
+            return overall;
+        });
+    }
+};
+
+} // namespace
+
+OwnedInterface *CreateSyncAnnotationsInterface(HDAServer *owner)
+{
+    return new (std::nothrow) SyncAnnotationsInterface(owner);
+}
+
+} // namespace zq
