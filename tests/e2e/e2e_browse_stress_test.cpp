@@ -22,7 +22,12 @@ void BrowseUntil(IOPCHDA_Server *server, DWORD deadline, std::atomic<long> *roun
     for (long i = 0; static_cast<LONG>(deadline - GetTickCount()) > 0; ++i) {
         IOPCHDA_Browser *browser = nullptr;
         HRESULT *errors = nullptr;
-        if (FAILED(server->CreateBrowse(0, nullptr, nullptr, nullptr, &browser, &errors)) ||
+        // No filters, but the arrays go over the wire as reference pointers.
+        DWORD attr = 0;
+        OPCHDA_OPERATORCODES op = OPCHDA_EQUAL;
+        VARIANT filter;
+        VariantInit(&filter);
+        if (FAILED(server->CreateBrowse(0, &attr, &op, &filter, &browser, &errors)) ||
             browser == nullptr) {
             ++*failures;
             break;

@@ -91,6 +91,7 @@ bool ProgIdRegistered()
 class DeepInstall : public testing::Test
 {
 protected:
+    void SetUp() override { CreateDirectoryA(root_.c_str(), nullptr); }
     void TearDown() override
     {
         zqtest::RunProcess("ZqHistorian.exe /UnregServer", 60000);

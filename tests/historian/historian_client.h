@@ -37,7 +37,8 @@ inline std::vector<uint64_t> RawTimes(IOPCHDA_Server *server, OPCHANDLE handle, 
               S_OK);
     if (read == nullptr || handle == 0)
         return times;
-    OPCHDA_TIME from = zqtest::AbsoluteTime(start), to = zqtest::AbsoluteTime(end);
+    // The times are [in, out]: no text the proxy could write back into.
+    OPCHDA_TIME from{FALSE, nullptr, zqtest::Ft(start)}, to{FALSE, nullptr, zqtest::Ft(end)};
     OPCHDA_ITEM *items = nullptr;
     HRESULT *errors = nullptr;
     EXPECT_EQ(read->ReadRaw(&from, &to, 0, FALSE, 1, &handle, &items, &errors), S_OK);
