@@ -49,6 +49,28 @@ HRESULT ResolveClsid(const std::wstring &server, const std::wstring &host, CLSID
     return SUCCEEDED(listHr) ? listHr : hr;
 }
 
+namespace {
+constexpr int kCreateAttempts = 5;
+constexpr DWORD kCreateRetryMs = 400;
+
+// Codes of a server process that ended or is ending under the request.
+bool ServerWasEnding(HRESULT hr)
+{
+    switch (static_cast<unsigned long>(hr)) {
+    case 0x800706BAul: // RPC_S_SERVER_UNAVAILABLE
+    case 0x800706BEul: // RPC_S_CALL_FAILED
+    case 0x800706BFul: // RPC_S_CALL_FAILED_DNE
+    case 0x80004018ul: // CO_E_SERVER_STOPPING
+    case 0x80010108ul: // RPC_E_DISCONNECTED
+    case 0x80010007ul: // RPC_E_SERVER_DIED
+    case 0x80010012ul: // RPC_E_SERVER_DIED_DNE
+        return true;
+    default:
+        return false;
+    }
+}
+} // namespace
+
 HRESULT Session::Connect(const std::wstring &server, const std::wstring &host, std::wstring &what)
 {
     Close();
@@ -62,10 +84,25 @@ HRESULT Session::Connect(const std::wstring &server, const std::wstring &host, s
     COSERVERINFO info{};
     info.pwszName = const_cast<LPWSTR>(host.c_str());
     MULTI_QI qi{&IID_IUnknown, nullptr, S_OK};
-    hr = CoCreateInstanceEx(clsid, nullptr, local ? CLSCTX_LOCAL_SERVER | CLSCTX_INPROC_SERVER : CLSCTX_REMOTE_SERVER,
-                            local ? nullptr : &info, 1, &qi);
-    if (SUCCEEDED(hr))
-        hr = qi.hr;
+    // A server started by COM ends when its last client leaves; a creation
+    // request that reaches it while it ends fails with one of the codes of a
+    // server going away. The next request starts a new server: retry a few
+    // times, briefly, as OPC clients do.
+    for (int attempt = 1;; ++attempt) {
+        qi = MULTI_QI{&IID_IUnknown, nullptr, S_OK};
+        hr = CoCreateInstanceEx(clsid, nullptr,
+                                local ? CLSCTX_LOCAL_SERVER | CLSCTX_INPROC_SERVER : CLSCTX_REMOTE_SERVER,
+                                local ? nullptr : &info, 1, &qi);
+        if (SUCCEEDED(hr))
+            hr = qi.hr;
+        if (SUCCEEDED(hr) || !ServerWasEnding(hr) || attempt == kCreateAttempts)
+            break;
+        if (qi.pItf != nullptr) {
+            qi.pItf->Release();
+            qi.pItf = nullptr;
+        }
+        Sleep(kCreateRetryMs);
+    }
     if (FAILED(hr)) {
         what = L"the server object could not be created" + (local ? std::wstring() : L" on " + host);
         return hr;
