@@ -23,15 +23,8 @@ using zq::kTicksPerMinute;
 using zq::kTicksPerHour;
 using zq::kTicksPerDay;
 
-inline Ticks ToTicks(const FILETIME &ft)
-{
-    return zq::TicksFromFileTime(ft);
-}
-
-inline FILETIME ToFileTime(Ticks t)
-{
-    return zq::FileTimeFromTicks(t);
-}
+inline constexpr auto &ToTicks = zq::TicksFromFileTime;
+inline constexpr auto &ToFileTime = zq::FileTimeFromTicks;
 
 // The current UTC time.
 Ticks NowTicks();

@@ -140,7 +140,8 @@ enum class RelativeSyntax {
     // length (no word boundary); while a number waits for its unit any
     // character but a blank, sign, digit or unit is skipped; a number or sign
     // left at the end is ignored; a number of zero counts as no number; a
-    // sign between a number and its unit replaces the number's sign.
+    // sign between a number that took the last sign and its unit becomes
+    // that number's sign.
     Lenient,
     // The written form only: the keyword is a whole word, and every sign is
     // followed by a number and a unit. Failures come with a description.
@@ -167,7 +168,8 @@ bool CheckRelativeText(const wchar_t *text, size_t length, RelativeSyntax syntax
                        RelativeProblem *problem = nullptr);
 
 // Resolves text against now (its fields are used as they stand, the fraction
-// included). The syntax is checked first, over the whole text.
+// included). The syntax is checked first, over the whole text. An empty text
+// is now itself; callers that refuse it do so before.
 RelativeResult ResolveRelativeText(const wchar_t *text, size_t length, RelativeSyntax syntax,
                                    const CivilTime &now, Ticks &out,
                                    RelativeProblem *problem = nullptr);

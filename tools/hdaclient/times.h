@@ -24,15 +24,8 @@ using Ticks = zq::Ticks;
 using zq::kTicksPerSecond;
 using zq::kTicksPerDay;
 
-inline Ticks TicksOf(const FILETIME &time)
-{
-    return zq::TicksFromFileTime(time);
-}
-
-inline FILETIME FileTimeOf(Ticks ticks)
-{
-    return zq::FileTimeFromTicks(ticks);
-}
+inline constexpr auto &TicksOf = zq::TicksFromFileTime;
+inline constexpr auto &FileTimeOf = zq::FileTimeFromTicks;
 
 struct TimeArg
 {
