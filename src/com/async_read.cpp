@@ -5,7 +5,7 @@
 
 #include "com/interface_object.h"
 #include "com/transaction_list.h"
-#include "history/filetime.h"
+#include "runtime/civil_time.h"
 #include "history/item_check.h"
 #include "history/modified_engine.h"
 #include "history/modified_read_transaction.h"

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "com/interface_object.h"
-#include "history/filetime.h"
+#include "runtime/civil_time.h"
 #include "history/item_check.h"
 #include "history/modified_engine.h"
 #include "history/read_engine.h"

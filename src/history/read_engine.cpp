@@ -6,7 +6,7 @@
 #include <new>
 
 #include "addrspace/catalogue.h"
-#include "history/filetime.h"
+#include "runtime/civil_time.h"
 #include "opchda_constants.h"
 #include "runtime/server_state.h"
 #include "runtime/task_memory.h"

@@ -2,7 +2,7 @@
 
 #include <objbase.h>
 
-#include "history/filetime.h"
+#include "runtime/civil_time.h"
 #include "history/read_engine.h"
 #include "opchda_constants.h"
 #include "runtime/server_state.h"
