@@ -21,8 +21,8 @@ class ClassFactory final : public IClassFactory
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override
     {
-        return AnswerOwnInterface(static_cast<IClassFactory *>(this), nullptr, IID_IClassFactory,
-                                  nullptr, iid, out, QueryTraces::None);
+        return AnswerOwnInterface(static_cast<IClassFactory *>(this), "", IID_IClassFactory, "",
+                                  iid, out, QueryTraces::None);
     }
     // The count is kept but never frees the factory: it lives until unload.
     ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs_); }
