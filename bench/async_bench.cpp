@@ -19,7 +19,7 @@
 #include "bench_util.h"
 #include "inproc_server.h"
 #include "quiet_data_callback.h"
-#include "runtime/srw_guard.h"
+#include "runtime/com_kit.h"
 
 using namespace zqbench;
 
