@@ -43,6 +43,7 @@ enum class TransactionKind : DWORD
     ReadAnnotations = 11,
     InsertAnnotations = 12,
     ModifiedRead = 13,
+    ProcessedAdvise = 14,
 };
 
 // The client handle reported for an item refused at request time.
