@@ -1,6 +1,6 @@
 // The read transactions: raw, at-time and processed reads (OnReadComplete),
-// the attribute read (OnReadAttributeComplete) and the raw advise
-// (OnDataChange, one window per tick). Times are resolved at request time
+// the attribute read (OnReadAttributeComplete) and the raw and processed
+// advises (OnDataChange, one window per tick). Times are resolved at request time
 // and stored as absolute UTC FILETIMEs.
 #pragma once
 
@@ -16,7 +16,7 @@ namespace zq {
 // Values the raw advise reads at most per item and window.
 constexpr DWORD kAdviseWindowLimit = 5000;
 
-// Windows one raw advise delivers at most in one tick step when it is
+// Windows one advise delivers at most in one tick step when it is
 // behind (each as its own OnDataChange, in order); what is still due waits
 // for the next step. With a window of the tick's length, an advise that fell
 // behind catches up 31 windows a tick; one client's backlog cannot hold its
