@@ -258,6 +258,7 @@ int Serve(const Options &o)
 
     SetHDAVendorInfo("ZqHDAsvr sample historian");
     SetHDAServerCallback(callback);
+    EnableHDAAdviseProcessed(1);  // processed subscriptions (AdviseProcessed)
     EnableHDADisconnectNotification(OnDisconnect);
     if (o.trace)
         EnableHDAEventMsgs(PrintTrace);
