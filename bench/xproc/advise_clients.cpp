@@ -188,8 +188,17 @@ struct Child
     std::string text;     // what it wrote so far
 };
 
-// The children of this process; KillAll ends every one still running.
+// The children of this process; KillAll ends every one still running, and
+// the job ends them when this process ends some other way.
 std::vector<Child> g_children;
+HANDLE g_job = [] {
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (job != nullptr)
+        SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    return job;
+}();
 
 void KillAll()
 {
@@ -227,6 +236,8 @@ bool Launch(const std::wstring &arguments)
         CloseHandle(read);
         return false;
     }
+    if (g_job != nullptr)
+        AssignProcessToJobObject(g_job, pi.hProcess);
     CloseHandle(pi.hThread);
     g_children.push_back(Child{pi.hProcess, read, {}});
     return true;
@@ -416,7 +427,8 @@ int main(int argc, char **argv)
     HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, stopName.c_str());
     if (clients <= 0 || seconds < 2 || stop == nullptr ||
         !RegisterLocalServer(kLibraryServerClsid, L"\"" + server + L"\" --ticking --stop " +
-                                                      std::wstring(stopName.begin(), stopName.end())) ||
+                                                      std::wstring(stopName.begin(), stopName.end()) +
+                                                      L" --owner " + std::to_wstring(GetCurrentProcessId())) ||
         FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
         std::fprintf(stderr, "usage: advise_clients [--quick] [--clients N] [--seconds S] [--server PATH]\n");
         return 2;

@@ -3,12 +3,14 @@
 // item whose history is kValues doubles (tick 100 ms); with --ticking the
 // items Bench.Tag0.. with one value per millisecond at any time and a 10 ms
 // tick, for raw advises; --stop NAME also ends it when the named event is
-// set (clients that were killed never leave), and meanwhile publishes the
+// set (clients that were killed never leave) or the process --owner PID has
+// ended, and meanwhile publishes the
 // process's CPU time (100-ns units, every 100 ms) in the mapping NAME "Cpu":
 // under Wine, GetProcessTimes of another process reports no CPU time.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -37,10 +39,12 @@ void __stdcall OnDisconnect(long remaining)
 int main(int argc, char **argv)
 {
     bool ticking = false;
-    HANDLE stop = nullptr, cpuMapping = nullptr;
+    HANDLE stop = nullptr, owner = nullptr, cpuMapping = nullptr;
     volatile ULONGLONG *cpu = nullptr;
     for (int i = 1; i < argc; ++i) {
         ticking = ticking || std::strcmp(argv[i], "--ticking") == 0;
+        if (std::strcmp(argv[i], "--owner") == 0 && i + 1 < argc)
+            owner = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(std::atol(argv[++i])));
         if (std::strcmp(argv[i], "--stop") == 0 && i + 1 < argc) {
             stop = OpenEventA(SYNCHRONIZE, FALSE, argv[++i]);
             std::string name = std::string(argv[i]) + "Cpu";
@@ -65,16 +69,20 @@ int main(int argc, char **argv)
     EnableHDADisconnectNotification(OnDisconnect);
     if (!InitZqHDAsvr(kLibraryServerClsid, ticking ? 10 : 100))
         return 1;
-    HANDLE ends[] = {g_lastClientLeft, stop};
+    HANDLE ends[3] = {g_lastClientLeft};
+    DWORD count = 1;
+    for (HANDLE h : {stop, owner})
+        if (h != nullptr)
+            ends[count++] = h;
     DWORD end = WAIT_TIMEOUT;
     for (DWORD waited = 0; end == WAIT_TIMEOUT && waited < kServerLifetimeMs; waited += 100) {
         FILETIME created, exited, kernel, user;
         if (cpu != nullptr && GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
             *cpu = ((ULONGLONG(kernel.dwHighDateTime) << 32) | kernel.dwLowDateTime) +
                    ((ULONGLONG(user.dwHighDateTime) << 32) | user.dwLowDateTime);
-        end = WaitForMultipleObjects(stop != nullptr ? 2 : 1, ends, FALSE, 100);
+        end = WaitForMultipleObjects(count, ends, FALSE, 100);
     }
-    int status = end == WAIT_OBJECT_0 || end == WAIT_OBJECT_0 + 1 ? 0 : 4;
+    int status = end < WAIT_OBJECT_0 + count ? 0 : 4;
     RequestHDADisconnect();
     return status;
 }
