@@ -20,6 +20,7 @@
 #include "inproc_server.h"
 #include "quiet_data_callback.h"
 #include "runtime/com_kit.h"
+#include "ticking_host.h"
 
 using namespace zqbench;
 
@@ -42,36 +43,7 @@ ULONGLONG NowTicks()
 }
 
 // A historian with one value per millisecond for every item.
-class TickingHost : public CZqHDACallback
-{
-public:
-    int GetTimeStamps(void *, FILETIME *start, FILETIME *end, int maxCount, FILETIME *times,
-                      ULONG_PTR *) override
-    {
-        if (start == nullptr || end == nullptr)
-            return 0;
-        ULONGLONG first = (Ticks(*start) + kValueSpacing - 1) / kValueSpacing * kValueSpacing;
-        ULONGLONG last = Ticks(*end);
-        int n = first > last ? 0 : static_cast<int>((last - first) / kValueSpacing) + 1;
-        if (maxCount == 0 || times == nullptr)
-            return n;
-        if (n > maxCount)
-            n = maxCount;
-        for (int i = 0; i < n; ++i)
-            times[i] = Ft(first + i * kValueSpacing);
-        return n;
-    }
-    long GetNextTimeStamp(void *, FILETIME, FILETIME *, ULONG_PTR) override { return 1; }
-    long ReadAt(void *, FILETIME time, VARIANT *value, unsigned long *quality, ULONG_PTR) override
-    {
-        value->vt = VT_R8;
-        value->dblVal = static_cast<double>(time.dwLowDateTime);
-        *quality = 0xC0;
-        return 0;
-    }
-};
-
-TickingHost g_host;
+TickingHost g_host(kValueSpacing);
 
 // What every sink records while the measurement runs.
 struct Recorder

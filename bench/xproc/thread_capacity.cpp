@@ -25,6 +25,7 @@
 
 #include "opchda.h"
 #include "xproc_bench.h"
+#include "xproc_launch.h"
 
 using namespace zqbench;
 
@@ -32,33 +33,9 @@ namespace {
 
 constexpr DWORD kReadValues = 1000;
 
-std::wstring GuidText(REFCLSID clsid)
-{
-    wchar_t text[40];
-    StringFromGUID2(clsid, text, 40);
-    return text;
-}
-
-std::wstring ThisProgram()
-{
-    wchar_t path[MAX_PATH];
-    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return n == 0 || n >= MAX_PATH ? std::wstring() : std::wstring(path, n);
-}
-
 bool Register(const std::wstring &server)
 {
-    std::wstring command = L"\"" + server + L"\"";
-    std::wstring key = L"CLSID\\" + GuidText(kLibraryServerClsid) + L"\\LocalServer32";
-    HKEY hkey = nullptr;
-    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0,
-                        KEY_WRITE | KEY_WOW64_32KEY, nullptr, &hkey, nullptr) != ERROR_SUCCESS)
-        return false;
-    LONG rc = RegSetValueExW(hkey, nullptr, 0, REG_SZ,
-                             reinterpret_cast<const BYTE *>(command.c_str()),
-                             static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(hkey);
-    return rc == ERROR_SUCCESS;
+    return RegisterLocalServer(kLibraryServerClsid, L"\"" + server + L"\"");
 }
 
 // --- Client side ----------------------------------------------------------------
@@ -172,22 +149,6 @@ int RunChild(int threads, DWORD seconds, const wchar_t *out)
 }
 
 // --- Server sampling ------------------------------------------------------------
-
-DWORD FindProcess(const std::wstring &exeName)
-{
-    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snap == INVALID_HANDLE_VALUE)
-        return 0;
-    PROCESSENTRY32W e{};
-    e.dwSize = sizeof e;
-    DWORD pid = 0;
-    for (BOOL more = Process32FirstW(snap, &e); more; more = Process32NextW(snap, &e)) {
-        if (_wcsicmp(e.szExeFile, exeName.c_str()) == 0)
-            pid = e.th32ProcessID;
-    }
-    CloseHandle(snap);
-    return pid;
-}
 
 struct Sample
 {

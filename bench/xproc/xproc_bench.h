@@ -28,6 +28,10 @@ inline constexpr int kValues = 10000;
 inline double ValueAt(ULONGLONG time) { return static_cast<double>(static_cast<DWORD>(time)); }
 inline constexpr DWORD kQuality = 0xC0;
 
+// The items of the server's --ticking mode: kAdviseItemPrefix0 .. 9.
+inline constexpr char kAdviseItemPrefix[] = "Bench.Tag";
+inline constexpr int kAdviseItems = 10;
+
 // Frees the results of a one-item read the way a client does.
 inline void FreeReadResult(OPCHDA_ITEM *items, HRESULT *errors)
 {
