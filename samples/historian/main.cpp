@@ -164,9 +164,20 @@ HistorianCallback *Prepare(const Options &o, std::string *refusal)
     Journal *journal = new Journal();
     std::vector<JournalRecord> records;
     const bool usable = journal->Open(journalPath, &records, &error);
-    size_t unknown = 0;
-    for (const JournalRecord &r : records)
-        unknown += store->Apply(r) ? 0 : 1;
+    // Updates and annotations are counted; the values an update replaced or
+    // deleted travel in its record.
+    size_t updates = 0, edited = 0, annotations = 0, unknown = 0;
+    for (const JournalRecord &r : records) {
+        const bool edit = r.op == JournalOp::Edited;
+        if (!store->Apply(r))
+            unknown += edit ? 0 : 1;
+        else if (edit)
+            ++edited;
+        else if (r.op == JournalOp::Annotation)
+            ++annotations;
+        else
+            ++updates;
+    }
     if (usable) {
         store->AttachJournal(journal);
     } else {
@@ -174,8 +185,10 @@ HistorianCallback *Prepare(const Options &o, std::string *refusal)
         *refusal = "journal refused, no updates accepted: " + error + " in " + journalPath;
         Say("%s\n", refusal->c_str());
     }
-    Say("journal %s: %u updates replayed", journalPath.c_str(),
-        static_cast<unsigned>(records.size() - unknown));
+    Say("journal %s: %u updates replayed", journalPath.c_str(), static_cast<unsigned>(updates));
+    if (edited != 0 || annotations != 0)
+        Say(" (%u replaced or deleted values kept), %u annotations", static_cast<unsigned>(edited),
+            static_cast<unsigned>(annotations));
     if (unknown != 0)
         Say(", %u for items this history lacks skipped", static_cast<unsigned>(unknown));
     if (journal->TornBytes() != 0)
@@ -258,6 +271,7 @@ int Serve(const Options &o)
 
     SetHDAVendorInfo("ZqHDAsvr sample historian");
     SetHDAServerCallback(callback);
+    EnableHistorianExtensions(callback);
     EnableHDADisconnectNotification(OnDisconnect);
     if (o.trace)
         EnableHDAEventMsgs(PrintTrace);
