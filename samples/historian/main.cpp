@@ -213,6 +213,20 @@ HistorianCallback *Prepare(const Options &o, std::string *refusal)
     return callback;
 }
 
+// Before ending for want of clients: COM stops handing out this process's
+// class objects, so that a client asking from now on gets a new historian
+// instead of one that is ending. A client that got in before that keeps it
+// running (the activations resume). True when the process may end.
+bool StopActivations()
+{
+    if (FAILED(CoSuspendClassObjects()))
+        return NumbrHDAClientConnections() == 0;
+    if (NumbrHDAClientConnections() == 0)
+        return true;
+    CoResumeClassObjects();
+    return false;
+}
+
 // Waits until a stop request, or until the last client has left (unless
 // --stay); started by COM, also until the grace period passes without a
 // client. Returns why it stopped.
@@ -230,7 +244,7 @@ const char *RunUntilDone(const Options &o)
         if (hadClient && clients == 0 && !o.stay) {
             if (WaitForSingleObject(g_stop, kLingerMs) == WAIT_OBJECT_0)
                 return "stop requested";
-            if (NumbrHDAClientConnections() == 0)
+            if (NumbrHDAClientConnections() == 0 && StopActivations())
                 return "the last client left";
         }
         if (!hadClient && o.embedding && GetTickCount() - started > o.graceSeconds * 1000u)

@@ -60,7 +60,7 @@ public:
     // DeleteRange: removes every sample from the earlier to the later of the
     // two times, both included. S_OK, or OPC_S_NODATA if there were none;
     // E_INVALIDARG when the removed values do not fit in one journal record
-    // (about 700,000 numbers): the delete and its log are one record.
+    // (about 250,000 numbers): the delete and its log are one record.
     HRESULT DeleteRange(Series &series, Ticks a, Ticks b, const std::string &user = std::string());
     // Stores an annotation of the value stamped t, made at `made`. S_OK;
     // E_INVALIDARG for a text the journal cannot hold; E_FAIL when updates
