@@ -18,6 +18,7 @@
 
 #include "bench_util.h"
 #include "inproc_server.h"
+#include "runtime/srw_guard.h"
 
 using namespace zqbench;
 
@@ -88,12 +89,6 @@ struct Recorder
 };
 Recorder g_recorder;
 
-struct Locked
-{
-    explicit Locked(SRWLOCK &l) : lock(l) { AcquireSRWLockExclusive(&lock); }
-    ~Locked() { ReleaseSRWLockExclusive(&lock); }
-    SRWLOCK &lock;
-};
 double g_cpuPerValue = 0.0; // of the last measurement
 
 class Sink final : public IOPCHDA_DataCallback
@@ -131,7 +126,7 @@ public:
         g_recorder.values += delivered;
         ++g_recorder.deliveries;
         double delay = now >= windowEnd ? static_cast<double>(now - windowEnd) * 1e-7 : 0.0;
-        Locked lock(g_recorder.lock);
+        zq::SrwExclusive lock(g_recorder.lock);
         g_recorder.delays.push_back(delay);
         g_recorder.at.push_back(static_cast<double>(now - g_recorder.since) * 1e-7);
         return S_OK;
@@ -294,7 +289,7 @@ bool Measure(std::vector<Client> &clients, int n, int intervalMs, int seconds)
     }
     Sleep(1000);
     {
-        Locked lock(g_recorder.lock);
+        zq::SrwExclusive lock(g_recorder.lock);
         g_recorder.delays.clear();
         g_recorder.at.clear();
         g_recorder.since = NowTicks();
@@ -320,7 +315,7 @@ bool Measure(std::vector<Client> &clients, int n, int intervalMs, int seconds)
 
     std::vector<double> delays, at, first, last;
     {
-        Locked lock(g_recorder.lock);
+        zq::SrwExclusive lock(g_recorder.lock);
         delays = g_recorder.delays;
         at = g_recorder.at;
     }

@@ -1,5 +1,5 @@
 // ZqHDAsvr.dll entry point: module load and unload.
-#include "runtime/server_state.h"
+#include "module.h"
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {

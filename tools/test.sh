@@ -13,6 +13,10 @@ build=$("$here/tools/build-folder.sh" "${1:-$here/build}")
 build64=${build%/}64
 jobs=$(nproc)
 
+# The library's layers run one way (see the README's layout); checked first,
+# it needs no build.
+"$here/tools/check-layers.sh"
+
 "$here/tools/install-deps.sh"
 cmake -S "$here" -B "$build" -G Ninja \
       -DCMAKE_TOOLCHAIN_FILE="$here/cmake/toolchain-mingw-i686.cmake" >/dev/null

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "bench_util.h"
+#include "module.h"
 #include "runtime/server_state.h"
 
 namespace zqbench {

@@ -119,60 +119,11 @@ bool ParseBool(const std::string &s, bool *out)
     return false;
 }
 
-// Reads exactly count digits at s[at].
-bool Digits(const std::string &s, size_t at, size_t count, int *out)
-{
-    if (at + count > s.size())
-        return false;
-    int v = 0;
-    for (size_t i = at; i < at + count; ++i) {
-        if (s[i] < '0' || s[i] > '9')
-            return false;
-        v = v * 10 + (s[i] - '0');
-    }
-    *out = v;
-    return true;
-}
-
 } // namespace
 
 bool ParseTimeStamp(const std::string &text, Ticks *out)
 {
-    std::string s = Trim(text);
-    if (!s.empty() && (s.back() == 'Z' || s.back() == 'z'))
-        s.pop_back();
-    int y, mo, d, h, mi, sec;
-    if (!Digits(s, 0, 4, &y) || s.size() < 19 || s[4] != '-' || !Digits(s, 5, 2, &mo) ||
-        s[7] != '-' || !Digits(s, 8, 2, &d) || (s[10] != 'T' && s[10] != ' ') ||
-        !Digits(s, 11, 2, &h) || s[13] != ':' || !Digits(s, 14, 2, &mi) || s[16] != ':' ||
-        !Digits(s, 17, 2, &sec))
-        return false;
-    Ticks fraction = 0;
-    if (s.size() > 19) {
-        if (s[19] != '.' || s.size() == 20 || s.size() > 27)
-            return false;
-        Ticks scale = kTicksPerSecond;
-        for (size_t i = 20; i < s.size(); ++i) {
-            if (s[i] < '0' || s[i] > '9')
-                return false;
-            scale /= 10;
-            fraction += static_cast<Ticks>(s[i] - '0') * scale;
-        }
-    }
-    SYSTEMTIME st{};
-    st.wYear = static_cast<WORD>(y);
-    st.wMonth = static_cast<WORD>(mo);
-    st.wDay = static_cast<WORD>(d);
-    st.wHour = static_cast<WORD>(h);
-    st.wMinute = static_cast<WORD>(mi);
-    st.wSecond = static_cast<WORD>(sec);
-    FILETIME ft;
-    // SystemTimeToFileTime refuses days the month lacks, hour 24 and so on.
-    if (mo < 1 || mo > 12 || d < 1 || d > DaysInMonth(y, mo) || h > 23 || mi > 59 || sec > 59 ||
-        !SystemTimeToFileTime(&st, &ft))
-        return false;
-    *out = ToTicks(ft) + fraction;
-    return true;
+    return zq::ParseIso8601(Trim(text), zq::IsoForm::Exact, *out) == zq::IsoResult::Parsed;
 }
 
 bool ParseCsvHistory(const std::string &text, Ticks loadTime, Series *series, std::string *error)

@@ -21,13 +21,6 @@ Ticks NowTicks()
     return ToTicks(ft);
 }
 
-int DaysInMonth(int year, int month)
-{
-    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return month == 2 && leap ? 29 : days[month - 1];
-}
-
 bool IsStorableType(VARTYPE vt)
 {
     switch (vt) {

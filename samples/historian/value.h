@@ -11,33 +11,23 @@
 #include <cstdint>
 #include <string>
 
+#include "runtime/civil_time.h"
+
 namespace historian {
 
 // FILETIME as a number: 100-ns intervals since 1601-01-01 00:00 UTC.
-using Ticks = uint64_t;
+using Ticks = zq::Ticks;
 
-constexpr Ticks kTicksPerSecond = 10000000ull;
-constexpr Ticks kTicksPerMinute = 60 * kTicksPerSecond;
-constexpr Ticks kTicksPerHour = 60 * kTicksPerMinute;
-constexpr Ticks kTicksPerDay = 24 * kTicksPerHour;
+using zq::kTicksPerSecond;
+using zq::kTicksPerMinute;
+using zq::kTicksPerHour;
+using zq::kTicksPerDay;
 
-inline Ticks ToTicks(const FILETIME &ft)
-{
-    return (static_cast<Ticks>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
-}
-
-inline FILETIME ToFileTime(Ticks t)
-{
-    FILETIME ft;
-    ft.dwLowDateTime = static_cast<DWORD>(t);
-    ft.dwHighDateTime = static_cast<DWORD>(t >> 32);
-    return ft;
-}
+inline constexpr auto &ToTicks = zq::TicksFromFileTime;
+inline constexpr auto &ToFileTime = zq::FileTimeFromTicks;
 
 // The current UTC time.
 Ticks NowTicks();
-// Days in a month (1..12) of the Gregorian calendar.
-int DaysInMonth(int year, int month);
 
 // Quality words: OPC DA quality in the low 16 bits, HDA flags in the high 16.
 constexpr DWORD kQualityMask = 0xC0;

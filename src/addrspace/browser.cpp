@@ -6,10 +6,12 @@
 #include "addrspace/item_registry.h"
 #include "addrspace/string_enum.h"
 #include "opchda_constants.h"
+#include "runtime/com_kit.h"
 #include "runtime/guard.h"
 #include "runtime/srw_guard.h"
 #include "runtime/task_memory.h"
 #include "runtime/trace.h"
+#include "runtime/trace_texts.h"
 
 namespace zq {
 
@@ -73,36 +75,19 @@ HDABrowser::~HDABrowser()
 
 HRESULT STDMETHODCALLTYPE HDABrowser::QueryInterface(REFIID iid, void **out)
 {
-    if (out == nullptr)
-        return E_INVALIDARG;
-    const char *answer = IsEqualIID(iid, IID_IUnknown)          ? " IID_IUnknown"
-                         : IsEqualIID(iid, IID_IOPCHDA_Browser) ? " IID_IOPCHDA_Browser"
-                                                                : nullptr;
-    if (answer == nullptr) {
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ZQ_TRACEF("IOPCHDA_Browser::QueryInterface%s", answer);
-    *out = static_cast<IOPCHDA_Browser *>(this);
-    AddRef();
-    return S_OK;
+    return AnswerOwnInterface(static_cast<IOPCHDA_Browser *>(this), texts::kIOPCHDA_Browser_QueryInterface,
+                              IID_IOPCHDA_Browser, " IID_IOPCHDA_Browser", iid, out,
+                              QueryTraces::AnswersOnly);
 }
 
-ULONG STDMETHODCALLTYPE HDABrowser::AddRef()
-{
-    LONG n = ++refs_;
-    ZQ_TRACEF("IOPCHDA_Browser::AddRef(%d)", static_cast<int>(n));
-    return static_cast<ULONG>(n);
-}
+ULONG STDMETHODCALLTYPE HDABrowser::AddRef() { return refs_.Add(); }
 
-// The trace shows the count after the decrement.
 ULONG STDMETHODCALLTYPE HDABrowser::Release()
 {
-    LONG n = --refs_;
-    ZQ_TRACEF("IOPCHDA_Browser::Release(%d)", static_cast<int>(n));
+    const ULONG n = refs_.Drop();
     if (n == 0)
         delete this;
-    return static_cast<ULONG>(n);
+    return n;
 }
 
 std::vector<std::string> HDABrowser::Position() const
@@ -113,7 +98,7 @@ std::vector<std::string> HDABrowser::Position() const
 
 HRESULT STDMETHODCALLTYPE HDABrowser::GetEnum(OPCHDA_BROWSETYPE type, LPENUMSTRING *out)
 {
-    Trace("IOPCHDA_Browser::GetEnum()");
+    Trace(texts::kIOPCHDA_Browser_GetEnum);
     if (out == nullptr)
         return E_INVALIDARG;
     *out = nullptr;
@@ -154,7 +139,7 @@ HRESULT STDMETHODCALLTYPE HDABrowser::GetEnum(OPCHDA_BROWSETYPE type, LPENUMSTRI
 HRESULT STDMETHODCALLTYPE HDABrowser::ChangeBrowsePosition(OPCHDA_BROWSEDIRECTION direction,
                                                            LPCWSTR text)
 {
-    Trace("IOPCHDA_Browser::ChangeBrowsePosition()");
+    Trace(texts::kIOPCHDA_Browser_ChangeBrowsePosition);
     return Guarded([&] {
         switch (direction) {
         case OPCHDA_BROWSE_UP: {
@@ -215,7 +200,7 @@ HRESULT HDABrowser::MoveDirect(const std::string &path)
 // gives the position itself, without any lookup.
 HRESULT STDMETHODCALLTYPE HDABrowser::GetItemID(LPCWSTR name, LPWSTR *itemId)
 {
-    Trace("IOPCHDA_Browser::GetItemID()");
+    Trace(texts::kIOPCHDA_Browser_GetItemID);
     if (itemId == nullptr)
         return E_INVALIDARG;
     *itemId = nullptr;
@@ -239,7 +224,7 @@ HRESULT STDMETHODCALLTYPE HDABrowser::GetItemID(LPCWSTR name, LPWSTR *itemId)
 
 HRESULT STDMETHODCALLTYPE HDABrowser::GetBranchPosition(LPWSTR *position)
 {
-    Trace("IOPCHDA_Browser::GetBranchPosition()");
+    Trace(texts::kIOPCHDA_Browser_GetBranchPosition);
     if (position == nullptr)
         return E_INVALIDARG;
     *position = nullptr;

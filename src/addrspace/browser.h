@@ -22,6 +22,8 @@
 #include <vector>
 
 #include "opchda.h"
+#include "runtime/com_kit.h"
+#include "runtime/trace_texts.h"
 
 namespace zq {
 
@@ -56,7 +58,8 @@ private:
     HRESULT MoveDirect(const std::string &path);
 
     IUnknown *const owner_;
-    std::atomic<LONG> refs_{1};
+    TracedRefCount refs_{texts::kIOPCHDA_Browser_AddRef, texts::kIOPCHDA_Browser_Release,
+                         TracedRefCount::ReleaseShows::After, 1};
     mutable SRWLOCK lock_ = SRWLOCK_INIT; // guards position_
     std::vector<std::string> position_;
 };

@@ -25,15 +25,13 @@ struct Catalogues
 bool Append(std::vector<CatalogueEntry> Catalogues::*list, CatalogueEntry entry)
 {
     Catalogues &c = Catalogues::Get();
-    AcquireSRWLockExclusive(&c.lock);
-    bool added = true;
+    SrwExclusive hold(c.lock);
     try {
         (c.*list).push_back(std::move(entry)); // unchanged if it throws
     } catch (...) {
-        added = false;
+        return false;
     }
-    ReleaseSRWLockExclusive(&c.lock);
-    return added;
+    return true;
 }
 
 bool Add(std::vector<CatalogueEntry> Catalogues::*list, DWORD id, const char *name,
@@ -69,8 +67,7 @@ bool AddAggregate(DWORD id, const char *name, const char *description) noexcept
 bool FindAttribute(DWORD id, AttributeInfo *out) noexcept
 {
     Catalogues &c = Catalogues::Get();
-    AcquireSRWLockShared(&c.lock);
-    bool found = false;
+    SrwShared hold(c.lock);
     for (const CatalogueEntry &e : c.attributes) {
         if (e.id == id) {
             if (out != nullptr) {
@@ -78,16 +75,15 @@ bool FindAttribute(DWORD id, AttributeInfo *out) noexcept
                 out->dataType = e.dataType;
                 out->history = e.history;
             }
-            found = true;
-            break;
+            return true;
         }
     }
-    ReleaseSRWLockShared(&c.lock);
-    return found;
+    return false;
 }
 
-CatalogueReader::CatalogueReader() { AcquireSRWLockShared(&Catalogues::Get().lock); }
-CatalogueReader::~CatalogueReader() { ReleaseSRWLockShared(&Catalogues::Get().lock); }
+SRWLOCK &CatalogueReader::Lock() { return Catalogues::Get().lock; }
+
+CatalogueReader::CatalogueReader() : hold_(Lock()) {}
 
 const std::vector<CatalogueEntry> &CatalogueReader::Attributes() const
 {
@@ -102,17 +98,13 @@ const std::vector<CatalogueEntry> &CatalogueReader::Aggregates() const
 void ClearCatalogues(bool processExit)
 {
     Catalogues &c = Catalogues::Get();
-    if (processExit) {
-        // A thread stopped by the exit may still hold the lock.
-        if (!TryAcquireSRWLockExclusive(&c.lock))
-            return;
-    } else {
-        AcquireSRWLockExclusive(&c.lock);
-    }
+    // A thread stopped by the exit may still hold the lock.
+    SrwHold hold(c.lock);
+    if (!hold.ExclusiveUnlessStuck(processExit))
+        return;
     // Release the storage too, not only the entries.
     std::vector<CatalogueEntry>().swap(c.attributes);
     std::vector<CatalogueEntry>().swap(c.aggregates);
-    ReleaseSRWLockExclusive(&c.lock);
 }
 
 } // namespace zq

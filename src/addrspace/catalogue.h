@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "runtime/srw_guard.h"
+
 namespace zq {
 
 // One attribute or aggregate definition. dataType and history are only set
@@ -50,12 +52,15 @@ class CatalogueReader
 {
 public:
     CatalogueReader();
-    ~CatalogueReader();
     CatalogueReader(const CatalogueReader &) = delete;
     CatalogueReader &operator=(const CatalogueReader &) = delete;
 
     const std::vector<CatalogueEntry> &Attributes() const;
     const std::vector<CatalogueEntry> &Aggregates() const;
+
+private:
+    static SRWLOCK &Lock();
+    SrwShared hold_;
 };
 
 // Deletes every attribute and aggregate definition (module unload). When the

@@ -5,9 +5,9 @@
 #include <new>
 #include <utility>
 
-#include "ZqHDAsvr.h"
 #include "addrspace/child_index.h"
 #include "runtime/server_state.h"
+#include "ZqHDAsvr.h"
 
 namespace zq {
 
@@ -95,18 +95,14 @@ public:
 
     void *Add(std::string_view id, DWORD readAccess, DWORD writeAccess)
     {
-        AcquireSRWLockExclusive(&lock);
-        void *result = AddLocked(id, readAccess, writeAccess);
-        ReleaseSRWLockExclusive(&lock);
-        return result;
+        SrwExclusive hold(lock);
+        return AddLocked(id, readAccess, writeAccess);
     }
 
     bool Delete(std::string_view id)
     {
-        AcquireSRWLockExclusive(&lock);
-        bool found = DeleteLocked(id);
-        ReleaseSRWLockExclusive(&lock);
-        return found;
+        SrwExclusive hold(lock);
+        return DeleteLocked(id);
     }
 
     // True when the browse-name index serves this qualifier and code page.
@@ -339,12 +335,9 @@ private:
 public:
     void Clear(bool processExit)
     {
-        if (processExit) {
-            if (!TryAcquireSRWLockExclusive(&lock))
-                return;
-        } else {
-            AcquireSRWLockExclusive(&lock);
-        }
+        SrwHold hold(lock);
+        if (!hold.ExclusiveUnlessStuck(processExit))
+            return;
         // The indexes go first: the records then need no unlinking from them.
         names_.Clear();
         DropBrowseIndex();
@@ -355,14 +348,12 @@ public:
         root.lastChild_ = nullptr;
         root.childCount_ = 0;
         records_ = 0;
-        ReleaseSRWLockExclusive(&lock);
     }
 
     void SetNextHandle(uintptr_t next)
     {
-        AcquireSRWLockExclusive(&lock);
+        SrwExclusive hold(lock);
         nextHandle = next;
-        ReleaseSRWLockExclusive(&lock);
     }
 
 private:
@@ -410,38 +401,28 @@ void SetNextItemHandleForTest(uintptr_t next) { ItemTree::Get().SetNextHandle(ne
 bool LookupItem(std::string_view itemId, ItemInfo *out) noexcept
 {
     ItemTree &tree = ItemTree::Get();
-    AcquireSRWLockShared(&tree.lock);
+    SrwShared hold(tree.lock);
     const ItemRecord *record = tree.FindItem(itemId, Qualifier(), ItemIdCodePage());
     if (record != nullptr && out != nullptr) {
         out->handle = record->Handle();
         out->readAccess = record->ReadAccess();
         out->writeAccess = record->WriteAccess();
     }
-    ReleaseSRWLockShared(&tree.lock);
     return record != nullptr;
 }
 
-TreeReader::TreeReader() : qualifier_(zq::Qualifier()), codePage_(ItemIdCodePage())
+TreeReader::TreeReader()
+    : qualifier_(zq::Qualifier()), codePage_(ItemIdCodePage()), hold_(ItemTree::Get().lock)
 {
     ItemTree &tree = ItemTree::Get();
-    AcquireSRWLockShared(&tree.lock);
+    hold_.Shared();
     if (!tree.BrowseIndexFits(qualifier_, codePage_)) {
         // Made anew under the exclusive lock, which this reader then keeps.
-        ReleaseSRWLockShared(&tree.lock);
-        AcquireSRWLockExclusive(&tree.lock);
-        exclusive_ = true;
+        hold_.Exclusive();
         if (!tree.BrowseIndexFits(qualifier_, codePage_))
             tree.MakeBrowseIndex(qualifier_, codePage_);
     }
     indexed_ = tree.BrowseIndexFits(qualifier_, codePage_);
-}
-
-TreeReader::~TreeReader()
-{
-    if (exclusive_)
-        ReleaseSRWLockExclusive(&ItemTree::Get().lock);
-    else
-        ReleaseSRWLockShared(&ItemTree::Get().lock);
 }
 
 const ItemRecord &TreeReader::Root() const { return ItemTree::Get().root; }

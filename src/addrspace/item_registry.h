@@ -28,6 +28,8 @@
 #include <string_view>
 #include <vector>
 
+#include "runtime/srw_guard.h"
+
 namespace zq {
 
 // The handle that stands for no item: all bits set.
@@ -177,7 +179,6 @@ class TreeReader
 {
 public:
     TreeReader();
-    ~TreeReader();
     TreeReader(const TreeReader &) = delete;
     TreeReader &operator=(const TreeReader &) = delete;
 
@@ -222,7 +223,7 @@ public:
 private:
     char qualifier_;
     UINT codePage_;
-    bool exclusive_ = false; // the lock is held exclusively (index made anew)
+    SrwHold hold_;           // shared, or exclusive when the index was made anew
     bool indexed_ = false;   // the browse-name index fits this reader
 };
 

@@ -3,11 +3,12 @@
 #include <new>
 #include <utility>
 
-#include "com/interface_names.h"
 #include "runtime/guard.h"
+#include "runtime/interface_names.h"
 #include "runtime/srw_guard.h"
 #include "runtime/task_memory.h"
 #include "runtime/trace.h"
+#include "runtime/trace_texts.h"
 
 namespace zq {
 
@@ -32,26 +33,18 @@ IOPCEnumString::~IOPCEnumString() { --g_liveEnums; }
 
 HRESULT STDMETHODCALLTYPE IOPCEnumString::QueryInterface(REFIID iid, void **out)
 {
-    return AnswerOwnInterface(static_cast<IEnumString *>(this), "IOPCEnumString::QueryInterface",
+    return AnswerOwnInterface(static_cast<IEnumString *>(this), texts::kIOPCEnumString_QueryInterface,
                               IID_IEnumString, " IID_IEnumString", iid, out);
 }
 
-ULONG STDMETHODCALLTYPE IOPCEnumString::AddRef()
-{
-    LONG n = ++refs_;
-    ZQ_TRACEF("IOPCEnumString::AddRef(%d)", static_cast<int>(n));
-    return static_cast<ULONG>(n);
-}
+ULONG STDMETHODCALLTYPE IOPCEnumString::AddRef() { return refs_.Add(); }
 
-// The trace shows the count before the decrement.
 ULONG STDMETHODCALLTYPE IOPCEnumString::Release()
 {
-    LONG before = refs_.fetch_sub(1);
-    ZQ_TRACEF("IOPCEnumString::Release(%d)", static_cast<int>(before));
-    LONG n = before - 1;
+    const ULONG n = refs_.Drop();
     if (n == 0)
         delete this;
-    return static_cast<ULONG>(n);
+    return n;
 }
 
 // Delivers up to count names from the cursor on. When one wide copy fails,
@@ -60,7 +53,7 @@ ULONG STDMETHODCALLTYPE IOPCEnumString::Release()
 // where it was.
 HRESULT STDMETHODCALLTYPE IOPCEnumString::Next(ULONG count, LPOLESTR *strings, ULONG *fetched)
 {
-    Trace("IOPCEnumString::Next");
+    Trace(texts::kIOPCEnumString_Next);
     if (fetched == nullptr && count != 1)
         return E_POINTER;
     if (fetched != nullptr)
@@ -88,7 +81,7 @@ HRESULT STDMETHODCALLTYPE IOPCEnumString::Next(ULONG count, LPOLESTR *strings, U
 
 HRESULT STDMETHODCALLTYPE IOPCEnumString::Skip(ULONG count)
 {
-    Trace("IOPCEnumString::Skip");
+    Trace(texts::kIOPCEnumString_Skip);
     SrwExclusive lock(lock_);
     size_t remaining = names_.size() - static_cast<size_t>(cursor_);
     if (count <= remaining) {
@@ -101,7 +94,7 @@ HRESULT STDMETHODCALLTYPE IOPCEnumString::Skip(ULONG count)
 
 HRESULT STDMETHODCALLTYPE IOPCEnumString::Reset()
 {
-    Trace("IOPCEnumString::Reset");
+    Trace(texts::kIOPCEnumString_Reset);
     SrwExclusive lock(lock_);
     cursor_ = 0;
     return S_OK;
@@ -109,7 +102,7 @@ HRESULT STDMETHODCALLTYPE IOPCEnumString::Reset()
 
 HRESULT STDMETHODCALLTYPE IOPCEnumString::Clone(IEnumString **out)
 {
-    Trace("IOPCEnumString::Clone");
+    Trace(texts::kIOPCEnumString_Clone);
     if (out == nullptr)
         return E_POINTER;
     *out = nullptr;

@@ -15,6 +15,8 @@
 #include <atomic>
 #include <string>
 #include <vector>
+#include "runtime/com_kit.h"
+#include "runtime/trace_texts.h"
 
 namespace zq {
 
@@ -46,7 +48,8 @@ private:
     const std::vector<std::string> names_;
     SRWLOCK lock_ = SRWLOCK_INIT; // guards cursor_
     LONG cursor_;                 // index of the next name to hand out
-    std::atomic<LONG> refs_{0};
+    TracedRefCount refs_{texts::kIOPCEnumString_AddRef, texts::kIOPCEnumString_Release,
+                         TracedRefCount::ReleaseShows::Before};
 };
 
 } // namespace zq

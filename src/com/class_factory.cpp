@@ -6,8 +6,10 @@
 #include <atomic>
 #include <new>
 
+#include "com/class_factory.h"
 #include "com/hda_server.h"
 #include "runtime/client.h"
+#include "runtime/com_kit.h"
 #include "runtime/server_state.h"
 
 namespace zq {
@@ -19,15 +21,8 @@ class ClassFactory final : public IClassFactory
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override
     {
-        if (out == nullptr)
-            return E_INVALIDARG;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
-            *out = static_cast<IClassFactory *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
+        return AnswerOwnInterface(static_cast<IClassFactory *>(this), "", IID_IClassFactory, "",
+                                  iid, out, QueryTraces::None);
     }
     // The count is kept but never frees the factory: it lives until unload.
     ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs_); }

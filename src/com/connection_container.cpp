@@ -3,38 +3,39 @@
 #include <new>
 
 #include "com/connection_point_enum.h"
-#include "com/interface_names.h"
 #include "opccomn.h"
 #include "opchda.h"
+#include "runtime/interface_names.h"
 #include "runtime/trace.h"
+#include "runtime/trace_texts.h"
 
 namespace zq {
 
 namespace {
 
 const PointTexts kShutdownTexts = {
-    "OPCSvrConnectionPoint::QueryInterface",
-    "OPCServerConnectionPoint::AddRef() [defered to OPCServerConnectionContainer]",
-    "OPCServerConnectionPoint::Release() [defered to OPCServerConnectionContainer]",
-    "OPCServerConnectionPoint::GetConnectionInterface",
-    "OPCServerConnectionPoint::GetConnectionPointContainer",
-    "OPCServerConnectionPoint::Advise",
-    "OPCServerConnectionPoint::Uadvise",
+    texts::kOPCSvrConnectionPoint_QueryInterface,
+    texts::kOPCServerConnectionPoint_AddRef_defered_to_OPCServerConnectionContainer,
+    texts::kOPCServerConnectionPoint_Release_defered_to_OPCServerConnectionContainer,
+    texts::kOPCServerConnectionPoint_GetConnectionInterface,
+    texts::kOPCServerConnectionPoint_GetConnectionPointContainer,
+    texts::kOPCServerConnectionPoint_Advise,
+    texts::kOPCServerConnectionPoint_Uadvise,
 };
 
 const PointTexts kDataTexts = {
-    "CHDACallbackConnectionPoint::QueryInterface",
-    "CHDACallbackConnectionPoint::AddRef() [defered to OPCServerConnectionContainer]",
-    "CHDACallbackConnectionPoint::Release() [defered to OPCServerConnectionContainer]",
-    "CHDACallbackConnectionPoint::GetConnectionInterface",
-    "CHDACallbackConnectionPoint::GetConnectionPointContainer",
-    "CHDACallbackConnectionPoint::Advise",
-    "CHDACallbackConnectionPoint::Uadvise",
+    texts::kCHDACallbackConnectionPoint_QueryInterface,
+    texts::kCHDACallbackConnectionPoint_AddRef_defered_to_OPCServerConnectionContainer,
+    texts::kCHDACallbackConnectionPoint_Release_defered_to_OPCServerConnectionContainer,
+    texts::kCHDACallbackConnectionPoint_GetConnectionInterface,
+    texts::kCHDACallbackConnectionPoint_GetConnectionPointContainer,
+    texts::kCHDACallbackConnectionPoint_Advise,
+    texts::kCHDACallbackConnectionPoint_Uadvise,
 };
 
-const char kQueryText[] = "CIOPCServerConnectionContainer::QueryInterface";
-const char kFindText[] = "CIHDASvrConnectionContainer::FindConnectionPoint";
-const char kEnumText[] = "CIHDASvrConnectionContainer::EnumConnectionPoints";
+constexpr const char *kQueryText = texts::kCIOPCServerConnectionContainer_QueryInterface;
+constexpr const char *kFindText = texts::kCIHDASvrConnectionContainer_FindConnectionPoint;
+constexpr const char *kEnumText = texts::kCIHDASvrConnectionContainer_EnumConnectionPoints;
 
 } // namespace
 
@@ -49,50 +50,36 @@ ConnectionContainer::~ConnectionContainer() = default;
 
 HRESULT STDMETHODCALLTYPE ConnectionContainer::QueryInterface(REFIID iid, void **out)
 {
-    if (out == nullptr) {
-        ZQ_TRACEF("%s E_INVALIDARG", kQueryText);
-        return E_INVALIDARG;
-    }
-    const char *answer = IsEqualIID(iid, IID_IUnknown) ? " IID_IUnknown"
-                         : IsEqualIID(iid, IID_IConnectionPointContainer)
-                             ? " IID_IConnectionPointContainer"
-                             : nullptr;
-    if (answer == nullptr) {
-        ZQ_TRACEF("%s%s", kQueryText, InterfaceNameSuffix(iid));
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ZQ_TRACEF("%s%s", kQueryText, answer);
-    *out = static_cast<IConnectionPointContainer *>(this);
-    AddRef();
-    return S_OK;
+    return AnswerOwnInterface(static_cast<IConnectionPointContainer *>(this), kQueryText,
+                              IID_IConnectionPointContainer, " IID_IConnectionPointContainer", iid,
+                              out);
 }
 
 ULONG STDMETHODCALLTYPE ConnectionContainer::AddRef()
 {
-    Trace("OPCServerConnectionContainer::AddRef() [defered to OPCServer]");
+    Trace(texts::kOPCServerConnectionContainer_AddRef_defered_to_OPCServer);
     return owner_->AddRef();
 }
 
 ULONG STDMETHODCALLTYPE ConnectionContainer::Release()
 {
-    Trace("OPCServerConnectionContainer::Release() [defered to OPCServer]");
+    Trace(texts::kOPCServerConnectionContainer_Release_defered_to_OPCServer);
     return owner_->Release();
 }
 
 HRESULT STDMETHODCALLTYPE ConnectionContainer::EnumConnectionPoints(IEnumConnectionPoints **out)
 {
     if (out == nullptr) {
-        ZQ_TRACEF("%s E_INVALIDARG", kEnumText);
+        ZQ_TRACEF(texts::kFormat_E_INVALIDARG, kEnumText);
         return E_INVALIDARG;
     }
     ConnectionPointEnum *e = ConnectionPointEnum::Create(this, 0);
     if (e == nullptr) {
-        ZQ_TRACEF("%s E_OUTOFMEMORY", kEnumText);
+        ZQ_TRACEF(texts::kFormat_E_OUTOFMEMORY, kEnumText);
         *out = nullptr;
         return E_OUTOFMEMORY;
     }
-    ZQ_TRACEF("%s S_OK", kEnumText);
+    ZQ_TRACEF(texts::kFormat_S_OK, kEnumText);
     e->AddRef();
     *out = e;
     return S_OK;
@@ -101,18 +88,18 @@ HRESULT STDMETHODCALLTYPE ConnectionContainer::EnumConnectionPoints(IEnumConnect
 HRESULT STDMETHODCALLTYPE ConnectionContainer::FindConnectionPoint(REFIID iid, IConnectionPoint **out)
 {
     if (out == nullptr) {
-        ZQ_TRACEF("%s E_INVALIDARG", kFindText);
+        ZQ_TRACEF(texts::kFormat_E_INVALIDARG, kFindText);
         return E_INVALIDARG;
     }
     ConnectionPoint *point = nullptr;
     if (IsEqualIID(iid, IID_IOPCShutdown)) {
-        ZQ_TRACEF("%s IID_IOPCShutdown", kFindText);
+        ZQ_TRACEF(texts::kFormat_IID_IOPCShutdown, kFindText);
         point = shutdown_.get();
     } else if (IsEqualIID(iid, IID_IOPCHDA_DataCallback)) {
-        ZQ_TRACEF("%s IID_IOPCHDA_DataCallback", kFindText);
+        ZQ_TRACEF(texts::kFormat_IID_IOPCHDA_DataCallback, kFindText);
         point = data_.get();
     } else {
-        ZQ_TRACEF("%s E_NOINTERFACE", kFindText);
+        ZQ_TRACEF(texts::kFormat_E_NOINTERFACE, kFindText);
         return E_NOINTERFACE;
     }
     if (point == nullptr)

@@ -1,8 +1,10 @@
 #include "com/connection_point.h"
 
 #include "com/connection_container.h"
-#include "com/interface_names.h"
+#include "runtime/interface_names.h"
+#include "runtime/srw_guard.h"
 #include "runtime/trace.h"
+#include "runtime/trace_texts.h"
 
 namespace zq {
 
@@ -28,22 +30,8 @@ ConnectionPoint::~ConnectionPoint()
 
 HRESULT STDMETHODCALLTYPE ConnectionPoint::QueryInterface(REFIID iid, void **out)
 {
-    if (out == nullptr) {
-        ZQ_TRACEF("%s E_INVALIDARG", texts_.queryInterface);
-        return E_INVALIDARG;
-    }
-    const char *answer = IsEqualIID(iid, IID_IUnknown)           ? " IID_IUnknown"
-                         : IsEqualIID(iid, IID_IConnectionPoint) ? " IID_IConnectionPoint"
-                                                                 : nullptr;
-    if (answer == nullptr) {
-        ZQ_TRACEF("%s%s", texts_.queryInterface, InterfaceNameSuffix(iid));
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ZQ_TRACEF("%s%s", texts_.queryInterface, answer);
-    *out = static_cast<IConnectionPoint *>(this);
-    AddRef();
-    return S_OK;
+    return AnswerOwnInterface(static_cast<IConnectionPoint *>(this), texts_.queryInterface,
+                              IID_IConnectionPoint, " IID_IConnectionPoint", iid, out);
 }
 
 ULONG STDMETHODCALLTYPE ConnectionPoint::AddRef()
@@ -61,7 +49,7 @@ ULONG STDMETHODCALLTYPE ConnectionPoint::Release()
 HRESULT STDMETHODCALLTYPE ConnectionPoint::GetConnectionInterface(IID *iid)
 {
     if (iid == nullptr) {
-        ZQ_TRACEF("%s E_INVALIDARG", texts_.getConnectionInterface);
+        ZQ_TRACEF(texts::kFormat_E_INVALIDARG, texts_.getConnectionInterface);
         return E_INVALIDARG;
     }
     Trace(texts_.getConnectionInterface);
@@ -72,7 +60,7 @@ HRESULT STDMETHODCALLTYPE ConnectionPoint::GetConnectionInterface(IID *iid)
 HRESULT STDMETHODCALLTYPE ConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer **out)
 {
     if (out == nullptr) {
-        ZQ_TRACEF("%s E_INVALIDARG", texts_.getConnectionPointContainer);
+        ZQ_TRACEF(texts::kFormat_E_INVALIDARG, texts_.getConnectionPointContainer);
         return E_INVALIDARG;
     }
     Trace(texts_.getConnectionPointContainer);
@@ -84,49 +72,49 @@ HRESULT STDMETHODCALLTYPE ConnectionPoint::GetConnectionPointContainer(IConnecti
 HRESULT STDMETHODCALLTYPE ConnectionPoint::Advise(IUnknown *sink, DWORD *cookie)
 {
     if (sink == nullptr || cookie == nullptr) {
-        ZQ_TRACEF("%s E_POINTER", texts_.advise);
+        ZQ_TRACEF(texts::kFormat_E_POINTER, texts_.advise);
         return E_POINTER;
     }
-    AcquireSRWLockShared(&lock_);
-    bool held = sink_ != nullptr;
-    ReleaseSRWLockShared(&lock_);
-    if (held) {
-        ZQ_TRACEF("%s E_ADVISELIMIT", texts_.advise);
+    if (!Holds(nullptr)) { // a sink is advised already
+        ZQ_TRACEF(texts::kFormat_E_ADVISELIMIT, texts_.advise);
         return CONNECT_E_ADVISELIMIT;
     }
     // The sink's QueryInterface is a call to the client: made without the lock.
     IUnknown *typed = nullptr;
     if (FAILED(sink->QueryInterface(iid_, reinterpret_cast<void **>(&typed))) || typed == nullptr) {
-        ZQ_TRACEF("%s CONNECT_E_CANNOTCONNECT", texts_.advise);
+        ZQ_TRACEF(texts::kFormat_CONNECT_E_CANNOTCONNECT, texts_.advise);
         return CONNECT_E_CANNOTCONNECT;
     }
-    AcquireSRWLockExclusive(&lock_);
-    bool raced = sink_ != nullptr;
-    if (!raced)
-        sink_ = typed;
-    ReleaseSRWLockExclusive(&lock_);
+    bool raced;
+    {
+        SrwExclusive hold(lock_);
+        raced = sink_ != nullptr;
+        if (!raced)
+            sink_ = typed;
+    }
     if (raced) {
         // Another Advise of the same client got there first.
         typed->Release();
-        ZQ_TRACEF("%s E_ADVISELIMIT", texts_.advise);
+        ZQ_TRACEF(texts::kFormat_E_ADVISELIMIT, texts_.advise);
         return CONNECT_E_ADVISELIMIT;
     }
     *cookie = 1;
-    ZQ_TRACEF("%s S_OK", texts_.advise);
+    ZQ_TRACEF(texts::kFormat_S_OK, texts_.advise);
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE ConnectionPoint::Unadvise(DWORD cookie)
 {
     IUnknown *old = nullptr;
-    AcquireSRWLockExclusive(&lock_);
-    if (sink_ != nullptr && cookie == 1) {
-        old = sink_;
-        sink_ = nullptr;
+    {
+        SrwExclusive hold(lock_);
+        if (sink_ != nullptr && cookie == 1) {
+            old = sink_;
+            sink_ = nullptr;
+        }
     }
-    ReleaseSRWLockExclusive(&lock_);
     if (old == nullptr) {
-        ZQ_TRACEF("%s CONNECT_E_NOCONNECTION", texts_.unadvise);
+        ZQ_TRACEF(texts::kFormat_CONNECT_E_NOCONNECTION, texts_.unadvise);
         return CONNECT_E_NOCONNECTION;
     }
     old->Release();
@@ -140,20 +128,16 @@ HRESULT STDMETHODCALLTYPE ConnectionPoint::EnumConnections(IEnumConnections **)
 
 IUnknown *ConnectionPoint::SinkWithReference() const
 {
-    AcquireSRWLockShared(&lock_);
-    IUnknown *s = sink_;
-    if (s != nullptr)
-        s->AddRef();
-    ReleaseSRWLockShared(&lock_);
-    return s;
+    SrwShared hold(lock_);
+    if (sink_ != nullptr)
+        sink_->AddRef();
+    return sink_;
 }
 
 bool ConnectionPoint::Holds(IUnknown *sink) const
 {
-    AcquireSRWLockShared(&lock_);
-    const bool same = sink_ == sink;
-    ReleaseSRWLockShared(&lock_);
-    return same;
+    SrwShared hold(lock_);
+    return sink_ == sink;
 }
 
 bool ConnectionPoint::DropGoneSink(IUnknown *sink, HRESULT hr)
@@ -161,12 +145,13 @@ bool ConnectionPoint::DropGoneSink(IUnknown *sink, HRESULT hr)
     if (sink == nullptr || !SinkIsGone(hr))
         return false;
     IUnknown *old = nullptr;
-    AcquireSRWLockExclusive(&lock_);
-    if (sink_ == sink) {
-        old = sink_;
-        sink_ = nullptr;
+    {
+        SrwExclusive hold(lock_);
+        if (sink_ == sink) {
+            old = sink_;
+            sink_ = nullptr;
+        }
     }
-    ReleaseSRWLockExclusive(&lock_);
     if (old == nullptr)
         return false; // unadvised or replaced meanwhile
     // The proxy's release goes to a dead client and fails at once.

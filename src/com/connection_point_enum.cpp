@@ -3,10 +3,12 @@
 #include <new>
 
 #include "com/connection_container.h"
-#include "com/interface_names.h"
 #include "opccomn.h"
 #include "opchda.h"
+#include "runtime/interface_names.h"
+#include "runtime/srw_guard.h"
 #include "runtime/trace.h"
+#include "runtime/trace_texts.h"
 
 namespace zq {
 
@@ -31,45 +33,39 @@ ConnectionPointEnum::~ConnectionPointEnum() { container_->Owner()->Release(); }
 HRESULT STDMETHODCALLTYPE ConnectionPointEnum::QueryInterface(REFIID iid, void **out)
 {
     return AnswerOwnInterface(static_cast<IEnumConnectionPoints *>(this),
-                              "CIOPCServerConnectionContainer::QueryInterface",
+                              texts::kCIOPCServerConnectionContainer_QueryInterface,
                               IID_IEnumConnectionPoints, " IID_IEnumConnectionPoints", iid, out);
 }
 
-ULONG STDMETHODCALLTYPE ConnectionPointEnum::AddRef()
-{
-    LONG n = ++refs_;
-    ZQ_TRACEF("IOPCServerConnectionPtEnumerator::AddRef(%d)", static_cast<int>(n));
-    return static_cast<ULONG>(n);
-}
+ULONG STDMETHODCALLTYPE ConnectionPointEnum::AddRef() { return refs_.Add(); }
 
 ULONG STDMETHODCALLTYPE ConnectionPointEnum::Release()
 {
-    LONG before = refs_.fetch_sub(1);
-    ZQ_TRACEF("IOPCServerConnectionPtEnumerator::Release(%d)", static_cast<int>(before));
-    LONG n = before - 1;
+    const ULONG n = refs_.Drop();
     if (n == 0)
         delete this;
-    return static_cast<ULONG>(n);
+    return n;
 }
 
 HRESULT STDMETHODCALLTYPE ConnectionPointEnum::Next(ULONG count, IConnectionPoint **points,
                                                     ULONG *fetched)
 {
-    Trace("CIOPCServerConnectionPtEnumerator::Next");
+    Trace(texts::kCIOPCServerConnectionPtEnumerator_Next);
     if (fetched == nullptr && count != 1)
         return E_POINTER;
     if (points == nullptr && count != 0)
         return E_POINTER;
     ULONG delivered = 0;
-    AcquireSRWLockExclusive(&lock_);
-    while (delivered < count && position_ >= 0 && position_ < kPoints) {
-        IConnectionPoint *p = nullptr;
-        if (FAILED(container_->FindConnectionPoint(*kPointIids[position_], &p)))
-            break;
-        points[delivered++] = p;
-        ++position_;
+    {
+        SrwExclusive hold(lock_);
+        while (delivered < count && position_ >= 0 && position_ < kPoints) {
+            IConnectionPoint *p = nullptr;
+            if (FAILED(container_->FindConnectionPoint(*kPointIids[position_], &p)))
+                break;
+            points[delivered++] = p;
+            ++position_;
+        }
     }
-    ReleaseSRWLockExclusive(&lock_);
     if (fetched != nullptr)
         *fetched = delivered;
     return delivered == count ? S_OK : S_FALSE;
@@ -77,24 +73,20 @@ HRESULT STDMETHODCALLTYPE ConnectionPointEnum::Next(ULONG count, IConnectionPoin
 
 HRESULT STDMETHODCALLTYPE ConnectionPointEnum::Skip(ULONG count)
 {
-    AcquireSRWLockExclusive(&lock_);
+    SrwExclusive hold(lock_);
     ULONG remaining = position_ < kPoints ? static_cast<ULONG>(kPoints - position_) : 0;
-    HRESULT hr = S_OK;
     if (count <= remaining) {
         position_ += static_cast<LONG>(count);
-    } else {
-        position_ = kPoints;
-        hr = S_FALSE;
+        return S_OK;
     }
-    ReleaseSRWLockExclusive(&lock_);
-    return hr;
+    position_ = kPoints;
+    return S_FALSE;
 }
 
 HRESULT STDMETHODCALLTYPE ConnectionPointEnum::Reset()
 {
-    AcquireSRWLockExclusive(&lock_);
+    SrwExclusive hold(lock_);
     position_ = 0;
-    ReleaseSRWLockExclusive(&lock_);
     return S_OK;
 }
 
@@ -102,9 +94,11 @@ HRESULT STDMETHODCALLTYPE ConnectionPointEnum::Clone(IEnumConnectionPoints **out
 {
     if (out == nullptr)
         return E_POINTER;
-    AcquireSRWLockShared(&lock_);
-    LONG position = position_;
-    ReleaseSRWLockShared(&lock_);
+    LONG position;
+    {
+        SrwShared hold(lock_);
+        position = position_;
+    }
     ConnectionPointEnum *e = Create(container_, position);
     if (e == nullptr) {
         *out = nullptr;

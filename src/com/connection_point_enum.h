@@ -7,6 +7,8 @@
 #include <ocidl.h>
 
 #include <atomic>
+#include "runtime/com_kit.h"
+#include "runtime/trace_texts.h"
 
 namespace zq {
 
@@ -32,7 +34,9 @@ private:
     ~ConnectionPointEnum();
 
     ConnectionContainer *const container_;
-    std::atomic<LONG> refs_{0};
+    TracedRefCount refs_{texts::kIOPCServerConnectionPtEnumerator_AddRef,
+                         texts::kIOPCServerConnectionPtEnumerator_Release,
+                         TracedRefCount::ReleaseShows::Before};
     // Guards position_ against simultaneous calls on one enumerator.
     SRWLOCK lock_ = SRWLOCK_INIT;
     LONG position_;

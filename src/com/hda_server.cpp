@@ -2,15 +2,17 @@
 
 #include <new>
 
+#include "history/annotation_engine.h"
 #include "history/transaction.h"
 #include "opccomn.h"
 #include "opchda.h"
-#include "com/interface_names.h"
-#include "history/annotation_engine.h"
+#include "runtime/interface_names.h"
 #include "runtime/server_state.h"
-#include "runtime/thread_stacks.h"
+#include "runtime/srw_guard.h"
 #include "runtime/startup.h"
+#include "runtime/thread_stacks.h"
 #include "runtime/trace.h"
+#include "runtime/trace_texts.h"
 
 namespace zq {
 
@@ -76,13 +78,13 @@ bool Offered(Slot slot)
 HRESULT STDMETHODCALLTYPE HDAServer::QueryInterface(REFIID iid, void **out)
 {
     if (out == nullptr) {
-        Trace("HDAServer::QueryInterface E_INVALIDARG");
+        Trace(texts::kHDAServer_QueryInterface_E_INVALIDARG);
         return E_INVALIDARG;
     }
     for (const Answer &a : kAnswers) {
         if (!IsEqualIID(iid, *a.iid) || !Offered(a.slot))
             continue;
-        ZQ_TRACEF("HDAServer::QueryInterface%s", a.suffix);
+        ZQ_TRACEF(texts::kFormat_HDAServer_QueryInterface, a.suffix);
         void *result = nullptr;
         if (a.slot == Slot::Count) {
             result = static_cast<IUnknown *>(this);
@@ -96,39 +98,24 @@ HRESULT STDMETHODCALLTYPE HDAServer::QueryInterface(REFIID iid, void **out)
         AddRef();
         return S_OK;
     }
-    ZQ_TRACEF("HDAServer::QueryInterface%s", InterfaceNameSuffix(iid));
+    ZQ_TRACEF(texts::kFormat_HDAServer_QueryInterface, InterfaceNameSuffix(iid));
     *out = nullptr;
     return E_NOINTERFACE;
 }
 
-ULONG STDMETHODCALLTYPE HDAServer::AddRef()
-{
-    LONG n = ++refs_;
-    ZQ_TRACEF("HDAServer::AddRef(%d)", static_cast<int>(n));
-    return static_cast<ULONG>(n);
-}
+ULONG STDMETHODCALLTYPE HDAServer::AddRef() { return refs_.Add(); }
 
 ULONG STDMETHODCALLTYPE HDAServer::Release()
 {
-    LONG before = refs_.fetch_sub(1);
-    ZQ_TRACEF("HDAServer::Release(%d)", static_cast<int>(before));
-    LONG n = before - 1;
+    const ULONG n = refs_.Drop();
     if (n != 0)
-        return static_cast<ULONG>(n);
+        return n;
     // Off the client list; the worker thread destroys the object later.
     RemoveClient(this);
     return 0;
 }
 
-bool HDAServer::TryAddRef()
-{
-    LONG n = refs_.load();
-    while (n > 0) {
-        if (refs_.compare_exchange_weak(n, n + 1))
-            return true;
-    }
-    return false;
-}
+bool HDAServer::TryAddRef() { return refs_.AddUnlessZero(); }
 
 void HDAServer::StopRunning()
 {
@@ -168,17 +155,14 @@ OwnedInterface *HDAServer::Obtain(Slot slot)
 
 std::string HDAServer::ClientName() const
 {
-    AcquireSRWLockShared(&nameLock_);
-    std::string copy = clientName_;
-    ReleaseSRWLockShared(&nameLock_);
-    return copy;
+    SrwShared hold(nameLock_);
+    return clientName_;
 }
 
 void HDAServer::SetClientName(std::string name)
 {
-    AcquireSRWLockExclusive(&nameLock_);
+    SrwExclusive hold(nameLock_);
     clientName_.swap(name);
-    ReleaseSRWLockExclusive(&nameLock_);
 }
 
 void HDAServer::Destroy()

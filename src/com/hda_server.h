@@ -21,9 +21,11 @@
 #include <string>
 #include <vector>
 
-#include "com/handle_list.h"
 #include "history/delivery_gate.h"
 #include "runtime/client.h"
+#include "runtime/com_kit.h"
+#include "runtime/handle_list.h"
+#include "runtime/trace_texts.h"
 #include "runtime/worker_wake.h"
 
 namespace zq {
@@ -109,7 +111,7 @@ public:
     void EndStep() { stepping_ = false; }
     bool Stepping() const { return stepping_.load(); }
 
-    LONG RefCount() const { return refs_.load(); }
+    LONG RefCount() const { return refs_.Count(); }
     // Tick steps completed so far by the worker (or the timer-mode tick).
     LONG TickSteps() const { return tickSteps_.load(); }
     // Server objects constructed and not yet destroyed, in this process.
@@ -131,7 +133,8 @@ private:
     HandleList handles_;
     std::atomic<LONG> running_{1};
     CRITICAL_SECTION clientLock_;
-    std::atomic<LONG> refs_{0};
+    TracedRefCount refs_{texts::kHDAServer_AddRef, texts::kHDAServer_Release,
+                         TracedRefCount::ReleaseShows::Before};
     std::atomic<LONG> tickSteps_{0};
     std::atomic<bool> stepping_{false};
     WorkerWake wake_;

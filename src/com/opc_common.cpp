@@ -10,6 +10,7 @@
 #include "opccomn.h"
 #include "runtime/guard.h"
 #include "runtime/task_memory.h"
+#include "runtime/trace_texts.h"
 
 namespace zq {
 
@@ -91,9 +92,9 @@ class CommonInterface final : public InterfaceObject<IOPCCommon>
 {
 public:
     explicit CommonInterface(HDAServer *owner)
-        : InterfaceObject(owner, {"IOPCCommon::AddRef() [defered to OPCServer]",
-                                  "IOPCCommon::Release() [defered to OPCServer]",
-                                  "IOPCCommon::QueryInterface()  [defered to OPCServer]"})
+        : InterfaceObject(owner, {texts::kIOPCCommon_AddRef_defered_to_OPCServer,
+                                  texts::kIOPCCommon_Release_defered_to_OPCServer,
+                                  texts::kIOPCCommon_QueryInterface_defered_to_OPCServer})
     {
     }
 

@@ -8,9 +8,11 @@
 #include "addrspace/catalogue.h"
 #include "addrspace/item_registry.h"
 #include "opchda_constants.h"
+#include "runtime/com_kit.h"
 #include "runtime/guard.h"
 #include "runtime/server_state.h"
 #include "runtime/task_memory.h"
+#include "runtime/trace_texts.h"
 #include "security/access.h"
 
 namespace zq {
@@ -20,13 +22,6 @@ namespace {
 // Size of the status string block while the host has given no status text:
 // 40 UTF-16 units, all zero (empty).
 constexpr size_t kStatusStringUnits = 40;
-
-// Clears each out pointer that the client gave, so that a refused call never
-// leaves the client's variables as they were.
-template <typename... T> void NullOut(T **...outs)
-{
-    ((outs != nullptr ? static_cast<void>(*outs = nullptr) : static_cast<void>(0)), ...);
-}
 
 template <typename... T> bool AnyNull(const T *...pointers)
 {
@@ -112,9 +107,9 @@ HRESULT AddHandle(HandleList &handles, AccessEvaluator &evaluator, LPCWSTR itemI
 } // namespace
 
 ServerInterface::ServerInterface(HDAServer *owner)
-    : InterfaceObject(owner, {"IHDAServer::AddRef() [defered to HDAServer]",
-                              "IHDAServer::Release() [defered to HDAServer]",
-                              "IHDAServer::QueryInterface()  [defered to HDAServer]"})
+    : InterfaceObject(owner, {texts::kIHDAServer_AddRef_defered_to_HDAServer,
+                              texts::kIHDAServer_Release_defered_to_HDAServer,
+                              texts::kIHDAServer_QueryInterface_defered_to_HDAServer})
 {
 }
 
@@ -123,8 +118,8 @@ HRESULT STDMETHODCALLTYPE ServerInterface::GetItemAttributes(DWORD *count, DWORD
                                                              LPWSTR **descriptions,
                                                              VARTYPE **dataTypes)
 {
-    Trace("IHDAServer::GetItemAttributes()");
-    NullOut(ids, names, descriptions, dataTypes);
+    Trace(texts::kIHDAServer_GetItemAttributes);
+    ClearOut(ids, names, descriptions, dataTypes);
     if (AnyNull(count, ids, names, descriptions, dataTypes)) {
         if (count != nullptr)
             *count = 0;
@@ -140,8 +135,8 @@ HRESULT STDMETHODCALLTYPE ServerInterface::GetItemAttributes(DWORD *count, DWORD
 HRESULT STDMETHODCALLTYPE ServerInterface::GetAggregates(DWORD *count, DWORD **ids,
                                                          LPWSTR **names, LPWSTR **descriptions)
 {
-    Trace("IHDAServer::GetAggregates()");
-    NullOut(ids, names, descriptions);
+    Trace(texts::kIHDAServer_GetAggregates);
+    ClearOut(ids, names, descriptions);
     if (AnyNull(count, ids, names, descriptions)) {
         if (count != nullptr)
             *count = 0;
@@ -158,8 +153,8 @@ HRESULT STDMETHODCALLTYPE ServerInterface::GetHistorianStatus(
     WORD *minorVersion, WORD *buildNumber, DWORD *maxReturnValues, LPWSTR *statusString,
     LPWSTR *vendorInfo)
 {
-    Trace("IHDAServer::GetHistorianStatus()");
-    NullOut(currentTime, startTime, statusString, vendorInfo);
+    Trace(texts::kIHDAServer_GetHistorianStatus);
+    ClearOut(currentTime, startTime, statusString, vendorInfo);
     if (AnyNull(status, currentTime, startTime, majorVersion, minorVersion, buildNumber,
                 maxReturnValues, statusString, vendorInfo))
         return E_INVALIDARG;
@@ -196,8 +191,8 @@ HRESULT STDMETHODCALLTYPE ServerInterface::GetItemHandles(DWORD count, LPWSTR *i
                                                           OPCHANDLE **serverHandles,
                                                           HRESULT **errors)
 {
-    Trace("IHDAServer::GetItemHandles()");
-    NullOut(serverHandles, errors);
+    Trace(texts::kIHDAServer_GetItemHandles);
+    ClearOut(serverHandles, errors);
     if (count == 0 || AnyNull(itemIds, clientHandles, serverHandles, errors))
         return E_INVALIDARG;
     // Unknown items keep server handle 0.
@@ -219,8 +214,8 @@ HRESULT STDMETHODCALLTYPE ServerInterface::ReleaseItemHandles(DWORD count,
                                                               OPCHANDLE *serverHandles,
                                                               HRESULT **errors)
 {
-    Trace("IHDAServer::ReleaseItemHandles()");
-    NullOut(errors);
+    Trace(texts::kIHDAServer_ReleaseItemHandles);
+    ClearOut(errors);
     if (count == 0 || AnyNull(serverHandles, errors))
         return E_INVALIDARG;
     HandleList &list = owner_->Handles();
@@ -232,8 +227,8 @@ HRESULT STDMETHODCALLTYPE ServerInterface::ReleaseItemHandles(DWORD count,
 HRESULT STDMETHODCALLTYPE ServerInterface::ValidateItemIDs(DWORD count, LPWSTR *itemIds,
                                                            HRESULT **errors)
 {
-    Trace("IHDAServer::ValidateItemIDs()");
-    NullOut(errors);
+    Trace(texts::kIHDAServer_ValidateItemIDs);
+    ClearOut(errors);
     if (count == 0 || AnyNull(itemIds, errors))
         return E_INVALIDARG;
     return ErrorsPerItem(count, errors, [&](DWORD i) {
@@ -252,8 +247,8 @@ HRESULT STDMETHODCALLTYPE ServerInterface::CreateBrowse(DWORD count, DWORD *, OP
                                                         VARIANT *, IOPCHDA_Browser **browser,
                                                         HRESULT **errors)
 {
-    Trace("IHDAServer::CreateBrowse()");
-    NullOut(browser, errors);
+    Trace(texts::kIHDAServer_CreateBrowse);
+    ClearOut(browser, errors);
     if (AnyNull(browser, errors))
         return E_INVALIDARG;
     TaskPtr<HRESULT> results;

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "ZqHDAsvr.h"
 #include "history/update_engine.h"
 #include "opchda_constants.h"
 #include "runtime/server_state.h"
 #include "runtime/task_memory.h"
+#include "ZqHDAsvr.h"
 
 namespace zq {
 

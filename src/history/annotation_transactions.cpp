@@ -47,7 +47,8 @@ HRESULT InsertAnnotationsTransaction::CopyAnnotations(const OPCHDA_ANNOTATION *v
     return S_OK;
 }
 
-HRESULT InsertAnnotationsTransaction::UpdateItem(DWORD i, const char *user, void *item)
+HRESULT InsertAnnotationsTransaction::UpdateItem(CZqHDACallback *, DWORD i, const char *user,
+                                                 void *item)
 {
     std::vector<LPWSTR> texts;
     texts.reserve(texts_[i].size());

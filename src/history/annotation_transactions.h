@@ -43,7 +43,7 @@ public:
     HRESULT CopyAnnotations(const OPCHDA_ANNOTATION *values);
 
 private:
-    HRESULT UpdateItem(DWORD i, const char *user, void *item) override;
+    HRESULT UpdateItem(CZqHDACallback *host, DWORD i, const char *user, void *item) override;
     Delivery::Callback Completion() const override
     {
         return Delivery::Callback::InsertAnnotations;

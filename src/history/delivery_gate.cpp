@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "runtime/srw_guard.h"
+
 namespace zq {
 
 namespace {
@@ -18,53 +20,46 @@ GUID LogicalThread()
 
 void DeliveryGate::Reserve(size_t more)
 {
-    AcquireSRWLockExclusive(&lock_);
-    try {
-        queued_.reserve(queued_.size() + more);
-    } catch (...) {
-        ReleaseSRWLockExclusive(&lock_);
-        throw;
-    }
-    ReleaseSRWLockExclusive(&lock_);
+    SrwExclusive hold(lock_);
+    queued_.reserve(queued_.size() + more);
 }
 
 void DeliveryGate::Queue(DWORD cancelId)
 {
-    AcquireSRWLockExclusive(&lock_);
+    SrwExclusive hold(lock_);
     queued_.push_back(cancelId); // reserved: cannot throw
-    ReleaseSRWLockExclusive(&lock_);
 }
 
 bool DeliveryGate::Begin(DWORD cancelId)
 {
     const GUID logical = LogicalThread();
-    AcquireSRWLockExclusive(&lock_);
+    SrwExclusive hold(lock_);
     auto it = std::find(queued_.begin(), queued_.end(), cancelId);
-    const bool go = it != queued_.end();
-    if (go) {
-        queued_.erase(it);
-        current_ = cancelId;
-        thread_ = GetCurrentThreadId();
-        logical_ = logical;
-    }
-    ReleaseSRWLockExclusive(&lock_);
-    return go;
+    if (it == queued_.end())
+        return false;
+    queued_.erase(it);
+    current_ = cancelId;
+    thread_ = GetCurrentThreadId();
+    logical_ = logical;
+    return true;
 }
 
 void DeliveryGate::End()
 {
-    AcquireSRWLockExclusive(&lock_);
-    current_ = 0;
-    thread_ = 0;
-    ReleaseSRWLockExclusive(&lock_);
+    {
+        SrwExclusive hold(lock_);
+        current_ = 0;
+        thread_ = 0;
+    }
     WakeAllConditionVariable(&ended_);
 }
 
 void DeliveryGate::Abandon()
 {
-    AcquireSRWLockExclusive(&lock_);
-    queued_.clear();
-    ReleaseSRWLockExclusive(&lock_);
+    {
+        SrwExclusive hold(lock_);
+        queued_.clear();
+    }
     WakeAllConditionVariable(&ended_);
 }
 
@@ -72,7 +67,7 @@ void DeliveryGate::Cancel(DWORD cancelId)
 {
     const DWORD self = GetCurrentThreadId();
     const GUID logical = LogicalThread();
-    AcquireSRWLockExclusive(&lock_);
+    SrwExclusive hold(lock_);
     const bool inside = current_ != 0 && (thread_ == self || (!IsEqualGUID(logical, GUID{}) &&
                                                               IsEqualGUID(logical_, logical)));
     if (inside) {
@@ -86,7 +81,6 @@ void DeliveryGate::Cancel(DWORD cancelId)
                 std::find(queued_.begin(), queued_.end(), cancelId) != queued_.end()))
             SleepConditionVariableSRW(&ended_, &lock_, INFINITE, 0);
     }
-    ReleaseSRWLockExclusive(&lock_);
 }
 
 } // namespace zq

@@ -7,8 +7,8 @@
 
 #include <windows.h>
 
-#include "com/handle_list.h"
 #include "opchda.h"
+#include "runtime/handle_list.h"
 
 namespace zq {
 

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "ZqHDAsvr.h"
 #include "opchda_constants.h"
 #include "runtime/server_state.h"
 #include "runtime/task_memory.h"
+#include "ZqHDAsvr.h"
 
 namespace zq {
 

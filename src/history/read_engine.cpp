@@ -6,7 +6,7 @@
 #include <new>
 
 #include "addrspace/catalogue.h"
-#include "history/filetime.h"
+#include "runtime/civil_time.h"
 #include "opchda_constants.h"
 #include "runtime/server_state.h"
 #include "runtime/task_memory.h"
@@ -134,48 +134,85 @@ DWORD WithinValueLimit(DWORD n)
     return Exceeds(n, limit) ? limit : n;
 }
 
-HRESULT RunReadRaw(void *item, OPCHDA_ITEM &result, const FILETIME *start, const FILETIME *end,
-                   DWORD numValues, BOOL bounds, QualityWords words)
+namespace {
+
+// One raw read of one item, in the steps it takes: collect the time stamps
+// the host has in the range, add the bounds, fill the values, and tell
+// whether the host has more data than the result holds. Lives on the
+// calling thread for one call.
+class RawRead
 {
-    CZqHDACallback *host = State().callback.load();
-    if (host == nullptr)
-        return OPC_S_NODATA;
+public:
+    RawRead(CZqHDACallback *host, void *item, const FILETIME *start, const FILETIME *end,
+            BOOL bounds)
+        : host_(host), item_(item), start_(start), end_(end),
+          backwards_(start == nullptr || (end != nullptr && Later(*start, *end))),
+          withBounds_(bounds != FALSE && start != nullptr && end != nullptr)
+    {
+        ResetCopies();
+    }
 
-    const bool backwards = start == nullptr || (end != nullptr && Later(*start, *end));
-    // The host gets copies: whatever it does with them, the caller's times stay.
-    FILETIME startCopy = start != nullptr ? *start : FILETIME{};
-    FILETIME endCopy = end != nullptr ? *end : FILETIME{};
-    FILETIME *hostStart = start != nullptr ? &startCopy : nullptr;
-    FILETIME *hostEnd = end != nullptr ? &endCopy : nullptr;
-    ULONG_PTR context = 0;
+    // Fills the scratch list with the host's time stamps: S_OK, OPC_S_NODATA
+    // or E_OUTOFMEMORY.
+    HRESULT CollectTimeStamps(DWORD numValues, DWORD limit);
+    // Adds the values just outside the range, asked for on both sides.
+    void AddBounds();
+    // Hands the entries to the result, each with its value and quality.
+    HRESULT FillValues(OPCHDA_ITEM &result, const QualityWords &words);
+    // S_OK, or OPC_S_MOREDATA when the host has more than the result holds.
+    HRESULT MoreData(const OPCHDA_ITEM &result) const;
 
-    // The host's limit on values per item: a client asking for more gets
-    // OPC_E_MAXEXCEEDED; a read of everything stops at the limit.
-    const DWORD limit = State().maxValuesPerItem.load();
-    if (Exceeds(numValues, limit))
-        return OPC_E_MAXEXCEEDED;
-    auto countQuery = [&] {
-        return host->GetTimeStamps(item, hostStart, hostEnd, 0, nullptr, &context);
-    };
+private:
+    // The host gets copies: whatever it does with them, the caller's times
+    // stay.
+    void ResetCopies()
+    {
+        startCopy_ = start_ != nullptr ? *start_ : FILETIME{};
+        endCopy_ = end_ != nullptr ? *end_ : FILETIME{};
+    }
+    int GetTimeStamps(int n, FILETIME *list)
+    {
+        return host_->GetTimeStamps(item_, start_ != nullptr ? &startCopy_ : nullptr,
+                                    end_ != nullptr ? &endCopy_ : nullptr, n, list, &context_);
+    }
 
+    CZqHDACallback *const host_;
+    void *const item_;
+    const FILETIME *const start_;
+    const FILETIME *const end_;
+    const bool backwards_;
+    const bool withBounds_;
+    FILETIME startCopy_{};
+    FILETIME endCopy_{};
+    ULONG_PTR context_ = 0;
+
+    TimeList list_;
+    size_t n_ = 0;           // places in the list: the result is full when k_ reaches it
+    size_t k_ = 0;           // entries in the list
+    bool cutByLimit_ = false; // a read of everything stopped at the host's limit
+    bool startMissing_ = false;
+    bool endMissing_ = false;
+};
+
+HRESULT RawRead::CollectTimeStamps(DWORD numValues, DWORD limit)
+{
     // Most entries the result may have, N: the client's count, or what the
     // host counts plus room for the two bounds (cut to the limit).
     uint64_t wanted = numValues;
     uint64_t capacity = wanted; // of the scratch list, at most N
-    bool cutByLimit = false;
     if (wanted == 0) {
-        int counted = countQuery();
+        int counted = GetTimeStamps(0, nullptr);
         if (counted <= 0)
             return OPC_S_NODATA;
         wanted = static_cast<uint64_t>(counted) + 3;
-        cutByLimit = Exceeds(wanted, limit);
-        if (cutByLimit)
+        cutByLimit_ = Exceeds(wanted, limit);
+        if (cutByLimit_)
             wanted = limit;
         capacity = wanted;
     } else if (wanted > kFirstScratchCapacity) {
         // No list larger than what the host has: a host that cannot count
         // (0) starts from the small list, which grows below.
-        int counted = countQuery();
+        int counted = GetTimeStamps(0, nullptr);
         uint64_t needed = counted > 0 ? static_cast<uint64_t>(counted) + 3 : kFirstScratchCapacity;
         capacity = needed < wanted ? needed : wanted;
     }
@@ -186,107 +223,125 @@ HRESULT RunReadRaw(void *item, OPCHDA_ITEM &result, const FILETIME *start, const
     // short costs few calls and the result is that of a list of N. A
     // capacity the host cannot be told (beyond INT_MAX) could never be
     // allocated on this platform either.
-    TimeList list;
-    size_t n = 0;
-    size_t k = 0;
     for (;;) {
         if (capacity > static_cast<uint64_t>(INT_MAX))
             return E_OUTOFMEMORY;
-        n = static_cast<size_t>(capacity);
-        list.reset(); // the smaller list goes before the larger one is made
-        list = NewTimeList(n);
-        if (!list)
+        n_ = static_cast<size_t>(capacity);
+        list_.reset(); // the smaller list goes before the larger one is made
+        list_ = NewTimeList(n_);
+        if (!list_)
             return E_OUTOFMEMORY;
-        startCopy = start != nullptr ? *start : FILETIME{};
-        endCopy = end != nullptr ? *end : FILETIME{};
-        k = ClampCount(host->GetTimeStamps(item, hostStart, hostEnd, static_cast<int>(n),
-                                           list.get(), &context),
-                       n);
-        if (capacity == wanted || k + 2 < n)
+        ResetCopies();
+        k_ = ClampCount(GetTimeStamps(static_cast<int>(n_), list_.get()), n_);
+        if (capacity == wanted || k_ + 2 < n_)
             break;
-        uint64_t grown = capacity * 2 > k + 3 ? capacity * 2 : k + 3;
+        uint64_t grown = capacity * 2 > k_ + 3 ? capacity * 2 : k_ + 3;
         capacity = grown < wanted ? grown : wanted;
     }
-    if (k == 0)
-        return OPC_S_NODATA;
+    return k_ == 0 ? OPC_S_NODATA : S_OK;
+}
 
-    // Bounds: the values just outside the range, asked for on both sides.
-    const bool withBounds = bounds != FALSE && start != nullptr && end != nullptr;
-    bool startMissing = false;
-    bool endMissing = false;
-    if (withBounds) {
-        if (!Same(*start, list[0])) {
-            // Make room in front; the last entry falls off a full list.
-            size_t moved = k < n ? k : n - 1;
-            memmove(&list[1], &list[0], moved * sizeof(FILETIME));
-            if (k < n)
-                ++k;
-            HRESULT hr = backwards ? host->GetNextTimeStamp(item, *start, &list[0], context)
-                                   : host->GetPreviousTimeStamp(item, *start, &list[0], context);
-            if (hr != S_OK)
-                startMissing = true;
-        }
-        if (!Same(*end, list[k - 1]) && k < n) {
-            ++k;
-            HRESULT hr = backwards ? host->GetPreviousTimeStamp(item, *end, &list[k - 1], context)
-                                   : host->GetNextTimeStamp(item, *end, &list[k - 1], context);
-            if (hr != S_OK)
-                endMissing = true;
-        }
+void RawRead::AddBounds()
+{
+    if (!withBounds_)
+        return;
+    FILETIME *list = list_.get();
+    if (!Same(*start_, list[0])) {
+        // Make room in front; the last entry falls off a full list.
+        size_t moved = k_ < n_ ? k_ : n_ - 1;
+        memmove(&list[1], &list[0], moved * sizeof(FILETIME));
+        if (k_ < n_)
+            ++k_;
+        HRESULT hr = backwards_ ? host_->GetNextTimeStamp(item_, *start_, &list[0], context_)
+                                : host_->GetPreviousTimeStamp(item_, *start_, &list[0], context_);
+        startMissing_ = hr != S_OK;
     }
+    if (!Same(*end_, list[k_ - 1]) && k_ < n_) {
+        ++k_;
+        HRESULT hr = backwards_
+                         ? host_->GetPreviousTimeStamp(item_, *end_, &list[k_ - 1], context_)
+                         : host_->GetNextTimeStamp(item_, *end_, &list[k_ - 1], context_);
+        endMissing_ = hr != S_OK;
+    }
+}
 
+HRESULT RawRead::FillValues(OPCHDA_ITEM &result, const QualityWords &words)
+{
     // Every entry's time stamp and quality is written below.
     ItemArrays arrays;
-    if (!arrays.Allocate(k, true))
+    if (!arrays.Allocate(k_, true))
         return E_OUTOFMEMORY;
-    arrays.HandTo(result, k);
+    arrays.HandTo(result, k_);
 
-    for (size_t i = 0; i < k; ++i) {
-        const bool missing = withBounds && ((i == 0 && startMissing) ||
-                                            (i != 0 && i == k - 1 && endMissing));
+    for (size_t i = 0; i < k_; ++i) {
+        const bool missing = (i == 0 && startMissing_) || (i != 0 && i == k_ - 1 && endMissing_);
         DWORD &q = result.pdwQualities[i];
         VARIANT &value = result.pvDataValues[i];
         if (missing) {
             // The bound does not exist: its time is the one it was sought for.
-            result.pftTimeStamps[i] = i == 0 ? *start : *end;
+            result.pftTimeStamps[i] = i == 0 ? *start_ : *end_;
             q = words.noBound;
             continue;
         }
-        result.pftTimeStamps[i] = list[i];
+        result.pftTimeStamps[i] = list_[i];
         unsigned long hostQuality = 0;
-        if (host->ReadAt(item, list[i], &value, &hostQuality, context) != S_OK)
+        if (host_->ReadAt(item_, list_[i], &value, &hostQuality, context_) != S_OK)
             MarkNotDelivered(value, q, words);
         else
             q = hostQuality;
     }
-
-    list.reset();
-    if (k < n)
-        return S_OK;
-    if (start == nullptr || end == nullptr)
-        // Cut by the host's limit, the host counted more than was returned.
-        return cutByLimit ? OPC_S_MOREDATA : S_OK;
-
-    // A full list: is there more before the end time? The reference is the
-    // last value read (with bounds, the entry before the end-side place).
-    size_t ref = withBounds && k >= 2 ? k - 2 : k - 1;
-    FILETIME after{};
-    if (!backwards) {
-        if (host->GetNextTimeStamp(item, result.pftTimeStamps[ref], &after, context) == S_OK &&
-            !Later(after, *end))
-            return OPC_S_MOREDATA;
-    } else {
-        if (host->GetPreviousTimeStamp(item, result.pftTimeStamps[ref], &after, context) == S_OK &&
-            !Later(*end, after))
-            return OPC_S_MOREDATA;
-    }
+    list_.reset();
     return S_OK;
 }
 
-HRESULT RunReadAtTime(void *item, OPCHDA_ITEM &result, DWORD count, const FILETIME *times,
+HRESULT RawRead::MoreData(const OPCHDA_ITEM &result) const
+{
+    if (k_ < n_)
+        return S_OK;
+    if (start_ == nullptr || end_ == nullptr)
+        // Cut by the host's limit, the host counted more than was returned.
+        return cutByLimit_ ? OPC_S_MOREDATA : S_OK;
+
+    // A full list: is there more before the end time? The reference is the
+    // last value read (with bounds, the entry before the end-side place).
+    size_t ref = withBounds_ && k_ >= 2 ? k_ - 2 : k_ - 1;
+    FILETIME after{};
+    const FILETIME &last = result.pftTimeStamps[ref];
+    const bool more =
+        backwards_ ? host_->GetPreviousTimeStamp(item_, last, &after, context_) == S_OK &&
+                         !Later(*end_, after)
+                   : host_->GetNextTimeStamp(item_, last, &after, context_) == S_OK &&
+                         !Later(after, *end_);
+    return more ? OPC_S_MOREDATA : S_OK;
+}
+
+} // namespace
+
+HRESULT RunReadRaw(CZqHDACallback *host, void *item, OPCHDA_ITEM &result, const FILETIME *start,
+                   const FILETIME *end, DWORD numValues, BOOL bounds, QualityWords words)
+{
+    if (host == nullptr)
+        return OPC_S_NODATA;
+    // The host's limit on values per item: a client asking for more gets
+    // OPC_E_MAXEXCEEDED; a read of everything stops at the limit.
+    const DWORD limit = State().maxValuesPerItem.load();
+    if (Exceeds(numValues, limit))
+        return OPC_E_MAXEXCEEDED;
+
+    RawRead read(host, item, start, end, bounds);
+    HRESULT hr = read.CollectTimeStamps(numValues, limit);
+    if (hr != S_OK)
+        return hr;
+    read.AddBounds();
+    hr = read.FillValues(result, words);
+    if (FAILED(hr))
+        return hr;
+    return read.MoreData(result);
+}
+
+HRESULT RunReadAtTime(CZqHDACallback *host, void *item, OPCHDA_ITEM &result, DWORD count, const FILETIME *times,
                       QualityWords words)
 {
-    CZqHDACallback *host = State().callback.load();
     if (host == nullptr)
         return OPC_S_NODATA;
     if (count != 0 && times == nullptr)
@@ -334,13 +389,12 @@ HRESULT ReadCurrentValue(CZqHDACallback *host, void *item, DWORD attributeId,
 
 } // namespace
 
-HRESULT RunReadAttribute(void *item, DWORD attributeId, OPCHDA_ATTRIBUTE &result,
+HRESULT RunReadAttribute(CZqHDACallback *host, void *item, DWORD attributeId, OPCHDA_ATTRIBUTE &result,
                          const FILETIME &start, const FILETIME *end)
 {
     AttributeInfo info;
     if (!FindAttribute(attributeId, &info))
         return OPC_E_INVALIDATTRID;
-    CZqHDACallback *host = State().callback.load();
     if (host == nullptr)
         return E_FAIL;
     if (end == nullptr || info.history == 0)
@@ -410,10 +464,9 @@ uint64_t CountResampleIntervals(const FILETIME &start, const FILETIME &end, uint
     return span / interval;
 }
 
-HRESULT RunReadProcessed(void *item, OPCHDA_ITEM &result, DWORD aggregate, const FILETIME &start,
+HRESULT RunReadProcessed(CZqHDACallback *host, void *item, OPCHDA_ITEM &result, DWORD aggregate, const FILETIME &start,
                          const FILETIME &end, uint64_t interval, QualityWords words)
 {
-    CZqHDACallback *host = State().callback.load();
     if (host == nullptr)
         return OPC_S_NODATA;
 

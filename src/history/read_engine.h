@@ -4,8 +4,9 @@
 // Every function works on one item and returns that item's (or attribute's)
 // result code. It takes no lock and keeps no state, so the synchronous
 // interfaces (client threads) and the asynchronous transactions (worker
-// threads) call it alike. The callback object is read from the server state
-// at every call.
+// threads) call it alike. The caller reads the host's callback object once
+// per request (Host()) and hands it to every call; null answers as a host
+// without data.
 //
 // Result records: the engine fills the counts and the arrays; every array
 // comes from the task allocator, zeroed, and belongs to the caller afterwards
@@ -22,6 +23,7 @@
 #include <cstdint>
 
 #include "opchda.h"
+#include "ZqHDAsvr.h"
 
 namespace zq {
 
@@ -60,26 +62,26 @@ DWORD WithinValueLimit(DWORD n);
 // when both times are present. The scratch list follows what the host has,
 // whatever numValues allows. OPC_S_NODATA, OPC_S_MOREDATA, S_OK,
 // OPC_E_MAXEXCEEDED or E_OUTOFMEMORY.
-HRESULT RunReadRaw(void *item, OPCHDA_ITEM &result, const FILETIME *start, const FILETIME *end,
+HRESULT RunReadRaw(CZqHDACallback *host, void *item, OPCHDA_ITEM &result, const FILETIME *start, const FILETIME *end,
                    DWORD numValues, BOOL bounds, QualityWords words = QualityWords());
 
 // Values at the count given times (a failed value gets the no-value word).
 // OPC_S_NODATA without a callback object, S_OK, OPC_E_MAXEXCEEDED or
 // E_OUTOFMEMORY.
-HRESULT RunReadAtTime(void *item, OPCHDA_ITEM &result, DWORD count, const FILETIME *times,
+HRESULT RunReadAtTime(CZqHDACallback *host, void *item, OPCHDA_ITEM &result, DWORD count, const FILETIME *times,
                       QualityWords words = QualityWords());
 
 // An attribute's current value (end absent, or an attribute without history)
 // or its values at the item's time stamps from start to end.
 // OPC_E_INVALIDATTRID, E_FAIL, E_OUTOFMEMORY, OPC_S_CURRENTVALUE or S_OK.
-HRESULT RunReadAttribute(void *item, DWORD attributeId, OPCHDA_ATTRIBUTE &result,
+HRESULT RunReadAttribute(CZqHDACallback *host, void *item, DWORD attributeId, OPCHDA_ATTRIBUTE &result,
                          const FILETIME &start, const FILETIME *end);
 
 // Aggregate values over the resample intervals from start to end (interval
 // in 100-ns units; 0 gives one interval at start).
 // OPC_S_NODATA without a callback object, S_OK, OPC_E_MAXEXCEEDED or
 // E_OUTOFMEMORY.
-HRESULT RunReadProcessed(void *item, OPCHDA_ITEM &result, DWORD aggregate, const FILETIME &start,
+HRESULT RunReadProcessed(CZqHDACallback *host, void *item, OPCHDA_ITEM &result, DWORD aggregate, const FILETIME &start,
                          const FILETIME &end, uint64_t interval,
                          QualityWords words = QualityWords());
 

@@ -5,16 +5,10 @@
 #include <windows.h>
 
 #include "history/item_check.h"
+#include "runtime/com_kit.h"
 #include "runtime/task_memory.h"
 
 namespace zq {
-
-// Clears a given out pointer: every failure leaves the out pointers null.
-template <typename T> void ClearOut(T **out)
-{
-    if (out != nullptr)
-        *out = nullptr;
-}
 
 // The error array and the result records of a read, owned (with every
 // array the engine put into a record) until handed to the client.

@@ -2,9 +2,10 @@
 
 #include <objbase.h>
 
-#include "history/filetime.h"
+#include "runtime/civil_time.h"
 #include "history/read_engine.h"
 #include "opchda_constants.h"
+#include "runtime/server_state.h"
 
 namespace zq {
 
@@ -56,8 +57,9 @@ void ValueReadTransaction::Run(Delivery &out)
     MarkDone();
     if (!results_ || !codes_)
         return;
+    CZqHDACallback *const host = Host();
     ReadEachItem(*this, results_.get(), codes_.get(), [&](DWORD i, void *item, OPCHDA_ITEM &rec) {
-        return ReadItem(i, item, rec);
+        return ReadItem(host, i, item, rec);
     });
     out.SetItems(Delivery::Callback::ReadComplete, TransactionId(), ItemCount(),
                  std::move(results_), std::move(codes_));
@@ -70,9 +72,10 @@ RawReadTransaction::RawReadTransaction(DWORD transactionId, DWORD count, const O
 {
 }
 
-HRESULT RawReadTransaction::ReadItem(DWORD, void *item, OPCHDA_ITEM &record)
+HRESULT RawReadTransaction::ReadItem(CZqHDACallback *host, DWORD, void *item,
+                                     OPCHDA_ITEM &record)
 {
-    return RunReadRaw(item, record, times_.Start(), times_.End(), numValues_, bounds_, words_);
+    return RunReadRaw(host, item, record, times_.Start(), times_.End(), numValues_, bounds_, words_);
 }
 
 AtTimeReadTransaction::AtTimeReadTransaction(DWORD transactionId, DWORD count,
@@ -83,9 +86,10 @@ AtTimeReadTransaction::AtTimeReadTransaction(DWORD transactionId, DWORD count,
 {
 }
 
-HRESULT AtTimeReadTransaction::ReadItem(DWORD, void *item, OPCHDA_ITEM &record)
+HRESULT AtTimeReadTransaction::ReadItem(CZqHDACallback *host, DWORD, void *item,
+                                        OPCHDA_ITEM &record)
 {
-    return RunReadAtTime(item, record, static_cast<DWORD>(times_.size()), times_.data(),
+    return RunReadAtTime(host, item, record, static_cast<DWORD>(times_.size()), times_.data(),
                          words_);
 }
 
@@ -98,9 +102,10 @@ ProcessedReadTransaction::ProcessedReadTransaction(DWORD transactionId, DWORD co
 {
 }
 
-HRESULT ProcessedReadTransaction::ReadItem(DWORD i, void *item, OPCHDA_ITEM &record)
+HRESULT ProcessedReadTransaction::ReadItem(CZqHDACallback *host, DWORD i, void *item,
+                                           OPCHDA_ITEM &record)
 {
-    return RunReadProcessed(item, record, aggregates_[i], start_, end_, interval_,
+    return RunReadProcessed(host, item, record, aggregates_[i], start_, end_, interval_,
                             words_);
 }
 
@@ -134,10 +139,10 @@ void AttributeReadTransaction::Run(Delivery &out)
     if (!results_ || !codes_)
         return;
     const TransactionItem &item = Item(0);
+    CZqHDACallback *const host = Host();
     for (DWORD i = 0; i < AttributeCount(); ++i) {
         results_[i].hClient = item.client;
-        codes_[i] =
-            RunReadAttribute(item.item, attributeIds_[i], results_[i], times_.start, times_.End());
+        codes_[i] = RunReadAttribute(host, item.item, attributeIds_[i], results_[i], times_.start, times_.End());
     }
     out.SetAttributes(TransactionId(), item.client, AttributeCount(), std::move(results_),
                       std::move(codes_));
@@ -174,8 +179,9 @@ void RawAdviseTransaction::Run(Delivery &out)
     TaskPtr<HRESULT> codes(ZeroedTaskArray<HRESULT>(ItemCount()));
     if (!results || !codes)
         return; // skipped, not retried
+    CZqHDACallback *const host = Host();
     ReadEachItem(*this, results.get(), codes.get(), [&](DWORD, void *item, OPCHDA_ITEM &record) {
-        return RunReadRaw(item, record, &start, &end, WithinValueLimit(kAdviseWindowLimit),
+        return RunReadRaw(host, item, record, &start, &end, WithinValueLimit(kAdviseWindowLimit),
                           FALSE, words_);
     });
     out.SetItems(Delivery::Callback::DataChange, TransactionId(), ItemCount(), std::move(results),

@@ -35,7 +35,7 @@ public:
 protected:
     using Transaction::Transaction;
     // The engine for one accepted item.
-    virtual HRESULT ReadItem(DWORD i, void *item, OPCHDA_ITEM &record) = 0;
+    virtual HRESULT ReadItem(CZqHDACallback *host, DWORD i, void *item, OPCHDA_ITEM &record) = 0;
 
     // The quality words in force when the request was made.
     const QualityWords words_ = CurrentQualityWords();
@@ -52,7 +52,7 @@ public:
                        const RawReadTimes &times, DWORD numValues, BOOL bounds);
 
 private:
-    HRESULT ReadItem(DWORD i, void *item, OPCHDA_ITEM &record) override;
+    HRESULT ReadItem(CZqHDACallback *host, DWORD i, void *item, OPCHDA_ITEM &record) override;
 
     RawReadTimes times_;
     DWORD numValues_;
@@ -66,7 +66,7 @@ public:
                           DWORD numTimes, const FILETIME *times);
 
 private:
-    HRESULT ReadItem(DWORD i, void *item, OPCHDA_ITEM &record) override;
+    HRESULT ReadItem(CZqHDACallback *host, DWORD i, void *item, OPCHDA_ITEM &record) override;
 
     std::vector<FILETIME> times_;
 };
@@ -79,7 +79,7 @@ public:
                              uint64_t interval);
 
 private:
-    HRESULT ReadItem(DWORD i, void *item, OPCHDA_ITEM &record) override;
+    HRESULT ReadItem(CZqHDACallback *host, DWORD i, void *item, OPCHDA_ITEM &record) override;
 
     std::vector<DWORD> aggregates_;
     FILETIME start_;

@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "com/handle_list.h"
 #include "opchda.h"
+#include "runtime/handle_list.h"
 #include "runtime/task_memory.h"
 
 namespace zq {

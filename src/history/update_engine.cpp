@@ -2,8 +2,7 @@
 
 #include <cstring>
 
-#include "com/handle_list.h"
-#include "runtime/server_state.h"
+#include "runtime/handle_list.h"
 
 namespace zq {
 
@@ -11,10 +10,9 @@ namespace {
 
 using ValueUpdate = long (CZqHDACallback::*)(char *, void *, FILETIME, VARIANT *, unsigned long);
 
-HRESULT RunValueUpdate(ValueUpdate method, const char *user, void *item, const FILETIME &time,
+HRESULT RunValueUpdate(CZqHDACallback *host, ValueUpdate method, const char *user, void *item, const FILETIME &time,
                        VARIANT *value, DWORD quality)
 {
-    CZqHDACallback *host = State().callback.load();
     if (host == nullptr)
         return E_FAIL;
     UserCopy name(user);
@@ -23,46 +21,43 @@ HRESULT RunValueUpdate(ValueUpdate method, const char *user, void *item, const F
 
 } // namespace
 
-HRESULT RunQueryCapabilities(OPCHDA_UPDATECAPABILITIES *capabilities)
+HRESULT RunQueryCapabilities(CZqHDACallback *host, OPCHDA_UPDATECAPABILITIES *capabilities)
 {
     if (capabilities == nullptr)
         return E_INVALIDARG;
-    CZqHDACallback *host = State().callback.load();
     if (host == nullptr)
         return E_FAIL;
     return host->QueryUpdateCapabilities(capabilities);
 }
 
-HRESULT RunInsert(const char *user, void *item, const FILETIME &time, VARIANT *value,
+HRESULT RunInsert(CZqHDACallback *host, const char *user, void *item, const FILETIME &time, VARIANT *value,
                   DWORD quality)
 {
-    return RunValueUpdate(&CZqHDACallback::Insert, user, item, time, value, quality);
+    return RunValueUpdate(host, &CZqHDACallback::Insert, user, item, time, value, quality);
 }
 
-HRESULT RunReplace(const char *user, void *item, const FILETIME &time, VARIANT *value,
+HRESULT RunReplace(CZqHDACallback *host, const char *user, void *item, const FILETIME &time, VARIANT *value,
                    DWORD quality)
 {
-    return RunValueUpdate(&CZqHDACallback::Replace, user, item, time, value, quality);
+    return RunValueUpdate(host, &CZqHDACallback::Replace, user, item, time, value, quality);
 }
 
-HRESULT RunInsertReplace(const char *user, void *item, const FILETIME &time, VARIANT *value,
+HRESULT RunInsertReplace(CZqHDACallback *host, const char *user, void *item, const FILETIME &time, VARIANT *value,
                          DWORD quality)
 {
-    return RunValueUpdate(&CZqHDACallback::InsertReplace, user, item, time, value, quality);
+    return RunValueUpdate(host, &CZqHDACallback::InsertReplace, user, item, time, value, quality);
 }
 
-HRESULT RunDeleteRaw(const char *user, void *item, OPCHDA_TIME *start, OPCHDA_TIME *end)
+HRESULT RunDeleteRaw(CZqHDACallback *host, const char *user, void *item, OPCHDA_TIME *start, OPCHDA_TIME *end)
 {
-    CZqHDACallback *host = State().callback.load();
     if (host == nullptr)
         return E_FAIL;
     UserCopy name(user);
     return host->DeleteRaw(name.text, item, start, end);
 }
 
-HRESULT RunDeleteAtTime(const char *user, void *item, const FILETIME &time)
+HRESULT RunDeleteAtTime(CZqHDACallback *host, const char *user, void *item, const FILETIME &time)
 {
-    CZqHDACallback *host = State().callback.load();
     if (host == nullptr)
         return E_FAIL;
     UserCopy name(user);

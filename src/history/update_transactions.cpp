@@ -3,6 +3,7 @@
 #include "history/item_check.h"
 #include "history/update_engine.h"
 #include "opchda_constants.h"
+#include "runtime/server_state.h"
 
 namespace zq {
 
@@ -28,11 +29,12 @@ void UpdateTransaction::Run(Delivery &out)
     MarkDone();
     if (!clients_ || !codes_)
         return;
+    CZqHDACallback *const host = Host();
     for (DWORD i = 0; i < ItemCount(); ++i) {
         const TransactionItem &item = Item(i);
         clients_[i] = item.client;
         codes_[i] = item.refused ? OPC_E_INVALIDHANDLE
-                                 : UpdateItem(i, user_.c_str(), item.item);
+                                 : UpdateItem(host, i, user_.c_str(), item.item);
     }
     out.SetUpdates(TransactionId(), ItemCount(), std::move(clients_), std::move(codes_),
                    Completion());
@@ -67,15 +69,16 @@ HRESULT ValueUpdateTransaction::CopyValues(const VARIANT *values)
     return S_OK;
 }
 
-HRESULT ValueUpdateTransaction::UpdateItem(DWORD i, const char *user, void *item)
+HRESULT ValueUpdateTransaction::UpdateItem(CZqHDACallback *host, DWORD i, const char *user,
+                                           void *item)
 {
     switch (Kind()) {
     case TransactionKind::Insert:
-        return RunInsert(user, item, times_[i], &values_[i], qualities_[i]);
+        return RunInsert(host, user, item, times_[i], &values_[i], qualities_[i]);
     case TransactionKind::Replace:
-        return RunReplace(user, item, times_[i], &values_[i], qualities_[i]);
+        return RunReplace(host, user, item, times_[i], &values_[i], qualities_[i]);
     default:
-        return RunInsertReplace(user, item, times_[i], &values_[i], qualities_[i]);
+        return RunInsertReplace(host, user, item, times_[i], &values_[i], qualities_[i]);
     }
 }
 
@@ -103,11 +106,12 @@ DeleteRawTransaction::DeleteRawTransaction(DWORD transactionId, DWORD count,
 {
 }
 
-HRESULT DeleteRawTransaction::UpdateItem(DWORD, const char *user, void *item)
+HRESULT DeleteRawTransaction::UpdateItem(CZqHDACallback *host, DWORD, const char *user,
+                                         void *item)
 {
     OPCHDA_TIME start = start_.Record();
     OPCHDA_TIME end = end_.Record();
-    return RunDeleteRaw(user, item, &start, &end);
+    return RunDeleteRaw(host, user, item, &start, &end);
 }
 
 DeleteAtTimeTransaction::DeleteAtTimeTransaction(DWORD transactionId, DWORD count,
@@ -117,9 +121,10 @@ DeleteAtTimeTransaction::DeleteAtTimeTransaction(DWORD transactionId, DWORD coun
 {
 }
 
-HRESULT DeleteAtTimeTransaction::UpdateItem(DWORD i, const char *user, void *item)
+HRESULT DeleteAtTimeTransaction::UpdateItem(CZqHDACallback *host, DWORD i, const char *user,
+                                            void *item)
 {
-    return RunDeleteAtTime(user, item, times_[i]);
+    return RunDeleteAtTime(host, user, item, times_[i]);
 }
 
 } // namespace zq

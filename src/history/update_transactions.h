@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "history/transaction.h"
+#include "ZqHDAsvr.h"
 
 namespace zq {
 
@@ -25,7 +26,7 @@ protected:
     // transaction's.
     HRESULT CheckItem(const HandleList &handles, OPCHANDLE server, CheckedItem *found) override;
     // The engine for one accepted item.
-    virtual HRESULT UpdateItem(DWORD i, const char *user, void *item) = 0;
+    virtual HRESULT UpdateItem(CZqHDACallback *host, DWORD i, const char *user, void *item) = 0;
     // The sink method that reports the run.
     virtual Delivery::Callback Completion() const { return Delivery::Callback::UpdateComplete; }
 
@@ -53,7 +54,7 @@ public:
     HRESULT CopyValues(const VARIANT *values);
 
 private:
-    HRESULT UpdateItem(DWORD i, const char *user, void *item) override;
+    HRESULT UpdateItem(CZqHDACallback *host, DWORD i, const char *user, void *item) override;
 
     std::vector<FILETIME> times_;
     std::vector<DWORD> qualities_;
@@ -81,7 +82,7 @@ private:
         FILETIME time;
     };
 
-    HRESULT UpdateItem(DWORD i, const char *user, void *item) override;
+    HRESULT UpdateItem(CZqHDACallback *host, DWORD i, const char *user, void *item) override;
 
     TimeCopy start_;
     TimeCopy end_;
@@ -94,7 +95,7 @@ public:
                             const FILETIME *times);
 
 private:
-    HRESULT UpdateItem(DWORD i, const char *user, void *item) override;
+    HRESULT UpdateItem(CZqHDACallback *host, DWORD i, const char *user, void *item) override;
 
     std::vector<FILETIME> times_;
 };

@@ -197,54 +197,27 @@ extern "C" int __stdcall SetHDAServerCallback(CZqHDACallback *callback)
     return 1;
 }
 
-extern "C" int __stdcall EnableGetTimeStampCallback(ZQHDA_GetTimeStampsProc p)
-{
-    return Install(g_getTimeStamps, p);
-}
-extern "C" int __stdcall EnableGetPreviousTimeStampCallback(ZQHDA_GetPreviousTimeStampProc p)
-{
-    return Install(g_getPrevious, p);
-}
-extern "C" int __stdcall EnableGetNextTimeStampCallback(ZQHDA_GetNextTimeStampProc p)
-{
-    return Install(g_getNext, p);
-}
-extern "C" int __stdcall EnableReadAtCallback(ZQHDA_ReadAtProc p) { return Install(g_readAt, p); }
-extern "C" int __stdcall EnableReadCurrentAttributeCallback(ZQHDA_ReadCurrentAttributeProc p)
-{
-    return Install(g_readCurrentAttribute, p);
-}
-extern "C" int __stdcall EnableReadAttributeAtCallback(ZQHDA_ReadAttributeAtProc p)
-{
-    return Install(g_readAttributeAt, p);
-}
-extern "C" int __stdcall EnablePrepareAggregatesCallback(ZQHDA_PrepareAggregatesProc p)
-{
-    return Install(g_prepareAggregates, p);
-}
-extern "C" int __stdcall EnableReadProcessedCallback(ZQHDA_ReadProcessedProc p)
-{
-    return Install(g_readProcessed, p);
-}
-extern "C" int __stdcall EnableQueryUpdateCapabilitiesCallback(
-    ZQHDA_QueryUpdateCapabilitiesProc p)
-{
-    return Install(g_queryCapabilities, p);
-}
-extern "C" int __stdcall EnableInsertCallback(ZQHDA_UpdateProc p) { return Install(g_insert, p); }
-extern "C" int __stdcall EnableReplaceCallback(ZQHDA_UpdateProc p)
-{
-    return Install(g_replace, p);
-}
-extern "C" int __stdcall EnableInsertReplaceCallback(ZQHDA_UpdateProc p)
-{
-    return Install(g_insertReplace, p);
-}
-extern "C" int __stdcall EnableDeleteRawCallback(ZQHDA_DeleteRawProc p)
-{
-    return Install(g_deleteRaw, p);
-}
-extern "C" int __stdcall EnableDeleteAtCallback(ZQHDA_DeleteAtTimeProc p)
-{
-    return Install(g_deleteAtTime, p);
-}
+// Each Enable...Callback export installs one plain callback in its slot.
+#define ZQ_ENABLE_CALLBACK(Export, Proc, slot)                                                   \
+    extern "C" int __stdcall Export(Proc p) { return Install(slot, p); }
+
+ZQ_ENABLE_CALLBACK(EnableGetTimeStampCallback, ZQHDA_GetTimeStampsProc, g_getTimeStamps)
+ZQ_ENABLE_CALLBACK(EnableGetPreviousTimeStampCallback, ZQHDA_GetPreviousTimeStampProc,
+                   g_getPrevious)
+ZQ_ENABLE_CALLBACK(EnableGetNextTimeStampCallback, ZQHDA_GetNextTimeStampProc, g_getNext)
+ZQ_ENABLE_CALLBACK(EnableReadAtCallback, ZQHDA_ReadAtProc, g_readAt)
+ZQ_ENABLE_CALLBACK(EnableReadCurrentAttributeCallback, ZQHDA_ReadCurrentAttributeProc,
+                   g_readCurrentAttribute)
+ZQ_ENABLE_CALLBACK(EnableReadAttributeAtCallback, ZQHDA_ReadAttributeAtProc, g_readAttributeAt)
+ZQ_ENABLE_CALLBACK(EnablePrepareAggregatesCallback, ZQHDA_PrepareAggregatesProc,
+                   g_prepareAggregates)
+ZQ_ENABLE_CALLBACK(EnableReadProcessedCallback, ZQHDA_ReadProcessedProc, g_readProcessed)
+ZQ_ENABLE_CALLBACK(EnableQueryUpdateCapabilitiesCallback, ZQHDA_QueryUpdateCapabilitiesProc,
+                   g_queryCapabilities)
+ZQ_ENABLE_CALLBACK(EnableInsertCallback, ZQHDA_UpdateProc, g_insert)
+ZQ_ENABLE_CALLBACK(EnableReplaceCallback, ZQHDA_UpdateProc, g_replace)
+ZQ_ENABLE_CALLBACK(EnableInsertReplaceCallback, ZQHDA_UpdateProc, g_insertReplace)
+ZQ_ENABLE_CALLBACK(EnableDeleteRawCallback, ZQHDA_DeleteRawProc, g_deleteRaw)
+ZQ_ENABLE_CALLBACK(EnableDeleteAtCallback, ZQHDA_DeleteAtTimeProc, g_deleteAtTime)
+
+#undef ZQ_ENABLE_CALLBACK

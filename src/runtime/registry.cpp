@@ -3,6 +3,7 @@
 // HKEY_CLASSES_ROOT, and its membership of the OPC HDA server category.
 #include "runtime/registry.h"
 
+#include "runtime/com_kit.h"
 #include "runtime/server_state.h"
 
 #include <comcat.h>
@@ -20,37 +21,15 @@ static_assert(sizeof kCategoryDescription <= sizeof(CATEGORYINFO::szDescription)
               "the description fits CATEGORYINFO");
 constexpr LCID kCategoryLocale = 0x409;
 
-// Owns the categories manager's ICatRegister for one registration step.
-class CatRegisterRef
+// Creates the standard categories manager in-process; false if COM cannot
+// (for example when COM is not initialised on this thread).
+bool CreateCategories(ComPtr<ICatRegister> &categories)
 {
-public:
-    CatRegisterRef() = default;
-    CatRegisterRef(const CatRegisterRef &) = delete;
-    CatRegisterRef &operator=(const CatRegisterRef &) = delete;
-    ~CatRegisterRef()
-    {
-        if (p_ != nullptr)
-            p_->Release();
-    }
-
-    // Creates the standard categories manager in-process; false if COM
-    // cannot (for example when COM is not initialised on this thread).
-    bool Create()
-    {
-        void *p = nullptr;
-        if (FAILED(CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
-                                    IID_ICatRegister, &p)) ||
-            p == nullptr)
-            return false;
-        p_ = static_cast<ICatRegister *>(p);
-        return true;
-    }
-
-    ICatRegister *operator->() const { return p_; }
-
-private:
-    ICatRegister *p_ = nullptr;
-};
+    return SUCCEEDED(CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr,
+                                      CLSCTX_INPROC_SERVER, IID_ICatRegister,
+                                      categories.PutVoid())) &&
+           categories;
+}
 
 // Length of the longest prefix of text that fits limit bytes without
 // splitting a double-byte character.
@@ -116,8 +95,8 @@ bool WriteClassKeys(const char *progId, const char *classText, const char *serve
 // only when the categories manager cannot be created.
 bool RegisterHdaCategory(const CLSID &clsid)
 {
-    CatRegisterRef categories;
-    if (!categories.Create())
+    ComPtr<ICatRegister> categories;
+    if (!CreateCategories(categories))
         return false;
     CATEGORYINFO info = {};
     info.catid = IID_CATID_OPCHDAServer10;
@@ -133,8 +112,8 @@ bool RegisterHdaCategory(const CLSID &clsid)
 // be created; the category itself stays registered.
 void UnregisterHdaCategory(const CLSID &clsid)
 {
-    CatRegisterRef categories;
-    if (!categories.Create())
+    ComPtr<ICatRegister> categories;
+    if (!CreateCategories(categories))
         return;
     CATID implemented = IID_CATID_OPCHDAServer10;
     categories->UnRegisterClassImplCategories(clsid, 1, &implemented);

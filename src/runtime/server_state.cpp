@@ -1,12 +1,9 @@
 #include "runtime/server_state.h"
 
-#include "addrspace/catalogue.h"
-#include "addrspace/item_registry.h"
 #include "runtime/client.h"
 #include "runtime/srw_guard.h"
 #include "runtime/startup.h"
 #include "runtime/worker_wake.h"
-#include "security/users.h"
 
 namespace zq {
 
@@ -22,18 +19,15 @@ HANDLE TickEvent() { return g_tickEvent; }
 
 std::string ServerState::Vendor() const
 {
-    AcquireSRWLockShared(&vendorLock_);
-    std::string copy = vendor_;
-    ReleaseSRWLockShared(&vendorLock_);
-    return copy;
+    SrwShared hold(vendorLock_);
+    return vendor_;
 }
 
 void ServerState::SetVendor(const char *text)
 {
     std::string value = text != nullptr ? text : "";
-    AcquireSRWLockExclusive(&vendorLock_);
+    SrwExclusive hold(vendorLock_);
     vendor_.swap(value);
-    ReleaseSRWLockExclusive(&vendorLock_);
 }
 
 ServerState::HostStatus ServerState::Status() const
@@ -52,7 +46,7 @@ void ServerState::SetStatus(DWORD status, const char *text)
     status_.text.swap(value.text);
 }
 
-bool ModuleLoad(HMODULE module)
+bool LoadServerState(HMODULE module)
 {
     g_module = module;
     ServerState &s = g_state;
@@ -75,25 +69,11 @@ bool ModuleLoad(HMODULE module)
     return true;
 }
 
-// Unload order. Once started, the module pins itself (see InitZqHDAsvr): its
-// tick thread and client worker threads run its code and cannot be stopped
-// safely from the loader's notification, so a started server is only ever
-// unloaded when the process ends. At that point Windows has already ended
-// every other thread, including the RPC threads that would carry a client's
-// answer, and the loader lock is held: a call to a client, a class-object
-// revocation or a wait could hang the exit. Those steps are therefore taken
-// only when the module is unloaded while the process goes on (which, for a
-// started server, happens only when the library is linked into a test
-// program). Hosts tell their clients with RequestHDADisconnect before exit.
-void ModuleUnload(bool processExit)
+long EndClients(bool processExit)
 {
     ServerState &s = g_state;
 
-    // 1. The timer-mode timer.
-    StopTimerMode();
-    // 2. Users.
-    DeleteAllUsers(processExit);
-    // 3. Shutdown requests to the remaining clients, then forget them.
+    // Shutdown requests to the remaining clients, then forget them.
     long told = 0;
     if (!processExit)
         told = SendShutdownRequests();
@@ -105,7 +85,7 @@ void ModuleUnload(bool processExit)
     s.clientCount = 0;
     if (!processExit)
         LeaveCriticalSection(&s.serverLock);
-    // 4. Wake every worker once (those of removed objects destroy them), then
+    // Wake every worker once (those of removed objects destroy them), then
     // close the event.
     if (!processExit)
         WakeWorkersForUnload();
@@ -114,16 +94,14 @@ void ModuleUnload(bool processExit)
         CloseHandle(g_tickEvent);
         g_tickEvent = nullptr;
     }
-    // 5. The item tree; 6. the catalogues.
-    ClearItemTree(processExit);
-    ClearCatalogues(processExit);
-    // 7. The server lock.
-    DeleteCriticalSection(&s.serverLock);
-    // 8. The class factory.
+    return told;
+}
+
+void EndServerState(bool processExit)
+{
+    // The server lock, then the class factory.
+    DeleteCriticalSection(&g_state.serverLock);
     RevokeClassFactory(!processExit);
-    // 9. Give clients that were told a moment to let go.
-    if (told > 0)
-        Sleep(2000);
 }
 
 } // namespace zq

@@ -72,12 +72,20 @@ private:
 
 ServerState &State();
 
-// Module load: sets the qualifier, the server lock, the vendor string and the
-// tick event. False if the tick event cannot be created.
-bool ModuleLoad(HMODULE module);
-// Module unload. processExit: the process is ending (every other thread is
-// already gone); nothing that calls out of the process or waits is done then.
-void ModuleUnload(bool processExit);
+// The host's callback object (null before any is installed). The engines are
+// handed it as a parameter: each request reads it once, here.
+inline CZqHDACallback *Host() { return State().callback.load(); }
+
+// Module load and unload (see module.h) in the runtime's part. Load sets
+// the qualifier, the server lock, the vendor string and the tick event; false
+// if the tick event cannot be created.
+bool LoadServerState(HMODULE module);
+// Sends shutdown requests to the remaining clients (unless the process is
+// ending), forgets them, wakes their workers and closes the tick event.
+// Returns how many clients were told.
+long EndClients(bool processExit);
+// Deletes the server lock and revokes the class factory.
+void EndServerState(bool processExit);
 
 // The module that holds the library (the DLL, or the program it is linked into).
 HMODULE Module();
@@ -89,10 +97,5 @@ HANDLE TickEvent();
 // functions; all zeros until then.
 CLSID ServerClsid();
 void SetServerClsid(const CLSID &clsid);
-
-// Supplied by the COM server objects: the class factory registered at
-// start-up (null if it cannot be made), and its deletion at unload.
-IClassFactory *CreateServerClassFactory();
-void DeleteServerClassFactory(IClassFactory *factory);
 
 } // namespace zq

@@ -1,9 +1,9 @@
 // InitZqHDAsvr, the tick thread (thread mode) and the tick timer (timer mode).
 #include "runtime/startup.h"
 
-#include "com/registration_anchor.h"
 #include "runtime/client.h"
 #include "runtime/server_state.h"
+#include "runtime/srw_guard.h"
 #include "runtime/thread_stacks.h"
 #include "runtime/worker_wake.h"
 
@@ -21,6 +21,9 @@ std::atomic<TickMode> g_tickMode{TickMode::NotStarted};
 
 CLSID g_serverClsid{};
 SRWLOCK g_clsidLock = SRWLOCK_INIT;
+
+// Set at module load, before any start-up; read-only afterwards.
+ServerObjects g_objects;
 
 IClassFactory *g_factory = nullptr;
 DWORD g_factoryCookie = 0;
@@ -98,18 +101,17 @@ TickMode CurrentTickMode() { return g_tickMode.load(); }
 
 CLSID ServerClsid()
 {
-    AcquireSRWLockShared(&g_clsidLock);
-    CLSID c = g_serverClsid;
-    ReleaseSRWLockShared(&g_clsidLock);
-    return c;
+    SrwShared hold(g_clsidLock);
+    return g_serverClsid;
 }
 
 void SetServerClsid(const CLSID &clsid)
 {
-    AcquireSRWLockExclusive(&g_clsidLock);
+    SrwExclusive hold(g_clsidLock);
     g_serverClsid = clsid;
-    ReleaseSRWLockExclusive(&g_clsidLock);
 }
+
+void SetServerObjects(const ServerObjects &objects) { g_objects = objects; }
 
 void StopTimerMode()
 {
@@ -124,9 +126,11 @@ void RevokeClassFactory(bool callCom)
     if (g_factory == nullptr)
         return;
     if (callCom) {
-        ReleaseInterfaceAnchors();
+        if (g_objects.releaseAnchors != nullptr)
+            g_objects.releaseAnchors();
         CoRevokeClassObject(g_factoryCookie);
-        DeleteServerClassFactory(g_factory);
+        if (g_objects.deleteFactory != nullptr)
+            g_objects.deleteFactory(g_factory);
     }
     g_factory = nullptr;
     g_factoryCookie = 0;
@@ -172,16 +176,16 @@ extern "C" int __stdcall InitZqHDAsvr(CLSID clsid, DWORD tickPeriodMs)
     CoFileTimeNow(&s.startTime);
 
     // 8. The class factory; failures are not reported (no client can connect).
-    g_factory = CreateServerClassFactory();
+    g_factory = g_objects.createFactory != nullptr ? g_objects.createFactory() : nullptr;
     if (g_factory != nullptr) {
         if (FAILED(CoRegisterClassObject(clsid, g_factory, CLSCTX_LOCAL_SERVER,
                                          REGCLS_MULTIPLEUSE, &g_factoryCookie)))
             g_factoryCookie = 0;
     }
 
-    // Interface registrations are kept for the server's life (see
-    // com/registration_anchor.h).
-    AnchorInterfaceRegistrations();
+    // Interface registrations are kept for the server's life.
+    if (g_objects.anchorInterfaces != nullptr)
+        g_objects.anchorInterfaces();
 
     // 9. Tick period, never below 10 ms.
     s.tickPeriod = tickPeriodMs < 10 ? 10 : tickPeriodMs;

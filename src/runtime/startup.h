@@ -2,12 +2,28 @@
 #pragma once
 
 #include <windows.h>
+#include <objbase.h>
 
 namespace zq {
 
 enum class TickMode { NotStarted, Thread, Timer };
 
 TickMode CurrentTickMode();
+
+// What start-up and unload need of the COM objects. The runtime does not
+// know them: the module hands them down at load (see module.cpp). A null
+// member is skipped.
+struct ServerObjects
+{
+    // The class factory registered at start-up (null if it cannot be made),
+    // and its deletion at unload.
+    IClassFactory *(*createFactory)() = nullptr;
+    void (*deleteFactory)(IClassFactory *factory) = nullptr;
+    // Keep and give up the interface registrations for the server's life.
+    void (*anchorInterfaces)() = nullptr;
+    void (*releaseAnchors)() = nullptr;
+};
+void SetServerObjects(const ServerObjects &objects);
 
 // Unload helpers: kill the timer-mode timer; revoke (when allowed to call
 // COM) and delete the class factory.

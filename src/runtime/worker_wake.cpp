@@ -1,4 +1,5 @@
 #include "runtime/worker_wake.h"
+#include "runtime/srw_guard.h"
 
 #include <algorithm>
 #include <atomic>
@@ -41,26 +42,26 @@ WorkerWake::~WorkerWake() { Unregister(); }
 
 void WorkerWake::Signal(LONG reasons)
 {
-    AcquireSRWLockExclusive(&lock_);
-    pending_ |= reasons;
-    ReleaseSRWLockExclusive(&lock_);
+    {
+        SrwExclusive hold(lock_);
+        pending_ |= reasons;
+    }
     WakeConditionVariable(&changed_);
 }
 
 LONG WorkerWake::Wait()
 {
-    AcquireSRWLockExclusive(&lock_);
+    SrwExclusive hold(lock_);
     while (pending_ == 0)
         SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
     LONG reasons = pending_;
     pending_ = 0;
-    ReleaseSRWLockExclusive(&lock_);
     return reasons;
 }
 
 void WorkerWake::Register()
 {
-    AcquireSRWLockExclusive(&g_registryLock);
+    SrwExclusive hold(g_registryLock);
     if (!registered_) {
         try {
             AllWorkers().push_back(this);
@@ -70,24 +71,22 @@ void WorkerWake::Register()
             // ends with its object.
         }
     }
-    ReleaseSRWLockExclusive(&g_registryLock);
 }
 
 void WorkerWake::Unregister()
 {
-    AcquireSRWLockExclusive(&g_registryLock);
+    SrwExclusive hold(g_registryLock);
     if (registered_)
         Erase(AllWorkers(), this);
     if (ticking_)
         Erase(TickingWorkers(), this);
     registered_ = false;
     ticking_ = false;
-    ReleaseSRWLockExclusive(&g_registryLock);
 }
 
 void WorkerWake::TakePartInTick(bool on)
 {
-    AcquireSRWLockExclusive(&g_registryLock);
+    SrwExclusive hold(g_registryLock);
     if (on && !ticking_) {
         try {
             TickingWorkers().push_back(this);
@@ -99,32 +98,27 @@ void WorkerWake::TakePartInTick(bool on)
         Erase(TickingWorkers(), this);
         ticking_ = false;
     }
-    ReleaseSRWLockExclusive(&g_registryLock);
 }
 
 bool WorkerWake::TakesPartInTick() const
 {
-    AcquireSRWLockShared(&g_registryLock);
-    const bool on = ticking_;
-    ReleaseSRWLockShared(&g_registryLock);
-    return on;
+    SrwShared hold(g_registryLock);
+    return ticking_;
 }
 
 void TickWorkers()
 {
     ++g_ticks;
-    AcquireSRWLockShared(&g_registryLock);
+    SrwShared hold(g_registryLock);
     for (WorkerWake *w : TickingWorkers())
         w->Signal(WorkerWake::kTick);
-    ReleaseSRWLockShared(&g_registryLock);
 }
 
 void WakeWorkersForUnload()
 {
-    AcquireSRWLockShared(&g_registryLock);
+    SrwShared hold(g_registryLock);
     for (WorkerWake *w : AllWorkers())
         w->Signal(WorkerWake::kUnload);
-    ReleaseSRWLockShared(&g_registryLock);
 }
 
 LONG TicksSoFar() { return g_ticks.load(); }

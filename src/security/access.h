@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "com/handle_list.h"
+#include "runtime/handle_list.h"
 
 namespace zq {
 

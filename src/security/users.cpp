@@ -8,6 +8,7 @@
 #include "addrspace/item_registry.h"
 #include "runtime/guard.h"
 #include "runtime/server_state.h"
+#include "runtime/srw_guard.h"
 
 namespace zq {
 
@@ -127,7 +128,7 @@ DWORD UserRecord::BuildDescriptor()
 bool FirstGrantingUser(HANDLE token, DWORD desired, std::string *user)
 {
     GENERIC_MAPPING mapping = {1, 2, 0, 3};
-    AcquireSRWLockShared(&g_usersLock);
+    SrwShared hold(g_usersLock);
     const UserRecord *granting = nullptr;
     for (const auto &r : g_users) {
         if (r->Descriptor() == nullptr)
@@ -146,25 +147,22 @@ bool FirstGrantingUser(HANDLE token, DWORD desired, std::string *user)
             break;
         }
     }
-    bool found = granting != nullptr;
-    bool copied = true;
-    if (found && user != nullptr) {
+    if (granting == nullptr)
+        return false;
+    if (user != nullptr) {
         try {
             *user = granting->User();
         } catch (...) {
-            copied = false;
+            return false;
         }
     }
-    ReleaseSRWLockShared(&g_usersLock);
-    return found && copied;
+    return true;
 }
 
 size_t UserCount()
 {
-    AcquireSRWLockShared(&g_usersLock);
-    size_t n = g_users.size();
-    ReleaseSRWLockShared(&g_usersLock);
-    return n;
+    SrwShared hold(g_usersLock);
+    return g_users.size();
 }
 
 void DeleteAllUsers(bool processExit)
@@ -172,14 +170,10 @@ void DeleteAllUsers(bool processExit)
     std::vector<std::unique_ptr<UserRecord>> old;
     // When the process ends, a thread stopped while holding the lock would
     // leave it held for ever: the records are then left to the system.
-    if (processExit) {
-        if (!TryAcquireSRWLockExclusive(&g_usersLock))
-            return;
-    } else {
-        AcquireSRWLockExclusive(&g_usersLock);
-    }
+    SrwHold hold(g_usersLock);
+    if (!hold.ExclusiveUnlessStuck(processExit))
+        return;
     old.swap(g_users);
-    ReleaseSRWLockExclusive(&g_usersLock);
 }
 
 } // namespace zq
@@ -206,13 +200,8 @@ extern "C" DWORD __stdcall DefineHDAUser(const char *group, const char *user, DW
         DWORD result = record->BuildDescriptor();
 
         std::unique_ptr<UserRecord> replaced;
-        AcquireSRWLockExclusive(&g_usersLock);
-        try {
-            g_users.reserve(g_users.size() + 1);
-        } catch (...) {
-            ReleaseSRWLockExclusive(&g_usersLock);
-            throw;
-        }
+        SrwExclusive hold(g_usersLock);
+        g_users.reserve(g_users.size() + 1);
         for (auto it = g_users.begin(); it != g_users.end(); ++it) {
             if ((*it)->Group() == groupName && (*it)->User() == userName) {
                 replaced = std::move(*it);
@@ -222,7 +211,6 @@ extern "C" DWORD __stdcall DefineHDAUser(const char *group, const char *user, DW
         }
         // A redefined pair moves to the end of the list.
         g_users.push_back(std::move(record));
-        ReleaseSRWLockExclusive(&g_usersLock);
         return result;
     });
 }

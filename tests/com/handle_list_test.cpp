@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "alloc_counter.h"
-#include "com/handle_list.h"
+#include "runtime/handle_list.h"
 
 namespace {
 void *H(int n) { return reinterpret_cast<void *>(static_cast<INT_PTR>(n)); }

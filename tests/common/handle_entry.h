@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "com/handle_list.h"
+#include "runtime/handle_list.h"
 #include "history/item_check.h"
 
 namespace zqtest {

@@ -2,6 +2,7 @@
 // module load runs here instead of in DllMain.
 #include <gtest/gtest.h>
 
+#include "module.h"
 #include "runtime/server_state.h"
 
 int main(int argc, char **argv)

@@ -17,24 +17,23 @@ using historian::Value;
 
 namespace {
 
+// The form itself is tested with the time module (IsoForm::Exact); a CSV
+// field may also carry blanks and a line end around it.
 TEST(CsvTimeStamp, Forms)
 {
     Ticks t = 0;
     ASSERT_TRUE(ParseTimeStamp("2024-03-01T00:00:00Z", &t));
     EXPECT_EQ(t, kBase);
-    ASSERT_TRUE(ParseTimeStamp("2024-03-01 00:00:10", &t));
-    EXPECT_EQ(t, Sec(10));
-    ASSERT_TRUE(ParseTimeStamp(" 2024-03-01T00:01:00.5 ", &t));
+    ASSERT_TRUE(ParseTimeStamp(" 2024-03-01T00:01:00.5 \r\n", &t));
     EXPECT_EQ(t, Sec(60) + 5000000);
-    ASSERT_TRUE(ParseTimeStamp("2024-03-01T00:00:00.0000001", &t));
-    EXPECT_EQ(t, kBase + 1);
-    ASSERT_TRUE(ParseTimeStamp("2024-02-29T23:59:59", &t));
+    ASSERT_TRUE(ParseTimeStamp("\t2024-02-29 23:59:59z", &t));
     EXPECT_EQ(t, Sec(-1));
-    for (const char *bad : {"", "2024-03-01", "2024-3-01T00:00:00", "2024-03-01X00:00:00",
-                            "2023-02-29T00:00:00", "2024-03-01T24:00:00", "2024-13-01T00:00:00",
-                            "2024-03-01T00:00:00.", "2024-03-01T00:00:00.12345678",
-                            "2024-03-01T00:00:00+01", "133537248000000000"})
+    for (const char *bad : {"", "2024-03-01", "2023-02-29T00:00:00", "2024-03-01T00:00:00+01",
+                            "2024-03-01T00:00:00 Z", "133537248000000000"}) {
+        t = 77;
         EXPECT_FALSE(ParseTimeStamp(bad, &t)) << bad;
+        EXPECT_EQ(t, 77u) << bad;
+    }
 }
 
 TEST(CsvHistory, ValuesQualitiesAndAttributes)

@@ -9,6 +9,7 @@
 
 #include "hda_values.h"
 #include "history/read_engine.h"
+#include "runtime/server_state.h"
 #include "test_host.h"
 
 namespace zqtest {

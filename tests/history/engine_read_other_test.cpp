@@ -26,7 +26,7 @@ TEST_F(AtTimeRead, EveryRequestedTimeGetsAnEntryWithContextZero)
     host.SetContext(99); // no GetTimeStamps here: nobody may pass it on
     const FILETIME times[] = {Ft(Sec(3)), Ft(Sec(2)), Ft(Sec(1))};
     ItemRecord rec;
-    EXPECT_EQ(zq::RunReadAtTime(kItem, rec.r, 3, times), S_OK);
+    EXPECT_EQ(zq::RunReadAtTime(zq::Host(), kItem, rec.r, 3, times), S_OK);
     ItemValues v = ValuesOf(rec.r);
     EXPECT_EQ(v.times, (std::vector<uint64_t>{Sec(3), Sec(2), Sec(1)}));
     EXPECT_EQ(v.qualities, (std::vector<DWORD>{0xC3, kQualityNoValue, 0xC1}));
@@ -43,7 +43,7 @@ TEST_F(AtTimeRead, WithoutCallbackObjectThereIsNoData)
     SetHDAServerCallback(nullptr);
     const FILETIME t = Ft(Sec(1));
     ItemRecord rec;
-    EXPECT_EQ(zq::RunReadAtTime(kItem, rec.r, 1, &t), OPC_S_NODATA);
+    EXPECT_EQ(zq::RunReadAtTime(zq::Host(), kItem, rec.r, 1, &t), OPC_S_NODATA);
     EXPECT_TRUE(rec.Empty());
 }
 
@@ -55,7 +55,7 @@ protected:
     HRESULT Read(AttributeRecord &rec, DWORD id, int64_t from, std::optional<int64_t> to)
     {
         FILETIME s = Ft(Sec(from)), e = Ft(to ? Sec(*to) : 0);
-        return zq::RunReadAttribute(kItem, id, rec.r, s, to ? &e : nullptr);
+        return zq::RunReadAttribute(zq::Host(), kItem, id, rec.r, s, to ? &e : nullptr);
     }
 };
 
@@ -176,7 +176,7 @@ class ProcessedRead : public EngineTest
 protected:
     HRESULT Read(ItemRecord &rec, DWORD aggregate, int64_t from, int64_t to, uint64_t interval)
     {
-        return zq::RunReadProcessed(kItem, rec.r, aggregate, Ft(Sec(from)), Ft(Sec(to)),
+        return zq::RunReadProcessed(zq::Host(), kItem, rec.r, aggregate, Ft(Sec(from)), Ft(Sec(to)),
                                     interval);
     }
 };
@@ -283,7 +283,7 @@ TEST_F(ProcessedRead, AFailedIntervalIsMarked)
 TEST_F(ProcessedRead, TooManyIntervalsAreOutOfMemory)
 {
     ItemRecord rec;
-    EXPECT_EQ(zq::RunReadProcessed(kItem, rec.r, 1, Ft(Sec(0)), Ft(Sec(0) + (1ull << 40)), 1),
+    EXPECT_EQ(zq::RunReadProcessed(zq::Host(), kItem, rec.r, 1, Ft(Sec(0)), Ft(Sec(0) + (1ull << 40)), 1),
               E_OUTOFMEMORY);
     EXPECT_TRUE(rec.Empty());
     EXPECT_EQ(host.CountOf(Method::ReadProcessed), 0);
@@ -319,10 +319,10 @@ TEST_F(EngineMemory, FreeHelpersGiveEverythingBackAndEmptyTheRecord)
     long before = spy->Outstanding();
     OPCHDA_ITEM item{};
     item.hClient = 77;
-    ASSERT_EQ(zq::RunReadRaw(kItem, item, nullptr, nullptr, 5, FALSE), S_OK);
+    ASSERT_EQ(zq::RunReadRaw(zq::Host(), kItem, item, nullptr, nullptr, 5, FALSE), S_OK);
     EXPECT_EQ(item.dwCount, 2u);
     OPCHDA_ATTRIBUTE attribute{};
-    ASSERT_EQ(zq::RunReadAttribute(kItem, kCurrentAttribute, attribute, Ft(Sec(0)), nullptr),
+    ASSERT_EQ(zq::RunReadAttribute(zq::Host(), kItem, kCurrentAttribute, attribute, Ft(Sec(0)), nullptr),
               S_OK);
     EXPECT_GT(spy->Outstanding(), before);
     zq::FreeItemArrays(item);
@@ -357,14 +357,14 @@ TEST_F(EngineMemory, EveryRefusedAllocationLeavesNothingBehind)
     OPCHDA_ATTRIBUTE attribute{};
     const FILETIME s = Ft(Sec(0)), e = Ft(Sec(10));
     const Case cases[] = {
-        {"raw", [&] { return zq::RunReadRaw(kItem, item, &s, &e, 0, TRUE); }},
-        {"at time", [&] { return zq::RunReadAtTime(kItem, item, 2, at); }},
-        {"processed", [&] { return zq::RunReadProcessed(kItem, item, 3, s, e, kSecond); }},
+        {"raw", [&] { return zq::RunReadRaw(zq::Host(), kItem, item, &s, &e, 0, TRUE); }},
+        {"at time", [&] { return zq::RunReadAtTime(zq::Host(), kItem, item, 2, at); }},
+        {"processed", [&] { return zq::RunReadProcessed(zq::Host(), kItem, item, 3, s, e, kSecond); }},
         {"current", [&] {
-             return zq::RunReadAttribute(kItem, kCurrentAttribute, attribute, s, nullptr);
+             return zq::RunReadAttribute(zq::Host(), kItem, kCurrentAttribute, attribute, s, nullptr);
          }},
         {"history", [&] {
-             return zq::RunReadAttribute(kItem, kHistoryAttribute, attribute, s, &e);
+             return zq::RunReadAttribute(zq::Host(), kItem, kHistoryAttribute, attribute, s, &e);
          }},
     };
     for (const Case &c : cases) {
@@ -413,8 +413,8 @@ TEST_F(EngineMemory, AScratchListThatCannotBeHadIsOutOfMemory)
     HRESULT rawResult, attributeResult;
     {
         AllocFailure failure(0);
-        rawResult = zq::RunReadRaw(kItem, raw.r, &s, &e, 5, FALSE);
-        attributeResult = zq::RunReadAttribute(kItem, kHistoryAttribute, attribute.r, s, &e);
+        rawResult = zq::RunReadRaw(zq::Host(), kItem, raw.r, &s, &e, 5, FALSE);
+        attributeResult = zq::RunReadAttribute(zq::Host(), kItem, kHistoryAttribute, attribute.r, s, &e);
     }
     EXPECT_EQ(rawResult, E_OUTOFMEMORY);
     EXPECT_TRUE(raw.Empty());
@@ -432,10 +432,10 @@ TEST_F(EngineMemory, NoScratchListOutlivesItsRead)
     auto reads = [&] {
         ItemRecord a, b, c;
         AttributeRecord d;
-        zq::RunReadRaw(kItem, a.r, &s, &e, 0, TRUE);
-        zq::RunReadRaw(kItem, b.r, &e, &s, 3, TRUE);
-        zq::RunReadProcessed(kItem, c.r, 3, s, e, 2 * kSecond);
-        zq::RunReadAttribute(kItem, kHistoryAttribute, d.r, s, &e);
+        zq::RunReadRaw(zq::Host(), kItem, a.r, &s, &e, 0, TRUE);
+        zq::RunReadRaw(zq::Host(), kItem, b.r, &e, &s, 3, TRUE);
+        zq::RunReadProcessed(zq::Host(), kItem, c.r, 3, s, e, 2 * kSecond);
+        zq::RunReadAttribute(zq::Host(), kItem, kHistoryAttribute, d.r, s, &e);
         host.ClearCalls(); // the host keeps its record's capacity
     };
     reads(); // the host's own records grow to their size here

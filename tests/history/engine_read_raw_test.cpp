@@ -26,7 +26,7 @@ protected:
                  DWORD numValues, BOOL bounds)
     {
         FILETIME s = Ft(from ? Sec(*from) : 0), e = Ft(to ? Sec(*to) : 0);
-        return RunReadRaw(kItem, rec.r, from ? &s : nullptr, to ? &e : nullptr, numValues,
+        return RunReadRaw(zq::Host(), kItem, rec.r, from ? &s : nullptr, to ? &e : nullptr, numValues,
                           bounds);
     }
 
@@ -430,13 +430,13 @@ TEST_F(RawRead, TheHostsLimitsAreEnforced)
     host.ClearCalls();
     std::vector<FILETIME> times(101, Ft(Sec(1)));
     ItemRecord atTimes;
-    EXPECT_EQ(zq::RunReadAtTime(kItem, atTimes.r, 101, times.data()), OPC_E_MAXEXCEEDED);
-    EXPECT_EQ(zq::RunReadAtTime(kItem, atTimes.r, 100, times.data()), S_OK);
+    EXPECT_EQ(zq::RunReadAtTime(zq::Host(), kItem, atTimes.r, 101, times.data()), OPC_E_MAXEXCEEDED);
+    EXPECT_EQ(zq::RunReadAtTime(zq::Host(), kItem, atTimes.r, 100, times.data()), S_OK);
     ItemRecord processed;
-    EXPECT_EQ(zq::RunReadProcessed(kItem, processed.r, 1, Ft(Sec(0)), Ft(Sec(6)), kSecond),
+    EXPECT_EQ(zq::RunReadProcessed(zq::Host(), kItem, processed.r, 1, Ft(Sec(0)), Ft(Sec(6)), kSecond),
               OPC_E_MAXEXCEEDED);
     EXPECT_EQ(host.CountOf(Method::PrepareAggregates), 0);
-    EXPECT_EQ(zq::RunReadProcessed(kItem, processed.r, 1, Ft(Sec(0)), Ft(Sec(5)), kSecond), S_OK);
+    EXPECT_EQ(zq::RunReadProcessed(zq::Host(), kItem, processed.r, 1, Ft(Sec(0)), Ft(Sec(5)), kSecond), S_OK);
     EXPECT_EQ(processed.r.dwCount, 5u);
 }
 

@@ -28,12 +28,12 @@ TEST_F(UpdateEngine, WithoutCallbackObjectEveryOperationFails)
     Variant v = Variant::R8(1);
     OPCHDA_TIME t = AbsoluteTime(Sec(1));
     OPCHDA_UPDATECAPABILITIES caps{};
-    EXPECT_EQ(zq::RunInsert("u", kItem, Ft(Sec(1)), v.Ptr(), 0), E_FAIL);
-    EXPECT_EQ(zq::RunReplace("u", kItem, Ft(Sec(1)), v.Ptr(), 0), E_FAIL);
-    EXPECT_EQ(zq::RunInsertReplace("u", kItem, Ft(Sec(1)), v.Ptr(), 0), E_FAIL);
-    EXPECT_EQ(zq::RunDeleteRaw("u", kItem, &t, &t), E_FAIL);
-    EXPECT_EQ(zq::RunDeleteAtTime("u", kItem, Ft(Sec(1))), E_FAIL);
-    EXPECT_EQ(zq::RunQueryCapabilities(&caps), E_FAIL);
+    EXPECT_EQ(zq::RunInsert(zq::Host(), "u", kItem, Ft(Sec(1)), v.Ptr(), 0), E_FAIL);
+    EXPECT_EQ(zq::RunReplace(zq::Host(), "u", kItem, Ft(Sec(1)), v.Ptr(), 0), E_FAIL);
+    EXPECT_EQ(zq::RunInsertReplace(zq::Host(), "u", kItem, Ft(Sec(1)), v.Ptr(), 0), E_FAIL);
+    EXPECT_EQ(zq::RunDeleteRaw(zq::Host(), "u", kItem, &t, &t), E_FAIL);
+    EXPECT_EQ(zq::RunDeleteAtTime(zq::Host(), "u", kItem, Ft(Sec(1))), E_FAIL);
+    EXPECT_EQ(zq::RunQueryCapabilities(zq::Host(), &caps), E_FAIL);
 }
 
 TEST_F(UpdateEngine, AnObjectWithoutOverridesAnswersWithTheDefaults)
@@ -41,13 +41,13 @@ TEST_F(UpdateEngine, AnObjectWithoutOverridesAnswersWithTheDefaults)
     CZqHDACallback bare; // no plain callbacks are installed in this program
     HostInstalled installed(&bare);
     Variant v = Variant::R8(1);
-    EXPECT_EQ(zq::RunInsert("u", kItem, Ft(Sec(1)), v.Ptr(), 0), E_FAIL);
+    EXPECT_EQ(zq::RunInsert(zq::Host(), "u", kItem, Ft(Sec(1)), v.Ptr(), 0), E_FAIL);
     OPCHDA_UPDATECAPABILITIES caps = OPCHDA_INSERTCAP;
-    EXPECT_EQ(zq::RunQueryCapabilities(&caps), S_OK);
+    EXPECT_EQ(zq::RunQueryCapabilities(zq::Host(), &caps), S_OK);
     EXPECT_EQ(static_cast<DWORD>(caps), 0u);
     OPCHDA_ITEM item{};
     const FILETIME s = Ft(Sec(0)), e = Ft(Sec(10));
-    EXPECT_EQ(zq::RunReadRaw(kItem, item, &s, &e, 0, TRUE), OPC_S_NODATA);
+    EXPECT_EQ(zq::RunReadRaw(zq::Host(), kItem, item, &s, &e, 0, TRUE), OPC_S_NODATA);
     EXPECT_EQ(item.dwCount, 0u);
     EXPECT_EQ(item.pvDataValues, nullptr);
 }
@@ -58,9 +58,9 @@ TEST_F(UpdateEngine, TheHostsResultAndArgumentsPassUnchanged)
     host.ForceResult(Method::Replace, OPC_E_NODATAEXISTS);
     host.ForceResult(Method::DeleteAtTime, 0x12345678);
     Variant v = Variant::R8Array({3, 4});
-    EXPECT_EQ(zq::RunInsert("Operator", kItem, Ft(Sec(5)), v.Ptr(), 0x1C0), OPC_S_INSERTED);
-    EXPECT_EQ(zq::RunReplace("Operator", kItem, Ft(Sec(5)), v.Ptr(), 0), OPC_E_NODATAEXISTS);
-    EXPECT_EQ(zq::RunDeleteAtTime("Operator", kItem, Ft(Sec(6))), 0x12345678);
+    EXPECT_EQ(zq::RunInsert(zq::Host(), "Operator", kItem, Ft(Sec(5)), v.Ptr(), 0x1C0), OPC_S_INSERTED);
+    EXPECT_EQ(zq::RunReplace(zq::Host(), "Operator", kItem, Ft(Sec(5)), v.Ptr(), 0), OPC_E_NODATAEXISTS);
+    EXPECT_EQ(zq::RunDeleteAtTime(zq::Host(), "Operator", kItem, Ft(Sec(6))), 0x12345678);
     std::vector<Call> calls = host.Calls();
     ASSERT_EQ(calls.size(), 3u);
     EXPECT_EQ(calls[0].user, "Operator");
@@ -76,7 +76,7 @@ TEST_F(UpdateEngine, ARawDeleteGetsTheClientsRecordsUnresolved)
     OPCHDA_TIME start = TextTime(L"DAY");
     start.ftTime = Ft(12345);
     OPCHDA_TIME end = AbsoluteTime(Sec(9));
-    EXPECT_EQ(zq::RunDeleteRaw("u", kItem, &start, &end), S_OK);
+    EXPECT_EQ(zq::RunDeleteRaw(zq::Host(), "u", kItem, &start, &end), S_OK);
     std::vector<Call> calls = host.CallsOf(Method::DeleteRaw);
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_TRUE(calls[0].startRecord.bString);
@@ -105,14 +105,14 @@ TEST_F(UpdateEngine, TheHostGetsItsOwnTerminatedCopyOfTheUserName)
     ScribblingHost scribbler;
     HostInstalled installed(&scribbler);
     char name[] = "Alice";
-    zq::RunDeleteAtTime(name, kItem, Ft(Sec(1)));
+    zq::RunDeleteAtTime(zq::Host(), name, kItem, Ft(Sec(1)));
     EXPECT_EQ(scribbler.seen, "Alice");
     EXPECT_STREQ(name, "Alice");
 
     std::string longName(150, 'n');
-    zq::RunDeleteAtTime(longName.c_str(), kItem, Ft(Sec(1)));
+    zq::RunDeleteAtTime(zq::Host(), longName.c_str(), kItem, Ft(Sec(1)));
     EXPECT_EQ(scribbler.seen, std::string(zq::kUserNameBuffer - 1, 'n'));
-    zq::RunDeleteAtTime(nullptr, kItem, Ft(Sec(1)));
+    zq::RunDeleteAtTime(zq::Host(), nullptr, kItem, Ft(Sec(1)));
     EXPECT_EQ(scribbler.seen, "");
 }
 
@@ -120,9 +120,9 @@ TEST_F(UpdateEngine, CapabilitiesComeFromTheHost)
 {
     host.SetCapabilities(OPCHDA_INSERTCAP | OPCHDA_DELETEATTIMECAP);
     OPCHDA_UPDATECAPABILITIES caps{};
-    EXPECT_EQ(zq::RunQueryCapabilities(&caps), S_OK);
+    EXPECT_EQ(zq::RunQueryCapabilities(zq::Host(), &caps), S_OK);
     EXPECT_EQ(static_cast<DWORD>(caps), DWORD(OPCHDA_INSERTCAP | OPCHDA_DELETEATTIMECAP));
-    EXPECT_EQ(zq::RunQueryCapabilities(nullptr), E_INVALIDARG);
+    EXPECT_EQ(zq::RunQueryCapabilities(zq::Host(), nullptr), E_INVALIDARG);
     EXPECT_EQ(host.CountOf(Method::QueryUpdateCapabilities), 1);
 }
 

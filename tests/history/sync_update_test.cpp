@@ -3,7 +3,7 @@
 // the client, refused arguments and the capability query.
 #include "sync_fixture.h"
 
-#include "history/sync_update.h"
+#include "com/sync_update.h"
 #include "opchda_constants.h"
 
 using namespace zqtest;

@@ -8,7 +8,7 @@
 #include <limits>
 
 #include "ZqHDAsvr.h"
-#include "history/filetime.h"
+#include "runtime/civil_time.h"
 #include "utc_ticks.h"
 
 namespace {

@@ -13,53 +13,14 @@
 #include <vector>
 
 #include "opccomn.h"
+#include "runtime/com_kit.h"
 #include "opchda.h"
 #include "output.h"
 
 namespace zqhda {
 
 // An interface pointer that releases itself.
-template <class T>
-class ComPtr
-{
-public:
-    ComPtr() = default;
-    explicit ComPtr(T *p) : p_(p) {}
-    ComPtr(const ComPtr &other) : p_(other.p_)
-    {
-        if (p_)
-            p_->AddRef();
-    }
-    ComPtr &operator=(ComPtr other) noexcept
-    {
-        std::swap(p_, other.p_);
-        return *this;
-    }
-    ~ComPtr() { Reset(); }
-
-    T *Get() const { return p_; }
-    T *operator->() const { return p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-    T **Put()
-    {
-        Reset();
-        return &p_;
-    }
-    void Reset()
-    {
-        if (p_)
-            p_->Release();
-        p_ = nullptr;
-    }
-    HRESULT QueryFrom(IUnknown *from)
-    {
-        Reset();
-        return from ? from->QueryInterface(__uuidof(T), reinterpret_cast<void **>(&p_)) : E_POINTER;
-    }
-
-private:
-    T *p_ = nullptr;
-};
+using zq::ComPtr;
 
 // One item ID of the command with its handles. Every entry gets its own
 // client handle (its position + 1), also when an ID appears twice, so that

@@ -15,15 +15,17 @@
 
 #include <string>
 
+#include "runtime/civil_time.h"
+
 namespace zqhda {
 
 // 100-ns intervals since 1601-01-01 00:00 UTC.
-using Ticks = unsigned long long;
-constexpr Ticks kTicksPerSecond = 10000000ull;
-constexpr Ticks kTicksPerDay = 86400ull * kTicksPerSecond;
+using Ticks = zq::Ticks;
+using zq::kTicksPerSecond;
+using zq::kTicksPerDay;
 
-Ticks TicksOf(const FILETIME &time);
-FILETIME FileTimeOf(Ticks ticks);
+inline constexpr auto &TicksOf = zq::TicksFromFileTime;
+inline constexpr auto &FileTimeOf = zq::FileTimeFromTicks;
 
 struct TimeArg
 {

@@ -17,7 +17,7 @@ namespace zqhda {
 namespace {
 
 // Days from 1601-01-01 to 1899-12-30, the zero of an OLE Automation DATE.
-constexpr long long kDateEpochDays = 109205;
+constexpr long long kDateEpochDays = zq::DaysFromCivil(1899, 12, 30);
 
 std::wstring Lower(std::wstring s)
 {

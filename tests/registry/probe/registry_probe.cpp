@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "module.h"
 #include "runtime/server_state.h"
 
 int main(int argc, char **argv)

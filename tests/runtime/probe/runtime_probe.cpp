@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "../fake_client.h"
+#include "module.h"
 #include "runtime/server_state.h"
 #include "runtime/startup.h"
 #include "runtime/task_memory.h"

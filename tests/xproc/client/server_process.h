@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "runtime/com_kit.h"
 #include "xproc_canned.h"
 
 namespace xclient {
@@ -20,35 +21,7 @@ std::vector<DWORD> ServerProcesses();
 // Waits until no test server runs; false on timeout.
 bool WaitForNoServer(DWORD timeoutMs);
 
-// Minimal owning interface pointer.
-template <class T>
-class ComRef
-{
-public:
-    ComRef() = default;
-    ComRef(const ComRef &) = delete;
-    ComRef &operator=(const ComRef &) = delete;
-    ~ComRef() { Reset(); }
-
-    T *Get() const { return p_; }
-    T *operator->() const { return p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-    // Address for an [out] parameter; releases what was held.
-    T **Put()
-    {
-        Reset();
-        return &p_;
-    }
-    void **PutVoid() { return reinterpret_cast<void **>(Put()); }
-    void Reset()
-    {
-        if (p_)
-            p_->Release();
-        p_ = nullptr;
-    }
-
-private:
-    T *p_ = nullptr;
-};
+// Owning interface pointer.
+template <class T> using ComRef = zq::ComPtr<T>;
 
 }  // namespace xclient

@@ -1,14 +1,15 @@
-#include "history/async_update.h"
+#include "com/async_update.h"
 
 #include <memory>
 #include <new>
 
 #include "com/interface_object.h"
-#include "history/sync_update.h"
-#include "history/transaction_list.h"
+#include "com/sync_update.h"
+#include "com/transaction_list.h"
 #include "history/update_transactions.h"
 #include "opchda.h"
 #include "runtime/guard.h"
+#include "runtime/trace_texts.h"
 
 namespace zq {
 
@@ -18,9 +19,9 @@ class AsyncUpdateInterface final : public InterfaceObject<IOPCHDA_AsyncUpdate>
 {
 public:
     explicit AsyncUpdateInterface(HDAServer *owner)
-        : InterfaceObject(owner, {"IOPCHDA_AsyncUpdate::AddRef() [defered to HDAServer]",
-                                  "IOPCHDA_AsyncUpdate::Release() [defered to OPCServer]",
-                                  "IOPCHDA_AsyncUpdate::QueryInterface() [defered to OPCServer]"})
+        : InterfaceObject(owner, {texts::kIOPCHDA_AsyncUpdate_AddRef_defered_to_HDAServer,
+                                  texts::kIOPCHDA_AsyncUpdate_Release_defered_to_OPCServer,
+                                  texts::kIOPCHDA_AsyncUpdate_QueryInterface_defered_to_OPCServer})
     {
     }
 
@@ -34,7 +35,7 @@ public:
                                      DWORD *pdwQualities, DWORD *pdwCancelID,
                                      HRESULT **ppErrors) override
     {
-        Trace("IHDA_ASyncUpdate::Insert()");
+        Trace(texts::kIHDA_ASyncUpdate_Insert);
         return UpdateValues(TransactionKind::Insert, dwTransactionID, dwNumItems, phServer,
                             ftTimeStamps, vDataValues, pdwQualities, pdwCancelID, ppErrors);
     }
@@ -44,7 +45,7 @@ public:
                                       VARIANT *vDataValues, DWORD *pdwQualities,
                                       DWORD *pdwCancelID, HRESULT **ppErrors) override
     {
-        Trace("IHDA_ASyncUpdate::Replace()");
+        Trace(texts::kIHDA_ASyncUpdate_Replace);
         return UpdateValues(TransactionKind::Replace, dwTransactionID, dwNumItems, phServer,
                             ftTimeStamps, vDataValues, pdwQualities, pdwCancelID, ppErrors);
     }
@@ -54,7 +55,7 @@ public:
                                             VARIANT *vDataValues, DWORD *pdwQualities,
                                             DWORD *pdwCancelID, HRESULT **ppErrors) override
     {
-        Trace("IHDA_ASyncUpdate::InsertReplace()");
+        Trace(texts::kIHDA_ASyncUpdate_InsertReplace);
         return UpdateValues(TransactionKind::InsertReplace, dwTransactionID, dwNumItems, phServer,
                             ftTimeStamps, vDataValues, pdwQualities, pdwCancelID, ppErrors);
     }
@@ -64,8 +65,8 @@ public:
                                         OPCHANDLE *phServer, DWORD *pdwCancelID,
                                         HRESULT **ppErrors) override
     {
-        Trace("IHDA_ASyncUpdate::DeleteRaw()");
-        ClearRequestOut(pdwCancelID, ppErrors);
+        Trace(texts::kIHDA_ASyncUpdate_DeleteRaw);
+        ClearOut(pdwCancelID, ppErrors);
         if (dwNumItems == 0 || phServer == nullptr || htStartTime == nullptr ||
             htEndTime == nullptr || pdwCancelID == nullptr || ppErrors == nullptr)
             return E_INVALIDARG;
@@ -82,8 +83,8 @@ public:
                                            OPCHANDLE *phServer, FILETIME *ftTimeStamps,
                                            DWORD *pdwCancelID, HRESULT **ppErrors) override
     {
-        Trace("IHDA_ASyncUpdate::DeleteAtTime()");
-        ClearRequestOut(pdwCancelID, ppErrors);
+        Trace(texts::kIHDA_ASyncUpdate_DeleteAtTime);
+        ClearOut(pdwCancelID, ppErrors);
         if (dwNumItems == 0 || phServer == nullptr || ftTimeStamps == nullptr ||
             pdwCancelID == nullptr || ppErrors == nullptr)
             return E_INVALIDARG;
@@ -96,7 +97,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE Cancel(DWORD dwCancelID) override
     {
-        Trace("IHDA_ASyncUpdate::Cancel()");
+        Trace(texts::kIHDA_ASyncUpdate_Cancel);
         // The same list as the reads': a read can be cancelled here too.
         return Guarded([&] {
             CancelTransaction(*owner_, dwCancelID);
@@ -109,7 +110,7 @@ private:
                          OPCHANDLE *servers, FILETIME *times, VARIANT *values, DWORD *qualities,
                          DWORD *cancelId, HRESULT **errors)
     {
-        ClearRequestOut(cancelId, errors);
+        ClearOut(cancelId, errors);
         if (count == 0 || servers == nullptr || times == nullptr || values == nullptr ||
             qualities == nullptr || cancelId == nullptr || errors == nullptr)
             return E_INVALIDARG;

@@ -1,4 +1,4 @@
-#include "com/handle_list.h"
+#include "runtime/handle_list.h"
 
 #include <cstring>
 

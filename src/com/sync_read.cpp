@@ -1,17 +1,19 @@
-#include "history/sync_read.h"
+#include "com/sync_read.h"
 
 #include <new>
 #include <utility>
 
 #include "com/interface_object.h"
-#include "history/filetime.h"
+#include "runtime/civil_time.h"
 #include "history/item_check.h"
 #include "history/modified_engine.h"
 #include "history/read_engine.h"
 #include "history/read_results.h"
 #include "opchda.h"
 #include "runtime/guard.h"
+#include "runtime/server_state.h"
 #include "runtime/task_memory.h"
+#include "runtime/trace_texts.h"
 
 namespace zq {
 
@@ -25,9 +27,9 @@ class SyncReadInterface final : public InterfaceObject<IOPCHDA_SyncRead>
 {
 public:
     explicit SyncReadInterface(HDAServer *owner)
-        : InterfaceObject(owner, {"IOPCHDA_SyncRead::AddRef() [defered to HDAServer]",
-                                  "IOPCHDA_SyncRead::Release() [defered to OPCServer]",
-                                  "IOPCHDA_SyncRead::QueryInterface() [defered to OPCServer]"})
+        : InterfaceObject(owner, {texts::kIOPCHDA_SyncRead_AddRef_defered_to_HDAServer,
+                                  texts::kIOPCHDA_SyncRead_Release_defered_to_OPCServer,
+                                  texts::kIOPCHDA_SyncRead_QueryInterface_defered_to_OPCServer})
     {
     }
 
@@ -36,7 +38,7 @@ public:
                                       OPCHANDLE *phServer, OPCHDA_ITEM **ppItemValues,
                                       HRESULT **ppErrors) override
     {
-        Trace("IHDA_SyncRead::ReadRaw()");
+        Trace(texts::kIHDA_SyncRead_ReadRaw);
         ClearOut(ppItemValues);
         ClearOut(ppErrors);
         if (dwNumItems == 0 || phServer == nullptr || ppItemValues == nullptr ||
@@ -44,13 +46,14 @@ public:
             return E_INVALIDARG;
         return Guarded([&] {
             const QualityWords words = CurrentQualityWords();
+            CZqHDACallback *const host = Host();
             RawReadTimes times;
             HRESULT hr = ResolveRawReadTimes(htStartTime, htEndTime, dwNumValues, &times);
             if (FAILED(hr))
                 return hr;
             return ReadItems(dwNumItems, phServer, ppItemValues, ppErrors,
                              [&](DWORD, void *item, OPCHDA_ITEM &record) {
-                                 return RunReadRaw(item, record, times.Start(), times.End(),
+                                 return RunReadRaw(host, item, record, times.Start(), times.End(),
                                                    dwNumValues, bBounds, words);
                              });
         });
@@ -62,7 +65,7 @@ public:
                                             OPCHDA_ITEM **ppItemValues,
                                             HRESULT **ppErrors) override
     {
-        Trace("IHDA_SyncRead::ReadProcessed()");
+        Trace(texts::kIHDA_SyncRead_ReadProcessed);
         ClearOut(ppItemValues);
         ClearOut(ppErrors);
         if (dwNumItems == 0 || phServer == nullptr || haAggregate == nullptr ||
@@ -76,9 +79,10 @@ public:
                 return E_INVALIDARG;
             const uint64_t interval = TicksFromFileTime(ftResampleInterval);
             const QualityWords words = CurrentQualityWords();
+            CZqHDACallback *const host = Host();
             return ReadItems(dwNumItems, phServer, ppItemValues, ppErrors,
                              [&](DWORD i, void *item, OPCHDA_ITEM &record) {
-                                 return RunReadProcessed(item, record, haAggregate[i], start,
+                                 return RunReadProcessed(host, item, record, haAggregate[i], start,
                                                          end, interval, words);
                              });
         });
@@ -88,7 +92,7 @@ public:
                                          DWORD dwNumItems, OPCHANDLE *phServer,
                                          OPCHDA_ITEM **ppItemValues, HRESULT **ppErrors) override
     {
-        Trace("IHDA_SyncRead::ReadAtTime()");
+        Trace(texts::kIHDA_SyncRead_ReadAtTime);
         ClearOut(ppItemValues);
         ClearOut(ppErrors);
         if (dwNumTimeStamps == 0 || ftTimeStamps == nullptr || dwNumItems == 0 ||
@@ -96,9 +100,10 @@ public:
             return E_INVALIDARG;
         return Guarded([&] {
             const QualityWords words = CurrentQualityWords();
+            CZqHDACallback *const host = Host();
             return ReadItems(dwNumItems, phServer, ppItemValues, ppErrors,
                              [&](DWORD, void *item, OPCHDA_ITEM &record) {
-                                 return RunReadAtTime(item, record, dwNumTimeStamps,
+                                 return RunReadAtTime(host, item, record, dwNumTimeStamps,
                                                       ftTimeStamps, words);
                              });
         });
@@ -110,7 +115,7 @@ public:
                                            OPCHDA_MODIFIEDITEM **ppItemValues,
                                            HRESULT **ppErrors) override
     {
-        Trace("IHDA_SyncRead::ReadModified()");
+        Trace(texts::kIHDA_SyncRead_ReadModified);
         ClearOut(ppItemValues);
         ClearOut(ppErrors);
         // Offered only while the host has a modified-values callback.
@@ -139,7 +144,7 @@ public:
                                             OPCHDA_ATTRIBUTE **ppAttributeValues,
                                             HRESULT **ppErrors) override
     {
-        Trace("IHDA_SyncRead::ReadAttribute()");
+        Trace(texts::kIHDA_SyncRead_ReadAttribute);
         ClearOut(ppAttributeValues);
         ClearOut(ppErrors);
         if (dwNumAttributes == 0 || pdwAttributeIDs == nullptr ||
@@ -155,9 +160,10 @@ public:
             AttributeResults results;
             if (!results.Allocate(dwNumAttributes))
                 return E_OUTOFMEMORY;
+            CZqHDACallback *const host = Host();
             for (DWORD i = 0; i < dwNumAttributes; ++i) {
                 results[i].hClient = checked.client;
-                results.Error(i) = RunReadAttribute(checked.item, pdwAttributeIDs[i], results[i],
+                results.Error(i) = RunReadAttribute(host, checked.item, pdwAttributeIDs[i], results[i],
                                                     checked.start, checked.End());
             }
             HRESULT overall = results.Overall();

@@ -39,6 +39,7 @@
 #include "com/connection_container.h"
 #include "com/hda_server.h"
 #include "history/transaction.h"
+#include "runtime/com_kit.h"
 
 namespace zq {
 
@@ -54,16 +55,6 @@ public:
 private:
     HDAServer &server_;
 };
-
-// Clears a request's out values (given ones only): every failure of a
-// request leaves them cleared.
-inline void ClearRequestOut(DWORD *cancelId, HRESULT **errors)
-{
-    if (cancelId != nullptr)
-        *cancelId = 0;
-    if (errors != nullptr)
-        *errors = nullptr;
-}
 
 // Appends the transaction at the end of the client's list under the client
 // lock and gives it a cancel ID that no other live transaction of the

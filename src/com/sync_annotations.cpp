@@ -1,4 +1,4 @@
-#include "history/sync_annotations.h"
+#include "com/sync_annotations.h"
 
 #include <new>
 
@@ -9,6 +9,7 @@
 #include "opchda.h"
 #include "runtime/guard.h"
 #include "runtime/task_memory.h"
+#include "runtime/trace_texts.h"
 
 namespace zq {
 
@@ -37,16 +38,16 @@ class SyncAnnotationsInterface final : public InterfaceObject<IOPCHDA_SyncAnnota
 public:
     explicit SyncAnnotationsInterface(HDAServer *owner)
         : InterfaceObject(owner,
-                          {"IOPCHDA_SyncAnnotations::AddRef() [defered to HDAServer]",
-                           "IOPCHDA_SyncAnnotations::Release() [defered to OPCServer]",
-                           "IOPCHDA_SyncAnnotations::QueryInterface() [defered to OPCServer]"})
+                          {texts::kIOPCHDA_SyncAnnotations_AddRef_defered_to_HDAServer,
+                           texts::kIOPCHDA_SyncAnnotations_Release_defered_to_OPCServer,
+                           texts::kIOPCHDA_SyncAnnotations_QueryInterface_defered_to_OPCServer})
     {
     }
 
     HRESULT STDMETHODCALLTYPE
     QueryCapabilities(OPCHDA_ANNOTATIONCAPABILITIES *pCapabilities) override
     {
-        Trace("IHDA_SyncAnnotations::QueryCapabilities()");
+        Trace(texts::kIHDA_SyncAnnotations_QueryCapabilities);
         return AnnotationQueryCapabilities(pCapabilities);
     }
 
@@ -55,7 +56,7 @@ public:
                                    OPCHDA_ANNOTATION **ppAnnotationValues,
                                    HRESULT **ppErrors) override
     {
-        Trace("IHDA_SyncAnnotations::Read()");
+        Trace(texts::kIHDA_SyncAnnotations_Read);
         ClearOut(ppAnnotationValues);
         ClearOut(ppErrors);
         if (dwNumItems == 0 || phServer == nullptr || ppAnnotationValues == nullptr ||
@@ -77,7 +78,7 @@ public:
                                      FILETIME *ftTimeStamps, OPCHDA_ANNOTATION *pAnnotationValues,
                                      HRESULT **ppErrors) override
     {
-        Trace("IHDA_SyncAnnotations::Insert()");
+        Trace(texts::kIHDA_SyncAnnotations_Insert);
         ClearOut(ppErrors);
         if (dwNumItems == 0 || phServer == nullptr || ftTimeStamps == nullptr ||
             pAnnotationValues == nullptr || ppErrors == nullptr)

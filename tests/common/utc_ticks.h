@@ -1,4 +1,4 @@
-// Expected instants for the history tests, built through the platform calendar.
+// Expected instants for the tests, built through the platform calendar.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "history/filetime.h"
+#include "runtime/civil_time.h"
 
 namespace zqtest {
 

@@ -1,15 +1,16 @@
-#include "history/async_annotations.h"
+#include "com/async_annotations.h"
 
 #include <memory>
 #include <new>
 
 #include "com/interface_object.h"
+#include "com/sync_annotations.h"
+#include "com/transaction_list.h"
 #include "history/annotation_transactions.h"
 #include "history/item_check.h"
-#include "history/sync_annotations.h"
-#include "history/transaction_list.h"
 #include "opchda.h"
 #include "runtime/guard.h"
+#include "runtime/trace_texts.h"
 
 namespace zq {
 
@@ -20,16 +21,16 @@ class AsyncAnnotationsInterface final : public InterfaceObject<IOPCHDA_AsyncAnno
 public:
     explicit AsyncAnnotationsInterface(HDAServer *owner)
         : InterfaceObject(owner,
-                          {"IOPCHDA_ASyncAnnotations::AddRef() [defered to HDAServer]",
-                           "IOPCHDA_ASyncAnnotations::Release() [defered to OPCServer]",
-                           "IOPCHDA_ASyncAnnotations::QueryInterface() [defered to OPCServer]"})
+                          {texts::kIOPCHDA_ASyncAnnotations_AddRef_defered_to_HDAServer,
+                           texts::kIOPCHDA_ASyncAnnotations_Release_defered_to_OPCServer,
+                           texts::kIOPCHDA_ASyncAnnotations_QueryInterface_defered_to_OPCServer})
     {
     }
 
     HRESULT STDMETHODCALLTYPE
     QueryCapabilities(OPCHDA_ANNOTATIONCAPABILITIES *pCapabilities) override
     {
-        Trace("IHDA_ASyncAnnotations::QueryCapabilities()");
+        Trace(texts::kIHDA_ASyncAnnotations_QueryCapabilities);
         return AnnotationQueryCapabilities(pCapabilities);
     }
 
@@ -37,8 +38,8 @@ public:
                                    OPCHDA_TIME *htEndTime, DWORD dwNumItems, OPCHANDLE *phServer,
                                    DWORD *pdwCancelID, HRESULT **ppErrors) override
     {
-        Trace("IHDA_ASyncAnnotations::Read()");
-        ClearRequestOut(pdwCancelID, ppErrors);
+        Trace(texts::kIHDA_ASyncAnnotations_Read);
+        ClearOut(pdwCancelID, ppErrors);
         if (dwNumItems == 0 || phServer == nullptr || htStartTime == nullptr ||
             htEndTime == nullptr || pdwCancelID == nullptr || ppErrors == nullptr)
             return E_INVALIDARG;
@@ -56,8 +57,8 @@ public:
                                      FILETIME *ftTimeStamps, OPCHDA_ANNOTATION *pAnnotationValues,
                                      DWORD *pdwCancelID, HRESULT **ppErrors) override
     {
-        Trace("IHDA_ASyncAnnotations::Insert()");
-        ClearRequestOut(pdwCancelID, ppErrors);
+        Trace(texts::kIHDA_ASyncAnnotations_Insert);
+        ClearOut(pdwCancelID, ppErrors);
         if (dwNumItems == 0 || phServer == nullptr || ftTimeStamps == nullptr ||
             pAnnotationValues == nullptr || pdwCancelID == nullptr || ppErrors == nullptr)
             return E_INVALIDARG;
@@ -77,7 +78,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE Cancel(DWORD dwCancelID) override
     {
-        Trace("IHDA_ASyncAnnotations::Cancel()");
+        Trace(texts::kIHDA_ASyncAnnotations_Cancel);
         // The client's one transaction list: any of its requests can be
         // cancelled here.
         return Guarded([&] {

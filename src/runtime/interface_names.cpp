@@ -1,6 +1,7 @@
-#include "com/interface_names.h"
+#include "runtime/interface_names.h"
 
 #include "runtime/trace.h"
+#include "runtime/trace_texts.h"
 
 namespace zq {
 
@@ -54,21 +55,25 @@ const char *InterfaceNameSuffix(REFIID iid)
 }
 
 HRESULT AnswerOwnInterface(IUnknown *self, const char *text, REFIID own, const char *ownSuffix,
-                           REFIID iid, void **out)
+                           REFIID iid, void **out, QueryTraces traces)
 {
+    const bool refusals = traces == QueryTraces::All;
     if (out == nullptr) {
-        ZQ_TRACEF("%s E_INVALIDARG", text);
+        if (refusals)
+            ZQ_TRACEF(texts::kFormat_E_INVALIDARG, text);
         return E_INVALIDARG;
     }
     const char *answer = IsEqualIID(iid, IID_IUnknown) ? " IID_IUnknown"
                          : IsEqualIID(iid, own)        ? ownSuffix
                                                        : nullptr;
     if (answer == nullptr) {
-        ZQ_TRACEF("%s%s", text, InterfaceNameSuffix(iid));
+        if (refusals)
+            ZQ_TRACEF(texts::kFormat_TextAndSuffix, text, InterfaceNameSuffix(iid));
         *out = nullptr;
         return E_NOINTERFACE;
     }
-    ZQ_TRACEF("%s%s", text, answer);
+    if (traces != QueryTraces::None)
+        ZQ_TRACEF(texts::kFormat_TextAndSuffix, text, answer);
     *out = self;
     self->AddRef();
     return S_OK;

@@ -1,17 +1,18 @@
-#include "history/async_read.h"
+#include "com/async_read.h"
 
 #include <memory>
 #include <new>
 
 #include "com/interface_object.h"
-#include "history/filetime.h"
+#include "com/transaction_list.h"
+#include "runtime/civil_time.h"
 #include "history/item_check.h"
 #include "history/modified_engine.h"
 #include "history/modified_read_transaction.h"
 #include "history/read_transactions.h"
-#include "history/transaction_list.h"
 #include "opchda.h"
 #include "runtime/guard.h"
+#include "runtime/trace_texts.h"
 
 namespace zq {
 
@@ -21,9 +22,9 @@ class AsyncReadInterface final : public InterfaceObject<IOPCHDA_AsyncRead>
 {
 public:
     explicit AsyncReadInterface(HDAServer *owner)
-        : InterfaceObject(owner, {"IOPCHDA_ASyncRead::AddRef() [defered to HDAServer]",
-                                  "IOPCHDA_ASyncRead::Release() [defered to OPCServer]",
-                                  "IOPCHDA_ASyncRead::QueryInterface() [defered to OPCServer]"})
+        : InterfaceObject(owner, {texts::kIOPCHDA_ASyncRead_AddRef_defered_to_HDAServer,
+                                  texts::kIOPCHDA_ASyncRead_Release_defered_to_OPCServer,
+                                  texts::kIOPCHDA_ASyncRead_QueryInterface_defered_to_OPCServer})
     {
     }
 
@@ -32,8 +33,8 @@ public:
                                       DWORD dwNumItems, OPCHANDLE *phServer, DWORD *pdwCancelID,
                                       HRESULT **ppErrors) override
     {
-        Trace("IHDA_ASyncRead::ReadRaw()");
-        ClearRequestOut(pdwCancelID, ppErrors);
+        Trace(texts::kIHDA_ASyncRead_ReadRaw);
+        ClearOut(pdwCancelID, ppErrors);
         if (dwNumItems == 0 || phServer == nullptr || ppErrors == nullptr)
             return E_INVALIDARG;
         return Guarded([&] {
@@ -54,8 +55,8 @@ public:
                                         OPCHANDLE *phServer, DWORD *pdwCancelID,
                                         HRESULT **ppErrors) override
     {
-        Trace("IHDA_ASyncRead::AdviseRaw()");
-        ClearRequestOut(pdwCancelID, ppErrors);
+        Trace(texts::kIHDA_ASyncRead_AdviseRaw);
+        ClearOut(pdwCancelID, ppErrors);
         if (dwNumItems == 0 || phServer == nullptr || htStartTime == nullptr ||
             ppErrors == nullptr)
             return E_INVALIDARG;
@@ -76,8 +77,8 @@ public:
                                             DWORD *haAggregate, DWORD *pdwCancelID,
                                             HRESULT **ppErrors) override
     {
-        Trace("IHDA_ASyncRead::ReadProcessed()");
-        ClearRequestOut(pdwCancelID, ppErrors);
+        Trace(texts::kIHDA_ASyncRead_ReadProcessed);
+        ClearOut(pdwCancelID, ppErrors);
         if (dwNumItems == 0 || phServer == nullptr || pdwCancelID == nullptr ||
             ppErrors == nullptr || htStartTime == nullptr || htEndTime == nullptr ||
             haAggregate == nullptr)
@@ -99,8 +100,8 @@ public:
                                               DWORD *, DWORD, DWORD *pdwCancelID,
                                               HRESULT **ppErrors) override
     {
-        Trace("IHDA_ASyncRead::AdviseProcessed()");
-        ClearRequestOut(pdwCancelID, ppErrors);
+        Trace(texts::kIHDA_ASyncRead_AdviseProcessed);
+        ClearOut(pdwCancelID, ppErrors);
         return E_NOTIMPL;
     }
 
@@ -109,8 +110,8 @@ public:
                                          OPCHANDLE *phServer, DWORD *pdwCancelID,
                                          HRESULT **ppErrors) override
     {
-        Trace("IHDA_ASyncRead::ReadAtTime()");
-        ClearRequestOut(pdwCancelID, ppErrors);
+        Trace(texts::kIHDA_ASyncRead_ReadAtTime);
+        ClearOut(pdwCancelID, ppErrors);
         if (dwNumTimeStamps == 0 || ftTimeStamps == nullptr || dwNumItems == 0 ||
             phServer == nullptr || pdwCancelID == nullptr || ppErrors == nullptr)
             return E_INVALIDARG;
@@ -126,8 +127,8 @@ public:
                                            DWORD dwNumItems, OPCHANDLE *phServer,
                                            DWORD *pdwCancelID, HRESULT **ppErrors) override
     {
-        Trace("IHDA_ASyncRead::ReadModified()");
-        ClearRequestOut(pdwCancelID, ppErrors);
+        Trace(texts::kIHDA_ASyncRead_ReadModified);
+        ClearOut(pdwCancelID, ppErrors);
         // Offered only while the host has a modified-values callback.
         if (!ModifiedValuesOffered())
             return E_NOTIMPL;
@@ -150,8 +151,8 @@ public:
                                             DWORD dwNumAttributes, DWORD *dwAttributeIDs,
                                             DWORD *pdwCancelID, HRESULT **ppErrors) override
     {
-        Trace("IHDA_ASyncRead::ReadAttribute()");
-        ClearRequestOut(pdwCancelID, ppErrors);
+        Trace(texts::kIHDA_ASyncRead_ReadAttribute);
+        ClearOut(pdwCancelID, ppErrors);
         if (dwNumAttributes == 0 || ppErrors == nullptr || dwAttributeIDs == nullptr ||
             pdwCancelID == nullptr)
             return E_INVALIDARG;
@@ -171,7 +172,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE Cancel(DWORD dwCancelID) override
     {
-        Trace("IHDA_ASyncRead::Cancel()");
+        Trace(texts::kIHDA_ASyncRead_Cancel);
         return Guarded([&] {
             CancelTransaction(*owner_, dwCancelID);
             return S_OK;

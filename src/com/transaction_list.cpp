@@ -1,4 +1,4 @@
-#include "history/transaction_list.h"
+#include "com/transaction_list.h"
 
 #include <algorithm>
 #include <atomic>
@@ -22,24 +22,6 @@ bool InUse(const std::vector<std::unique_ptr<Transaction>> &list, DWORD id)
     return std::any_of(list.begin(), list.end(),
                        [id](const std::unique_ptr<Transaction> &t) { return t->CancelId() == id; });
 }
-
-// Releases a COM reference when it goes out of scope.
-template <typename T> class Held
-{
-public:
-    explicit Held(T *p) : p_(p) {}
-    ~Held()
-    {
-        if (p_ != nullptr)
-            p_->Release();
-    }
-    Held(const Held &) = delete;
-    Held &operator=(const Held &) = delete;
-    T *get() const { return p_; }
-
-private:
-    T *p_;
-};
 
 IOPCHDA_DataCallback *AdvisedSink(ConnectionPoint *point)
 {
@@ -188,8 +170,8 @@ void TickStep(HDAServer &server)
     }
     // Taken without the client lock: the sink's AddRef is a call to the
     // client. Released last, after every callback and without the lock.
-    Held<ConnectionPoint> point(DataCallbackLookup(server));
-    Held<IOPCHDA_DataCallback> sink(AdvisedSink(point.get()));
+    ComPtr<ConnectionPoint> point(DataCallbackLookup(server));
+    ComPtr<IOPCHDA_DataCallback> sink(AdvisedSink(point.Get()));
 
     // Round by round: an advise that is behind delivers one more window per
     // round, so that each round holds one window per advise in memory and a
@@ -198,12 +180,12 @@ void TickStep(HDAServer &server)
     for (int round = 0; behind && round < kAdviseCatchUpLimit; ++round) {
         // A sink unadvised during the step gets nothing of its later rounds;
         // the next step finds no sink and ends the client's transactions.
-        if (round > 0 && !point.get()->Holds(sink.get()))
+        if (round > 0 && !point.Get()->Holds(sink.Get()))
             break;
         std::vector<std::unique_ptr<Transaction>> finished;
         std::vector<Delivery> deliveries;
         try {
-            behind = RunRound(server, round == 0, sink.get() != nullptr, finished, deliveries);
+            behind = RunRound(server, round == 0, sink.Get() != nullptr, finished, deliveries);
         } catch (const std::bad_alloc &) {
             return; // nothing run; the next tick tries again
         }
@@ -217,12 +199,12 @@ void TickStep(HDAServer &server)
         for (const Delivery &d : deliveries) {
             if (!server.Gate().Begin(d.CancelId()))
                 continue; // cancelled meanwhile
-            const HRESULT hr = d.Deliver(sink.get());
+            const HRESULT hr = d.Deliver(sink.Get());
             server.Gate().End();
             if (SinkIsGone(hr)) {
                 // Nothing more is tried on a sink whose client is gone; if
                 // the point still held it, the client's transactions go too.
-                if (point.get()->DropGoneSink(sink.get(), hr))
+                if (point.Get()->DropGoneSink(sink.Get(), hr))
                     DropEverything(server);
                 return;
             }

@@ -1,35 +1,39 @@
-#include "history/sync_update.h"
+#include "com/sync_update.h"
 
 #include <new>
 
 #include "com/interface_object.h"
 #include "history/item_check.h"
 #include "history/update_engine.h"
+#include "runtime/com_kit.h"
 #include "runtime/guard.h"
+#include "runtime/server_state.h"
 #include "runtime/task_memory.h"
+#include "runtime/trace_texts.h"
 
 namespace zq {
 
 HRESULT SyncUpdateQueryCapabilities(OPCHDA_UPDATECAPABILITIES *capabilities)
 {
-    Trace("IHDA_SyncUpdate::QueryCapabilities()");
+    Trace(texts::kIHDA_SyncUpdate_QueryCapabilities);
     if (capabilities == nullptr)
         return E_INVALIDARG;
     *capabilities = static_cast<OPCHDA_UPDATECAPABILITIES>(0);
-    return Guarded([&] { return RunQueryCapabilities(capabilities); });
+    return Guarded([&] { return RunQueryCapabilities(Host(), capabilities); });
 }
 
 namespace {
 
-using ValueUpdate = HRESULT (*)(const char *, void *, const FILETIME &, VARIANT *, DWORD);
+using ValueUpdate = HRESULT (*)(CZqHDACallback *, const char *, void *, const FILETIME &,
+                                VARIANT *, DWORD);
 
 class SyncUpdateInterface final : public InterfaceObject<IOPCHDA_SyncUpdate>
 {
 public:
     explicit SyncUpdateInterface(HDAServer *owner)
-        : InterfaceObject(owner, {"IOPCHDA_SyncUpdate::AddRef() [defered to HDAServer]",
-                                  "IOPCHDA_SyncUpdate::Release() [defered to OPCServer]",
-                                  "IOPCHDA_SyncUpdate::QueryInterface() [defered to OPCServer]"})
+        : InterfaceObject(owner, {texts::kIOPCHDA_SyncUpdate_AddRef_defered_to_HDAServer,
+                                  texts::kIOPCHDA_SyncUpdate_Release_defered_to_OPCServer,
+                                  texts::kIOPCHDA_SyncUpdate_QueryInterface_defered_to_OPCServer})
     {
     }
 
@@ -42,7 +46,7 @@ public:
                                      FILETIME *ftTimeStamps, VARIANT *vDataValues,
                                      DWORD *pdwQualities, HRESULT **ppErrors) override
     {
-        Trace("IHDA_SyncUpdate::Insert()");
+        Trace(texts::kIHDA_SyncUpdate_Insert);
         return UpdateValues(RunInsert, dwNumItems, phServer, ftTimeStamps, vDataValues,
                             pdwQualities, ppErrors);
     }
@@ -51,7 +55,7 @@ public:
                                       FILETIME *ftTimeStamps, VARIANT *vDataValues,
                                       DWORD *pdwQualities, HRESULT **ppErrors) override
     {
-        Trace("IHDA_SyncUpdate::Replace()");
+        Trace(texts::kIHDA_SyncUpdate_Replace);
         return UpdateValues(RunReplace, dwNumItems, phServer, ftTimeStamps, vDataValues,
                             pdwQualities, ppErrors);
     }
@@ -60,7 +64,7 @@ public:
                                             FILETIME *ftTimeStamps, VARIANT *vDataValues,
                                             DWORD *pdwQualities, HRESULT **ppErrors) override
     {
-        Trace("IHDA_SyncUpdate::InsertReplace()");
+        Trace(texts::kIHDA_SyncUpdate_InsertReplace);
         return UpdateValues(RunInsertReplace, dwNumItems, phServer, ftTimeStamps, vDataValues,
                             pdwQualities, ppErrors);
     }
@@ -69,7 +73,7 @@ public:
                                         DWORD dwNumItems, OPCHANDLE *phServer,
                                         HRESULT **ppErrors) override
     {
-        Trace("IHDA_SyncUpdate::DeleteRaw()");
+        Trace(texts::kIHDA_SyncUpdate_DeleteRaw);
         if (htStartTime == nullptr || htEndTime == nullptr) {
             ClearOut(ppErrors);
             return E_INVALIDARG;
@@ -77,32 +81,26 @@ public:
         // The client's records go to the host as they came: a relative text
         // stays text, and nothing is written back.
         return UpdateItems(dwNumItems, phServer, ppErrors,
-                           [&](DWORD, const char *user, void *item) {
-                               return RunDeleteRaw(user, item, htStartTime, htEndTime);
+                           [&](CZqHDACallback *host, DWORD, const char *user, void *item) {
+                               return RunDeleteRaw(host, user, item, htStartTime, htEndTime);
                            });
     }
 
     HRESULT STDMETHODCALLTYPE DeleteAtTime(DWORD dwNumItems, OPCHANDLE *phServer,
                                            FILETIME *ftTimeStamps, HRESULT **ppErrors) override
     {
-        Trace("IHDA_SyncUpdate::DeleteAtTime()");
+        Trace(texts::kIHDA_SyncUpdate_DeleteAtTime);
         if (ftTimeStamps == nullptr) {
             ClearOut(ppErrors);
             return E_INVALIDARG;
         }
         return UpdateItems(dwNumItems, phServer, ppErrors,
-                           [&](DWORD i, const char *user, void *item) {
-                               return RunDeleteAtTime(user, item, ftTimeStamps[i]);
+                           [&](CZqHDACallback *host, DWORD i, const char *user, void *item) {
+                               return RunDeleteAtTime(host, user, item, ftTimeStamps[i]);
                            });
     }
 
 private:
-    static void ClearOut(HRESULT **errors)
-    {
-        if (errors != nullptr)
-            *errors = nullptr;
-    }
-
     HRESULT UpdateValues(ValueUpdate run, DWORD count, const OPCHANDLE *servers,
                          const FILETIME *times, VARIANT *values, const DWORD *qualities,
                          HRESULT **errors)
@@ -111,14 +109,16 @@ private:
             ClearOut(errors);
             return E_INVALIDARG;
         }
-        return UpdateItems(count, servers, errors, [&](DWORD i, const char *user, void *item) {
-            return run(user, item, times[i], &values[i], qualities[i]);
-        });
+        return UpdateItems(count, servers, errors,
+                           [&](CZqHDACallback *host, DWORD i, const char *user, void *item) {
+                               return run(host, user, item, times[i], &values[i], qualities[i]);
+                           });
     }
 
     // The per-item part of every update: the error array, then in request
-    // order the item check and the engine for the items that pass. A zero
-    // count or a missing array is refused rather than used.
+    // order the item check and the engine for the items that pass (with the
+    // host's object, read once for the request). A zero count or a missing
+    // array is refused rather than used.
     template <typename Engine>
     HRESULT UpdateItems(DWORD count, const OPCHANDLE *servers, HRESULT **errors, Engine &&engine)
     {
@@ -129,12 +129,13 @@ private:
             TaskPtr<HRESULT> codes(ZeroedTaskArray<HRESULT>(count));
             if (!codes)
                 return E_OUTOFMEMORY;
+            CZqHDACallback *const host = Host();
             for (DWORD i = 0; i < count; ++i) {
                 char user[kUserNameBuffer];
                 CheckedItem found;
                 HRESULT hr = CheckUpdateItem(owner_->Handles(), servers[i], &found, user);
                 if (hr == S_OK)
-                    hr = engine(i, user, found.item);
+                    hr = engine(host, i, user, found.item);
                 codes[i] = hr;
             }
             HRESULT overall = OverallUpdateResult(codes.get(), count);
