@@ -214,9 +214,11 @@ uint64_t PayloadSize(const JournalRecord &r)
     return 1 + 2 + r.item.size() + 8 + 8 + 4 + 2 + value + trailer;
 }
 
+// The length fields of the item ID and user name; an annotation text's u32
+// length is bounded by the payload limit (PayloadSize counts it).
 bool EntryFits(const JournalRecord &r)
 {
-    return r.item.size() <= 0xFFFF && r.user.size() <= 0xFFFF && r.text.size() <= 0xFFFFFFFFull;
+    return r.item.size() <= 0xFFFF && r.user.size() <= 0xFFFF;
 }
 
 // The record header of a payload: size, checksum and the check of both.
