@@ -18,7 +18,8 @@
 
 #include "bench_util.h"
 #include "inproc_server.h"
-#include "runtime/srw_guard.h"
+#include "quiet_data_callback.h"
+#include "runtime/com_kit.h"
 
 using namespace zqbench;
 
@@ -91,7 +92,7 @@ Recorder g_recorder;
 
 double g_cpuPerValue = 0.0; // of the last measurement
 
-class Sink final : public IOPCHDA_DataCallback
+class Sink final : public QuietDataCallback
 {
 public:
     ULONGLONG start = 0; // the advise's first window start
@@ -131,38 +132,6 @@ public:
         g_recorder.at.push_back(static_cast<double>(now - g_recorder.since) * 1e-7);
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD, HRESULT, DWORD, OPCHDA_ITEM *, HRESULT *) override
-    {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnReadModifiedComplete(DWORD, HRESULT, DWORD, OPCHDA_MODIFIEDITEM *,
-                                                     HRESULT *) override
-    {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnReadAttributeComplete(DWORD, HRESULT, OPCHANDLE, DWORD,
-                                                      OPCHDA_ATTRIBUTE *, HRESULT *) override
-    {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnReadAnnotations(DWORD, HRESULT, DWORD, OPCHDA_ANNOTATION *,
-                                                HRESULT *) override
-    {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnInsertAnnotations(DWORD, HRESULT, DWORD, OPCHANDLE *, HRESULT *) override
-    {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnPlayback(DWORD, HRESULT, DWORD, OPCHDA_ITEM **, HRESULT *) override
-    {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnUpdateComplete(DWORD, HRESULT, DWORD, OPCHANDLE *, HRESULT *) override
-    {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD) override { return S_OK; }
 };
 
 struct Client

@@ -261,6 +261,25 @@ ZQHDA_API int __stdcall SetHDAReadLimits(DWORD maxValuesPerItem, DWORD maxInterv
    the next one gets the new one. Qualities the host writes are passed to
    the client unchanged in both styles. */
 ZQHDA_API int __stdcall SetHDAQualityStyle(int style);
+/* Processed-data subscriptions (IOPCHDA_AsyncRead::AdviseProcessed), off
+   by default: until the host switches them on (enable not 0) the method
+   answers E_NOTIMPL. Once on, each subscription delivers, through
+   OnDataChange, one resample interval of each requested aggregate per item
+   for every interval that has ended: the windows follow each other from the
+   start time, each as long as the resample interval, and each interval's
+   value is what a ReadProcessed of that window gives (the host's
+   PrepareAggregates and ReadProcessed, the read limits, the quality style
+   taken when the subscription was made). Windows that fell behind are
+   delivered in order, each as its own OnDataChange, at most 32 per tick
+   step; Cancel ends the subscription (no callback of it is made or running
+   once Cancel returns). The subscription runs until it is cancelled, until
+   the client's sink goes away or the client leaves: the client's number of
+   intervals (dwNumIntervals) is accepted and not used, since each update
+   carries exactly one interval. A resample interval of 0 is refused
+   (E_INVALIDARG). Any time, from any thread: each request checks the
+   setting once when it arrives, and switching it off leaves subscriptions
+   already made running. Returns the previous setting (0 or 1). */
+ZQHDA_API int __stdcall EnableHDAAdviseProcessed(int enable);
 
 /* --- Host callbacks ------------------------------------------------------ */
 

@@ -286,6 +286,7 @@ int Serve(const Options &o)
     SetHDAVendorInfo("ZqHDAsvr sample historian");
     SetHDAServerCallback(callback);
     EnableHistorianExtensions(callback);
+    EnableHDAAdviseProcessed(1);  // processed subscriptions (AdviseProcessed)
     EnableHDADisconnectNotification(OnDisconnect);
     if (o.trace)
         EnableHDAEventMsgs(PrintTrace);

@@ -85,8 +85,7 @@ public:
             return E_INVALIDARG;
         return Guarded([&] {
             FILETIME start, end;
-            if (FAILED(ResolveRequiredTime(htStartTime, &start)) ||
-                FAILED(ResolveRequiredTime(htEndTime, &end)))
+            if (FAILED(ResolveRequiredTimes(htStartTime, htEndTime, &start, &end)))
                 return E_INVALIDARG;
             const uint64_t interval = TicksFromFileTime(ftResampleInterval);
             return QueueRequest(*owner_, dwNumItems, true, pdwCancelID, ppErrors,
@@ -96,13 +95,33 @@ public:
         });
     }
 
-    HRESULT STDMETHODCALLTYPE AdviseProcessed(DWORD, OPCHDA_TIME *, FILETIME, DWORD, OPCHANDLE *,
-                                              DWORD *, DWORD, DWORD *pdwCancelID,
+    // dwNumIntervals is accepted and not used: every update carries one
+    // interval, and the subscription runs until it is cancelled.
+    HRESULT STDMETHODCALLTYPE AdviseProcessed(DWORD dwTransactionID, OPCHDA_TIME *htStartTime,
+                                              FILETIME ftResampleInterval, DWORD dwNumItems,
+                                              OPCHANDLE *phServer, DWORD *haAggregate,
+                                              DWORD /*dwNumIntervals*/, DWORD *pdwCancelID,
                                               HRESULT **ppErrors) override
     {
         Trace(texts::kIHDA_ASyncRead_AdviseProcessed);
         ClearOut(pdwCancelID, ppErrors);
-        return E_NOTIMPL;
+        // Offered only while the host has switched it on.
+        if (!ProcessedAdviseOffered())
+            return E_NOTIMPL;
+        const uint64_t interval = TicksFromFileTime(ftResampleInterval);
+        if (dwNumItems == 0 || phServer == nullptr || haAggregate == nullptr ||
+            htStartTime == nullptr || pdwCancelID == nullptr || ppErrors == nullptr ||
+            interval == 0)
+            return E_INVALIDARG;
+        return Guarded([&] {
+            FILETIME start;
+            if (FAILED(ResolveRequiredTime(htStartTime, &start)))
+                return E_INVALIDARG;
+            return QueueRequest(*owner_, dwNumItems, true, pdwCancelID, ppErrors,
+                                Build<ProcessedAdviseTransaction>(dwTransactionID, dwNumItems,
+                                                                  phServer, haAggregate, start,
+                                                                  interval));
+        });
     }
 
     HRESULT STDMETHODCALLTYPE ReadAtTime(DWORD dwTransactionID, DWORD dwNumTimeStamps,

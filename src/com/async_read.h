@@ -1,5 +1,6 @@
 // The IOPCHDA_AsyncRead interface object of a client's server object: raw,
-// at-time, processed and attribute reads and the raw advise, queued as
+// at-time, processed and attribute reads and the raw and processed advises
+// (the latter once the host switches it on), queued as
 // transactions on the client's list and answered through its
 // IOPCHDA_DataCallback sink at the next tick; Cancel removes one. Made by
 // CreateAsyncReadInterface (com/hda_server.h).

@@ -74,8 +74,7 @@ public:
             return E_INVALIDARG;
         return Guarded([&] {
             FILETIME start, end;
-            if (FAILED(ResolveRequiredTime(htStartTime, &start)) ||
-                FAILED(ResolveRequiredTime(htEndTime, &end)))
+            if (FAILED(ResolveRequiredTimes(htStartTime, htEndTime, &start, &end)))
                 return E_INVALIDARG;
             const uint64_t interval = TicksFromFileTime(ftResampleInterval);
             const QualityWords words = CurrentQualityWords();

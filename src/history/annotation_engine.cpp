@@ -180,15 +180,9 @@ void FreeAnnotationArrays(OPCHDA_ANNOTATION &annotation)
         if (annotation.szUser != nullptr)
             TaskFree(annotation.szUser[i]);
     }
-    TaskFree(annotation.ftTimeStamps);
-    TaskFree(annotation.szAnnotation);
-    TaskFree(annotation.ftAnnotationTime);
-    TaskFree(annotation.szUser);
+    TaskFreeAll(annotation.ftTimeStamps, annotation.szAnnotation, annotation.ftAnnotationTime,
+                annotation.szUser);
     annotation.dwNumValues = 0;
-    annotation.ftTimeStamps = nullptr;
-    annotation.szAnnotation = nullptr;
-    annotation.ftAnnotationTime = nullptr;
-    annotation.szUser = nullptr;
 }
 
 } // namespace zq

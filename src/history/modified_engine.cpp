@@ -162,19 +162,9 @@ void FreeModifiedArrays(OPCHDA_MODIFIEDITEM &item)
         if (item.szUser != nullptr)
             TaskFree(item.szUser[i]);
     }
-    TaskFree(item.pftTimeStamps);
-    TaskFree(item.pdwQualities);
-    TaskFree(item.pvDataValues);
-    TaskFree(item.pftModificationTime);
-    TaskFree(item.pEditType);
-    TaskFree(item.szUser);
+    TaskFreeAll(item.pftTimeStamps, item.pdwQualities, item.pvDataValues,
+                item.pftModificationTime, item.pEditType, item.szUser);
     item.dwCount = 0;
-    item.pftTimeStamps = nullptr;
-    item.pdwQualities = nullptr;
-    item.pvDataValues = nullptr;
-    item.pftModificationTime = nullptr;
-    item.pEditType = nullptr;
-    item.szUser = nullptr;
 }
 
 } // namespace zq

@@ -515,13 +515,8 @@ void FreeItemArrays(OPCHDA_ITEM &item)
         for (DWORD i = 0; i < item.dwCount; ++i)
             VariantClear(&item.pvDataValues[i]);
     }
-    TaskFree(item.pftTimeStamps);
-    TaskFree(item.pdwQualities);
-    TaskFree(item.pvDataValues);
+    TaskFreeAll(item.pftTimeStamps, item.pdwQualities, item.pvDataValues);
     item.dwCount = 0;
-    item.pftTimeStamps = nullptr;
-    item.pdwQualities = nullptr;
-    item.pvDataValues = nullptr;
 }
 
 void FreeAttributeArrays(OPCHDA_ATTRIBUTE &attribute)
@@ -530,11 +525,8 @@ void FreeAttributeArrays(OPCHDA_ATTRIBUTE &attribute)
         for (DWORD i = 0; i < attribute.dwNumValues; ++i)
             VariantClear(&attribute.vAttributeValues[i]);
     }
-    TaskFree(attribute.ftTimeStamps);
-    TaskFree(attribute.vAttributeValues);
+    TaskFreeAll(attribute.ftTimeStamps, attribute.vAttributeValues);
     attribute.dwNumValues = 0;
-    attribute.ftTimeStamps = nullptr;
-    attribute.vAttributeValues = nullptr;
 }
 
 } // namespace zq

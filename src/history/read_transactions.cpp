@@ -2,6 +2,8 @@
 
 #include <objbase.h>
 
+#include <atomic>
+
 #include "runtime/civil_time.h"
 #include "history/read_engine.h"
 #include "opchda_constants.h"
@@ -148,21 +150,21 @@ void AttributeReadTransaction::Run(Delivery &out)
                       std::move(codes_));
 }
 
-RawAdviseTransaction::RawAdviseTransaction(DWORD transactionId, DWORD count,
-                                           const OPCHANDLE *servers, const FILETIME &start,
-                                           uint64_t interval)
-    : Transaction(TransactionKind::RawAdvise, transactionId, count, servers),
-      windowStart_(TicksFromFileTime(start)), interval_(interval)
+AdviseTransaction::AdviseTransaction(TransactionKind kind, DWORD transactionId, DWORD count,
+                                     const OPCHANDLE *servers, const FILETIME &start,
+                                     uint64_t interval)
+    : Transaction(kind, transactionId, count, servers), windowStart_(TicksFromFileTime(start)),
+      interval_(interval)
 {
 }
 
-bool RawAdviseTransaction::Behind() const
+bool AdviseTransaction::Behind() const
 {
     return interval_ != 0 && interval_ <= UINT64_MAX - windowStart_ &&
            windowStart_ + interval_ <= NowTicks();
 }
 
-void RawAdviseTransaction::Run(Delivery &out)
+void AdviseTransaction::Run(Delivery &out)
 {
     // A window that would end past the largest FILETIME never becomes due.
     if (interval_ > UINT64_MAX - windowStart_)
@@ -180,12 +182,60 @@ void RawAdviseTransaction::Run(Delivery &out)
     if (!results || !codes)
         return; // skipped, not retried
     CZqHDACallback *const host = Host();
-    ReadEachItem(*this, results.get(), codes.get(), [&](DWORD, void *item, OPCHDA_ITEM &record) {
-        return RunReadRaw(host, item, record, &start, &end, WithinValueLimit(kAdviseWindowLimit),
-                          FALSE, words_);
+    ReadEachItem(*this, results.get(), codes.get(), [&](DWORD i, void *item, OPCHDA_ITEM &record) {
+        return ReadWindow(host, i, item, record, start, end);
     });
     out.SetItems(Delivery::Callback::DataChange, TransactionId(), ItemCount(), std::move(results),
                  std::move(codes));
 }
 
+RawAdviseTransaction::RawAdviseTransaction(DWORD transactionId, DWORD count,
+                                           const OPCHANDLE *servers, const FILETIME &start,
+                                           uint64_t interval)
+    : AdviseTransaction(TransactionKind::RawAdvise, transactionId, count, servers, start,
+                        interval)
+{
+}
+
+HRESULT RawAdviseTransaction::ReadWindow(CZqHDACallback *host, DWORD, void *item,
+                                         OPCHDA_ITEM &record, const FILETIME &start,
+                                         const FILETIME &end)
+{
+    return RunReadRaw(host, item, record, &start, &end, WithinValueLimit(kAdviseWindowLimit),
+                      FALSE, words_);
+}
+
+ProcessedAdviseTransaction::ProcessedAdviseTransaction(DWORD transactionId, DWORD count,
+                                                       const OPCHANDLE *servers,
+                                                       const DWORD *aggregates,
+                                                       const FILETIME &start, uint64_t interval)
+    : AdviseTransaction(TransactionKind::ProcessedAdvise, transactionId, count, servers, start,
+                        interval),
+      aggregates_(aggregates, aggregates + count)
+{
+}
+
+HRESULT ProcessedAdviseTransaction::ReadWindow(CZqHDACallback *host, DWORD i, void *item,
+                                               OPCHDA_ITEM &record, const FILETIME &start,
+                                               const FILETIME &end)
+{
+    return RunReadProcessed(host, item, record, aggregates_[i], start, end, Interval(), words_);
+}
+
+namespace {
+
+// Processed-data subscriptions, off until the host switches them on.
+std::atomic<int> g_adviseProcessed{0};
+
+} // namespace
+
+bool ProcessedAdviseOffered() { return g_adviseProcessed.load() != 0; }
+
 } // namespace zq
+
+// Any thread, any time: a single atomic exchange. A request checks the
+// setting once when it arrives; subscriptions already made run on.
+extern "C" int __stdcall EnableHDAAdviseProcessed(int enable)
+{
+    return zq::g_adviseProcessed.exchange(enable != 0 ? 1 : 0);
+}

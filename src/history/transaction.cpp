@@ -9,28 +9,27 @@ namespace zq {
 
 Delivery::~Delivery() { Free(); }
 
+namespace {
+
+// Empties count records (their arrays) and gives the record array back.
+template <typename Record>
+void FreeRecords(TaskPtr<Record> &records, DWORD count, void (*freeArrays)(Record &))
+{
+    if (records) {
+        for (DWORD i = 0; i < count; ++i)
+            freeArrays(records[i]);
+    }
+    records.reset();
+}
+
+} // namespace
+
 void Delivery::Free()
 {
-    if (items_) {
-        for (DWORD i = 0; i < count_; ++i)
-            FreeItemArrays(items_[i]);
-    }
-    if (attributes_) {
-        for (DWORD i = 0; i < count_; ++i)
-            FreeAttributeArrays(attributes_[i]);
-    }
-    if (annotations_) {
-        for (DWORD i = 0; i < count_; ++i)
-            FreeAnnotationArrays(annotations_[i]);
-    }
-    if (modified_) {
-        for (DWORD i = 0; i < count_; ++i)
-            FreeModifiedArrays(modified_[i]);
-    }
-    items_.reset();
-    attributes_.reset();
-    annotations_.reset();
-    modified_.reset();
+    FreeRecords(items_, count_, FreeItemArrays);
+    FreeRecords(attributes_, count_, FreeAttributeArrays);
+    FreeRecords(annotations_, count_, FreeAnnotationArrays);
+    FreeRecords(modified_, count_, FreeModifiedArrays);
     clients_.reset();
     codes_.reset();
     callback_ = Callback::None;

@@ -8,7 +8,7 @@
 // lock. The tick step runs every record once under the client lock: the
 // engines fill the results, which move into a Delivery; the step calls the
 // sink after leaving the lock and then frees what was delivered. One-shot
-// records are done after their run; a raw advise stays until cancelled,
+// records are done after their run; an advise stays until cancelled,
 // until the client's sink is gone, or until the client object is destroyed.
 //
 // Records own everything they hold (RAII): destroying one on any path, a
@@ -43,6 +43,7 @@ enum class TransactionKind : DWORD
     ReadAnnotations = 11,
     InsertAnnotations = 12,
     ModifiedRead = 13,
+    ProcessedAdvise = 14,
 };
 
 // The client handle reported for an item refused at request time.
@@ -160,7 +161,7 @@ public:
     // what is to be delivered into out. One-shot kinds mark themselves done.
     virtual void Run(Delivery &out) = 0;
 
-    // Whether another run would deliver at once (a raw advise with more
+    // Whether another run would deliver at once (an advise with more
     // than one window due); the step then runs it again, within its limit.
     virtual bool Behind() const { return false; }
 

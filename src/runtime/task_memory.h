@@ -38,6 +38,13 @@ template <typename T> T *UnzeroedTaskArray(size_t count)
 // Frees a block from ZeroedTaskAlloc / WideCopy(.., true); null is fine.
 void TaskFree(void *block);
 
+// Gives each block back and leaves its pointer null (the arrays of a result
+// record that is emptied again).
+template <typename... T> void TaskFreeAll(T *&...blocks)
+{
+    ((TaskFree(blocks), blocks = nullptr), ...);
+}
+
 // Wide copy of 8-bit text (ANSI code page, terminator included), through the
 // task allocator when inTaskMemory is set, else with new[] (free with
 // delete[]). Null text counts as empty. Null on failure.

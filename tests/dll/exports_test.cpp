@@ -32,6 +32,7 @@ const Export kExports[] = {
     {"SetHDAVendorInfo", 4},
     {"SetHDAReadLimits", 8},
     {"SetHDAQualityStyle", 4},
+    {"EnableHDAAdviseProcessed", 4},
     {"SetHDAServerCallback", 4},
     {"EnableGetTimeStampCallback", 4},
     {"EnableGetPreviousTimeStampCallback", 4},

@@ -2,6 +2,7 @@
 // a plot of the known history read back as XML and rendered by a real SVG
 // renderer, a watch whose end cancels the subscription in the server, and
 // the client's own text where the server has none.
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <set>
@@ -235,6 +236,56 @@ TEST(EndToEndClientViews, WatchShowsNewValuesAndItsEndCancelsTheSubscription)
     size_t advise = trace.find("IHDA_ASyncRead::AdviseRaw()");
     ASSERT_NE(advise, std::string::npos) << trace;
     EXPECT_NE(trace.find("IHDA_ASyncRead::Cancel()", advise), std::string::npos) << trace;
+}
+
+// The named columns of a CSV table whose first line is the header (the
+// columns asked for hold no commas or quotes).
+std::vector<std::vector<std::string>> CsvColumns(const std::string &text,
+                                                 const std::vector<std::string> &names)
+{
+    std::vector<std::vector<std::string>> out(names.size());
+    std::istringstream lines(text);
+    std::string line;
+    std::vector<size_t> at;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        std::vector<std::string> fields;
+        std::istringstream cells(line);
+        std::string cell;
+        while (std::getline(cells, cell, ','))
+            fields.push_back(cell);
+        if (at.empty()) {
+            for (const std::string &name : names)
+                at.push_back(std::find(fields.begin(), fields.end(), name) - fields.begin());
+            continue;
+        }
+        for (size_t k = 0; k < names.size(); ++k)
+            out[k].push_back(at[k] < fields.size() ? fields[at[k]] : "");
+    }
+    return out;
+}
+
+TEST(EndToEndClientViews, ProcessedAdviseDeliversEachWindowAsAProcessedReadOfIt)
+{
+    // Three one-minute windows of the flow's history, long past: all due at
+    // once, delivered in order, one average each.
+    auto advise = Zqhda("advise Plant.Line1.Flow --start 2026-01-01T00:00:00Z --interval 60S "
+                        "--aggregate Average --count 3 --format csv");
+    ASSERT_EQ(advise.exitCode, 0u) << advise.errors << advise.output;
+    auto read = Zqhda("read processed Plant.Line1.Flow --start 2026-01-01T00:00:00Z "
+                      "--end 2026-01-01T00:03:00Z --interval 60S --aggregate Average --format csv");
+    ASSERT_EQ(read.exitCode, 0u) << read.errors << read.output;
+    auto windows = CsvColumns(advise.output, {"window", "time", "value", "quality"});
+    auto intervals = CsvColumns(read.output, {"time", "value", "quality"});
+    EXPECT_EQ(windows[0], (std::vector<std::string>{"1", "2", "3"})) << advise.output;
+    ASSERT_EQ(intervals[0].size(), 3u) << read.output;
+    EXPECT_EQ(windows[1], intervals[0]);
+    EXPECT_EQ(windows[2], intervals[1]);
+    EXPECT_EQ(windows[3], intervals[2]);
+    // Each window's own values, not the same one three times.
+    EXPECT_NE(windows[2][0], windows[2][1]);
+    EXPECT_NE(windows[2][1], windows[2][2]);
 }
 
 TEST(EndToEndClientViews, InsertedIsExplainedInTheClientsWords)

@@ -124,6 +124,11 @@ TEST(Arguments, EachCommandAndItsOptions)
     EXPECT_EQ(v.command, Command::Advise);
     EXPECT_EQ(v.count, 3u);
     EXPECT_EQ(v.interval, 10 * kTicksPerSecond);
+    EXPECT_TRUE(v.aggregates.empty());
+    Options vp = Parse({L"--server", L"S", L"advise", L"A", L"B", L"--start", L"NOW", L"--interval", L"1M",
+                        L"--aggregate", L"Average"});
+    EXPECT_EQ(vp.command, Command::Advise);
+    EXPECT_EQ(vp.aggregates, std::vector<std::wstring>{L"Average"});
 }
 
 TEST(Arguments, HelpNeedsNothingElse)
@@ -204,6 +209,9 @@ TEST(Arguments, MistakesAreRefusedWithAReason)
         {{L"--server", L"S", L"delete", L"A", L"--at", L"NOW", L"--start", L"NOW", L"--end", L"NOW"},
          L"either"},
         {{L"--server", L"S", L"advise", L"A", L"--start", L"NOW"}, L"--interval"},
+        {{L"--server", L"S", L"advise", L"A", L"--start", L"NOW", L"--interval", L"1M", L"--aggregate", L"3",
+          L"--aggregate", L"5"},
+         L"one per item"},
         {{L"--server", L"S", L"advise", L"A", L"--start", L"NOW", L"--interval", L"1S", L"--count", L"0"},
          L"--count"},
     };

@@ -48,7 +48,7 @@ const OptionSpec kOptions[] = {
     {L"max", true, false, Bit(Command::ReadRaw) | Bit(Command::ReadModified)},
     {L"bounds", false, false, Bit(Command::ReadRaw)},
     {L"all", false, false, Bit(Command::ReadRaw)},
-    {L"aggregate", true, true, Bit(Command::ReadProcessed) | Bit(Command::Plot)},
+    {L"aggregate", true, true, Bit(Command::ReadProcessed) | Bit(Command::Plot) | Bit(Command::Advise)},
     {L"interval", true, false, Bit(Command::ReadProcessed) | Bit(Command::Advise) | Bit(Command::Plot) |
                                    Bit(Command::Watch)},
     {L"attr", true, true, Bit(Command::ReadAttributes)},
@@ -224,6 +224,8 @@ bool CheckCommand(Options &o, const std::map<std::wstring, std::vector<std::wstr
     case Command::Advise:
         if (!o.start || !o.intervalGiven)
             error = L"advise needs --start and --interval";
+        else if (o.aggregates.size() > 1 && o.aggregates.size() != o.items.size())
+            error = L"give one --aggregate for all items or one per item";
         break;
     case Command::Plot:
         if (!o.start || !o.end || o.output.empty())
@@ -484,9 +486,11 @@ Commands:
                                delete the raw values of a time range
   delete ITEM... --at T [--at T...]
                                delete the values at the given time stamps
-  advise ITEM... --start T --interval DUR [--count N]
-                               subscribe to raw data (AdviseRaw); prints every
-                               window until N windows, a time-out or Ctrl+C
+  advise ITEM... --start T --interval DUR [--aggregate ID|NAME...] [--count N]
+                               subscribe to raw data (AdviseRaw), or with
+                               --aggregate to one aggregate value per interval
+                               (AdviseProcessed); prints every window until N
+                               windows, a time-out or Ctrl+C
   watch ITEM... [--start T] [--interval DUR] [--count N] [--duration DUR]
                                a live view through a raw subscription (from
                                NOW, 1S windows by default): on a console one

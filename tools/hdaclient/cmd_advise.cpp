@@ -1,4 +1,5 @@
-// advise: a raw-data subscription (AdviseRaw) printed window by window.
+// advise: a raw-data subscription (AdviseRaw), or with --aggregate a
+// processed one (AdviseProcessed), printed window by window.
 #include "commands.h"
 
 namespace zqhda {
@@ -22,9 +23,25 @@ bool StartRawAdvise(Context &c, RawAdvise &a)
     HdaTime start(o.start);
     a.tid = a.transactions->NextTransactionId();
     HRESULT *errors = nullptr;
-    HRESULT hr = read->AdviseRaw(a.tid, &start.Get(), FileTimeOf(o.interval), static_cast<DWORD>(handles.size()),
-                                 handles.data(), &a.cancelId, &errors);
-    if (!c.CheckCall(L"AdviseRaw", hr))
+    const DWORD n = static_cast<DWORD>(handles.size());
+    const wchar_t *call = L"AdviseRaw";
+    HRESULT hr;
+    if (o.aggregates.empty()) {
+        hr = read->AdviseRaw(a.tid, &start.Get(), FileTimeOf(o.interval), n, handles.data(), &a.cancelId, &errors);
+    } else {
+        call = L"AdviseProcessed";
+        std::vector<DWORD> ids;
+        std::vector<std::wstring> names;
+        if (!c.ResolveAggregates(o.aggregates, ids, names))
+            return false;
+        std::vector<DWORD> perEntry;
+        for (const auto &e : a.entries)
+            perEntry.push_back(ids[ids.size() == 1 ? 0 : e.client - 1]);  // client handle = position + 1
+        // One interval per window; the subscription runs until cancelled.
+        hr = read->AdviseProcessed(a.tid, &start.Get(), FileTimeOf(o.interval), n, handles.data(), perEntry.data(), 1,
+                                   &a.cancelId, &errors);
+    }
+    if (!c.CheckCall(call, hr))
         return false;
     a.codes.assign(a.entries.size(), S_OK);
     bool anyAccepted = false;
