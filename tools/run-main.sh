@@ -57,6 +57,12 @@ when=$(date -u -d '+1 hour' +%Y-%m-%dT%H:%M:00Z)
 step "Insert 123.5 at $when, then read it back"
 hda insert "$tag" --time "$when" --value 123.5
 hda read attime "$tag" --at "$when"
+step "Replace it with 124.5, then read the value it replaced (with edit type and user)"
+hda replace "$tag" --time "$when" --value 124.5
+hda read modified "$tag" --start "$when" --end NOW+2H
+step "Annotate it, then read the annotation back"
+hda annotations insert "$tag" --time "$when" --text "entered by hand"
+hda annotations read "$tag" --start "$when" --end NOW+2H
 step "Three raw advise windows of 10 minutes, from 30 minutes ago"
 hda advise "$tag" --start NOW-30M --interval 10M --count 3
 plot="$build/main-plot.svg"

@@ -1,5 +1,6 @@
 #include "historian_callback.h"
 
+#include <cstdint>
 #include <cstdio>
 
 #include "aggregates.h"
@@ -81,6 +82,8 @@ namespace {
 
 // Times the calendar cannot hold (the top bit set) are refused for updates.
 bool IsCalendarTime(const FILETIME &t) { return (t.dwHighDateTime & 0x80000000u) == 0; }
+
+std::string UserName(const char *user) { return user != nullptr ? user : std::string(); }
 
 // Hands a value to the library's VARIANT, releasing what it held.
 HRESULT Deliver(const Value &from, VARIANT *to)
@@ -215,15 +218,15 @@ long HistorianCallback::Update(Kind kind, const char *user, void *hItem, FILETIM
     const char *what;
     switch (kind) {
     case Kind::Insert:
-        hr = store_.Insert(*series, ToTicks(time), *value, quality);
+        hr = store_.Insert(*series, ToTicks(time), *value, quality, UserName(user));
         what = "Insert";
         break;
     case Kind::Replace:
-        hr = store_.Replace(*series, ToTicks(time), *value, quality);
+        hr = store_.Replace(*series, ToTicks(time), *value, quality, UserName(user));
         what = "Replace";
         break;
     default:
-        hr = store_.InsertReplace(*series, ToTicks(time), *value, quality);
+        hr = store_.InsertReplace(*series, ToTicks(time), *value, quality, UserName(user));
         what = "InsertReplace";
         break;
     }
@@ -262,7 +265,7 @@ long HistorianCallback::DeleteRaw(char *user, void *hItem, OPCHDA_TIME *start, O
     if (start == nullptr || end == nullptr || !HDAResolveTime(start, &now, &a) ||
         !HDAResolveTime(end, &now, &b))
         return E_INVALIDARG;
-    long hr = store_.DeleteRange(*series, ToTicks(a), ToTicks(b));
+    long hr = store_.DeleteRange(*series, ToTicks(a), ToTicks(b), UserName(user));
     Report("DeleteRaw", user, *series, hr);
     return hr;
 }
@@ -274,9 +277,100 @@ long HistorianCallback::DeleteAtTime(char *user, void *hItem, FILETIME time)
         return OPC_E_INVALIDHANDLE;
     if (!IsCalendarTime(time))
         return E_INVALIDARG;
-    long hr = store_.DeleteAt(*series, ToTicks(time));
+    long hr = store_.DeleteAt(*series, ToTicks(time), UserName(user));
     Report("DeleteAtTime", user, *series, hr);
     return hr;
+}
+
+long HistorianCallback::ReadModified(void *hItem, const FILETIME *start, const FILETIME *end,
+                                     int maxValues, void *list,
+                                     ZQHDA_AddModifiedValueProc add) const
+{
+    Series *series = Lookup(hItem);
+    if (series == nullptr)
+        return OPC_E_INVALIDHANDLE;
+    if (add == nullptr || maxValues < 0)
+        return E_INVALIDARG;
+    Ticks s = start != nullptr ? ToTicks(*start) : 0;
+    Ticks e = end != nullptr ? ToTicks(*end) : 0;
+    // One more than the library keeps tells it that there are more.
+    const size_t most = maxValues == 0 ? SIZE_MAX : static_cast<size_t>(maxValues) + 1;
+    size_t given = 0;
+    series->ReadEdits([&](const EditLog &edits) {
+        edits.Modified(start != nullptr ? &s : nullptr, end != nullptr ? &e : nullptr,
+                       [&](const Modification &m) {
+                           // add copies the value; it does not change it.
+                           add(list, ToFileTime(m.time), const_cast<VARIANT *>(&m.value.Get()),
+                               m.quality, ToFileTime(m.modified), m.editType, m.user.c_str());
+                           return ++given < most;
+                       });
+    });
+    return S_OK;
+}
+
+long HistorianCallback::ReadAnnotations(void *hItem, FILETIME start, FILETIME end, void *list,
+                                        ZQHDA_AddAnnotationProc add) const
+{
+    Series *series = Lookup(hItem);
+    if (series == nullptr)
+        return OPC_E_INVALIDHANDLE;
+    if (add == nullptr)
+        return E_INVALIDARG;
+    series->ReadEdits([&](const EditLog &edits) {
+        edits.Annotations(ToTicks(start), ToTicks(end), [&](const Annotation &a) {
+            add(list, ToFileTime(a.time), a.text.c_str(), ToFileTime(a.made), a.user.c_str());
+            return true;
+        });
+    });
+    return S_OK;
+}
+
+long HistorianCallback::InsertAnnotation(const char *user, void *hItem, FILETIME time,
+                                         const char *text, FILETIME annotationTime)
+{
+    Series *series = Lookup(hItem);
+    if (series == nullptr)
+        return OPC_E_INVALIDHANDLE;
+    if (text == nullptr || !IsCalendarTime(time) || !IsCalendarTime(annotationTime))
+        return E_INVALIDARG;
+    long hr = store_.Annotate(*series, ToTicks(time), text, UserName(user), ToTicks(annotationTime));
+    Report("InsertAnnotation", user, *series, hr);
+    return hr;
+}
+
+namespace {
+
+// The plain callbacks carry no object: they reach the one installed here,
+// once, before the server starts (read-only afterwards).
+HistorianCallback *g_extensions = nullptr;
+
+void __stdcall ReadModifiedProc(void *hItem, FILETIME *start, FILETIME *end, int maxValues,
+                                void *list, ZQHDA_AddModifiedValueProc add, long *result)
+{
+    *result = g_extensions->ReadModified(hItem, start, end, maxValues, list, add);
+}
+
+void __stdcall ReadAnnotationsProc(void *hItem, FILETIME start, FILETIME end, void *list,
+                                   ZQHDA_AddAnnotationProc add, long *result)
+{
+    *result = g_extensions->ReadAnnotations(hItem, start, end, list, add);
+}
+
+void __stdcall InsertAnnotationProc(char *user, void *hItem, FILETIME time, char *text,
+                                    FILETIME annotationTime, long *result)
+{
+    *result = g_extensions->InsertAnnotation(user, hItem, time, text, annotationTime);
+}
+
+} // namespace
+
+void EnableHistorianExtensions(HistorianCallback *callback)
+{
+    g_extensions = callback;
+    SetHDAQualityStyle(1);
+    EnableReadModifiedCallback(ReadModifiedProc);
+    EnableReadAnnotationsCallback(ReadAnnotationsProc);
+    EnableInsertAnnotationCallback(InsertAnnotationProc);
 }
 
 } // namespace historian

@@ -71,6 +71,19 @@ public:
     long DeleteRaw(char *user, void *hItem, OPCHDA_TIME *start, OPCHDA_TIME *end) override;
     long DeleteAtTime(char *user, void *hItem, FILETIME time) override;
 
+    // The plain callbacks of the opt-in features (historian_extensions.cpp),
+    // called concurrently like the methods above: each series' lock guards
+    // its edit log (series.h).
+    // The values of the item stamped from *start to *end that updates
+    // replaced or deleted; at most maxValues + 1 (0: all), the one more
+    // telling the library there are more.
+    long ReadModified(void *hItem, const FILETIME *start, const FILETIME *end, int maxValues,
+                      void *list, ZQHDA_AddModifiedValueProc add) const;
+    long ReadAnnotations(void *hItem, FILETIME start, FILETIME end, void *list,
+                         ZQHDA_AddAnnotationProc add) const;
+    long InsertAnnotation(const char *user, void *hItem, FILETIME time, const char *text,
+                          FILETIME annotationTime);
+
 private:
     enum class Kind { Insert, Replace, InsertReplace };
     long Neighbour(void *hItem, FILETIME time, FILETIME *stamp, bool next) const;
@@ -84,5 +97,11 @@ private:
     std::unordered_map<void *, Series *> items_; // fixed once the server runs
     RangeEnds rangeEnds_;
 };
+
+// Switches on what today's OPC HDA clients expect (off in the library by
+// default): the OPC HDA 1.1 quality words, ReadModified from the edit log,
+// and annotations. The callback object must live while the module is
+// loaded; set-up, before the server starts.
+void EnableHistorianExtensions(HistorianCallback *callback);
 
 } // namespace historian

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "opchda.h"
+
 namespace historian {
 
 namespace {
@@ -47,12 +49,21 @@ private:
     size_t at_ = 0;
 };
 
-bool DecodePayload(const char *p, size_t n, JournalRecord *r)
+// A length-prefixed byte string (user names, annotation texts).
+template <typename Length> bool GetText(Reader &in, std::string *text)
 {
-    Reader in(p, n);
+    Length length = 0;
+    if (!in.Get(&length))
+        return false;
+    text->assign(length, '\0');
+    return length == 0 || in.Bytes(&(*text)[0], length);
+}
+
+bool DecodeEntry(Reader &in, size_t n, JournalRecord *r)
+{
     uint8_t op = 0;
     uint16_t idLength = 0;
-    if (!in.Get(&op) || op < 1 || op > 3 || !in.Get(&idLength))
+    if (!in.Get(&op) || op < 1 || op > 5 || !in.Get(&idLength))
         return false;
     r->op = static_cast<JournalOp>(op);
     r->item.assign(idLength, '\0');
@@ -88,7 +99,32 @@ bool DecodePayload(const char *p, size_t n, JournalRecord *r)
         v.vt = vt;
         std::memcpy(&v.llVal, &bits, size);
     }
-    return in.AtEnd();
+    if (r->op == JournalOp::Edited) {
+        uint8_t edit = 0;
+        if (!in.Get(&edit) || edit < OPCHDA_INSERT || edit > OPCHDA_DELETE)
+            return false;
+        r->editType = edit;
+        return GetText<uint16_t>(in, &r->user);
+    }
+    if (r->op == JournalOp::Annotation)
+        return GetText<uint16_t>(in, &r->user) && GetText<uint32_t>(in, &r->text);
+    return true;
+}
+
+// The entries of one record's payload, all of them or none.
+bool DecodePayload(const char *p, size_t n, std::vector<JournalRecord> *entries)
+{
+    Reader in(p, n);
+    std::vector<JournalRecord> decoded;
+    do {
+        JournalRecord r;
+        if (!DecodeEntry(in, n, &r))
+            return false;
+        decoded.push_back(std::move(r));
+    } while (!in.AtEnd());
+    for (JournalRecord &r : decoded)
+        entries->push_back(std::move(r));
+    return true;
 }
 
 bool AllZero(const std::string &s, size_t from)
@@ -123,6 +159,15 @@ uint32_t Crc32(const void *data, size_t size)
 
 namespace {
 
+// Texts longer than their length field are cut (RecordFits refuses them).
+template <typename Length> void PutText(std::string &out, const std::string &text)
+{
+    const size_t most = static_cast<Length>(~Length(0));
+    const size_t length = text.size() > most ? most : text.size();
+    Put<Length>(out, static_cast<Length>(length));
+    out.append(text, 0, length);
+}
+
 std::string EncodePayload(const JournalRecord &r)
 {
     std::string payload;
@@ -146,6 +191,13 @@ std::string EncodePayload(const JournalRecord &r)
         for (size_t i = 0; i < FixedSize(v.vt); ++i)
             Put<uint8_t>(payload, static_cast<uint8_t>(bits >> (8 * i)));
     }
+    if (r.op == JournalOp::Edited) {
+        Put<uint8_t>(payload, static_cast<uint8_t>(r.editType));
+        PutText<uint16_t>(payload, r.user);
+    } else if (r.op == JournalOp::Annotation) {
+        PutText<uint16_t>(payload, r.user);
+        PutText<uint32_t>(payload, r.text);
+    }
     return payload;
 }
 
@@ -156,7 +208,17 @@ uint64_t PayloadSize(const JournalRecord &r)
     uint64_t value = v.vt == VT_BSTR
                          ? 4 + 2ull * (v.bstrVal != nullptr ? SysStringLen(v.bstrVal) : 0)
                          : FixedSize(v.vt);
-    return 1 + 2 + r.item.size() + 8 + 8 + 4 + 2 + value;
+    uint64_t trailer = r.op == JournalOp::Edited       ? 1 + 2 + r.user.size()
+                       : r.op == JournalOp::Annotation ? 2 + r.user.size() + 4 + r.text.size()
+                                                       : 0;
+    return 1 + 2 + r.item.size() + 8 + 8 + 4 + 2 + value + trailer;
+}
+
+// The length fields of the item ID and user name; an annotation text's u32
+// length is bounded by the payload limit (PayloadSize counts it).
+bool EntryFits(const JournalRecord &r)
+{
+    return r.item.size() <= 0xFFFF && r.user.size() <= 0xFFFF;
 }
 
 // The record header of a payload: size, checksum and the check of both.
@@ -175,12 +237,31 @@ std::string At(size_t pos) { return " at offset " + std::to_string(pos); }
 
 bool RecordFits(const JournalRecord &r)
 {
-    return r.item.size() <= 0xFFFF && PayloadSize(r) <= kMaxJournalPayload;
+    return EntryFits(r) && PayloadSize(r) <= kMaxJournalPayload;
+}
+
+bool RecordFits(const std::vector<JournalRecord> &entries)
+{
+    uint64_t size = 0;
+    for (const JournalRecord &r : entries) {
+        if (!EntryFits(r))
+            return false;
+        size += PayloadSize(r);
+    }
+    return !entries.empty() && size <= kMaxJournalPayload;
 }
 
 std::string EncodeRecord(const JournalRecord &r)
 {
     std::string payload = EncodePayload(r);
+    return RecordHeader(payload) + payload;
+}
+
+std::string EncodeRecord(const std::vector<JournalRecord> &entries)
+{
+    std::string payload;
+    for (const JournalRecord &r : entries)
+        payload += EncodePayload(r);
     return RecordHeader(payload) + payload;
 }
 
@@ -240,10 +321,8 @@ bool ParseJournal(const std::string &image, JournalImage *out, std::string *erro
         const char *payload = image.data() + pos + headerSize;
         if (Crc32(payload, size) != crc)
             return damage("damaged record (checksum)");
-        JournalRecord record;
-        if (!DecodePayload(payload, size, &record))
+        if (!DecodePayload(payload, size, &out->records))
             return damage("unreadable record");
-        out->records.push_back(std::move(record));
         pos += headerSize + size;
     }
     out->validBytes = pos;
@@ -389,7 +468,18 @@ bool Journal::Append(const JournalRecord &record)
     // Checked as the replay checks it: what cannot be read back is refused.
     if (!RecordFits(record))
         return false;
-    std::string bytes = EncodeRecord(record);
+    return Write(EncodeRecord(record));
+}
+
+bool Journal::Append(const std::vector<JournalRecord> &entries)
+{
+    if (!RecordFits(entries))
+        return false;
+    return Write(EncodeRecord(entries));
+}
+
+bool Journal::Write(const std::string &bytes)
+{
     std::lock_guard<std::mutex> lock(mutex_);
     if (file_ == INVALID_HANDLE_VALUE)
         return false;

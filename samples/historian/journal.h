@@ -6,16 +6,26 @@
 //   header   8 bytes "ZQHJRNL2"
 //   record   u32 payload size, u32 CRC-32 (IEEE) of the payload, u32 CRC-32
 //            of those 8 bytes (the record header's own check), payload
-//   payload  u8 operation (1 set value, 2 delete at a time, 3 delete a range)
+//   payload  one or more entries, replayed together or not at all (an
+//            update and the values it replaced or deleted are one record)
+//   entry    u8 operation (1 set value, 2 delete at a time, 3 delete a range,
+//            4 a value replaced or deleted, 5 an annotation)
 //            u16 item ID length, the item ID's bytes
-//            u64 time (set, delete at; the first time of a range)
-//            u64 last (the last time of a range, inclusive; else 0)
-//            u32 quality (set; else 0)
-//            u16 VARTYPE of the value (set; else VT_EMPTY), then the value:
-//            the bytes of a fixed-size type, or for VT_BSTR a u32 count of
-//            UTF-16 units and the units
-// The first format, "ZQHJRNL1", had records without the header check. Such a
-// journal is still replayed, and then rewritten in the current format.
+//            u64 time (set, delete at, the value's or annotation's time
+//            stamp; the first time of a range)
+//            u64 last (the last time of a range, inclusive; when a value was
+//            replaced or deleted; when an annotation was made; else 0)
+//            u32 quality (set, replaced or deleted value; else 0)
+//            u16 VARTYPE of the value (set, replaced or deleted value; else
+//            VT_EMPTY), then the value: the bytes of a fixed-size type, or
+//            for VT_BSTR a u32 count of UTF-16 units and the units
+//            then for 4: u8 edit type (OPCHDA_EDITTYPE), u16 user name
+//            length and its bytes; for 5: u16 user name length and its
+//            bytes, u32 annotation text length and its bytes (ANSI text)
+// Records of journals written before operations 4 and 5 existed hold one
+// entry of 1 to 3 each and replay as they always did. The first format,
+// "ZQHJRNL1", had records without the header check. Such a journal is still
+// replayed, and then rewritten in the current format.
 //
 // A record is written with one WriteFile and flushed (FlushFileBuffers). A
 // crash can therefore only leave the last record incomplete: fewer bytes
@@ -46,6 +56,8 @@ enum class JournalOp : uint8_t
     Set = 1,
     DeleteAt = 2,
     DeleteRange = 3,
+    Edited = 4,     // a value that an update replaced or deleted
+    Annotation = 5,
 };
 
 struct JournalRecord
@@ -56,6 +68,9 @@ struct JournalRecord
     Ticks last = 0;
     DWORD quality = 0;
     Value value;
+    int editType = 0;  // Edited: OPCHDA_REPLACE, OPCHDA_INSERTREPLACE, OPCHDA_DELETE
+    std::string user;  // Edited, Annotation: who made it
+    std::string text;  // Annotation: its text
 };
 
 uint32_t Crc32(const void *data, size_t size);
@@ -73,6 +88,9 @@ constexpr uint32_t kMaxJournalPayload = 1u << 24;
 // bytes); EncodeRecord of a record that does not fit is not replayable.
 std::string EncodeRecord(const JournalRecord &record);
 bool RecordFits(const JournalRecord &record);
+// One record of several entries, replayed together or not at all.
+std::string EncodeRecord(const std::vector<JournalRecord> &entries);
+bool RecordFits(const std::vector<JournalRecord> &entries);
 
 struct JournalImage
 {
@@ -107,6 +125,8 @@ public:
     // Thread-safe. A failed append (a record that does not fit included)
     // leaves the file as it was before.
     bool Append(const JournalRecord &record);
+    // Appends the entries as one record (all replayed, or none).
+    bool Append(const std::vector<JournalRecord> &entries);
     uint64_t TornBytes() const { return tornBytes_; }
     // Where the original was kept when Open changed the file; else empty.
     const std::string &KeptAs() const { return keptAs_; }
@@ -115,6 +135,8 @@ public:
     const std::string &Path() const { return path_; }
 
 private:
+    bool Write(const std::string &bytes);
+
     std::mutex mutex_;
     HANDLE file_ = INVALID_HANDLE_VALUE;
     uint64_t end_ = 0;

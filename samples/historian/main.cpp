@@ -164,9 +164,20 @@ HistorianCallback *Prepare(const Options &o, std::string *refusal)
     Journal *journal = new Journal();
     std::vector<JournalRecord> records;
     const bool usable = journal->Open(journalPath, &records, &error);
-    size_t unknown = 0;
-    for (const JournalRecord &r : records)
-        unknown += store->Apply(r) ? 0 : 1;
+    // Updates and annotations are counted; the values an update replaced or
+    // deleted travel in its record.
+    size_t updates = 0, edited = 0, annotations = 0, unknown = 0;
+    for (const JournalRecord &r : records) {
+        const bool edit = r.op == JournalOp::Edited;
+        if (!store->Apply(r))
+            unknown += edit ? 0 : 1;
+        else if (edit)
+            ++edited;
+        else if (r.op == JournalOp::Annotation)
+            ++annotations;
+        else
+            ++updates;
+    }
     if (usable) {
         store->AttachJournal(journal);
     } else {
@@ -174,8 +185,10 @@ HistorianCallback *Prepare(const Options &o, std::string *refusal)
         *refusal = "journal refused, no updates accepted: " + error + " in " + journalPath;
         Say("%s\n", refusal->c_str());
     }
-    Say("journal %s: %u updates replayed", journalPath.c_str(),
-        static_cast<unsigned>(records.size() - unknown));
+    Say("journal %s: %u updates replayed", journalPath.c_str(), static_cast<unsigned>(updates));
+    if (edited != 0 || annotations != 0)
+        Say(" (%u replaced or deleted values kept), %u annotations", static_cast<unsigned>(edited),
+            static_cast<unsigned>(annotations));
     if (unknown != 0)
         Say(", %u for items this history lacks skipped", static_cast<unsigned>(unknown));
     if (journal->TornBytes() != 0)
@@ -200,6 +213,20 @@ HistorianCallback *Prepare(const Options &o, std::string *refusal)
     return callback;
 }
 
+// Before ending for want of clients: COM stops handing out this process's
+// class objects, so that a client asking from now on gets a new historian
+// instead of one that is ending. A client that got in before that keeps it
+// running (the activations resume). True when the process may end.
+bool StopActivations()
+{
+    if (FAILED(CoSuspendClassObjects()))
+        return NumbrHDAClientConnections() == 0;
+    if (NumbrHDAClientConnections() == 0)
+        return true;
+    CoResumeClassObjects();
+    return false;
+}
+
 // Waits until a stop request, or until the last client has left (unless
 // --stay); started by COM, also until the grace period passes without a
 // client. Returns why it stopped.
@@ -217,7 +244,7 @@ const char *RunUntilDone(const Options &o)
         if (hadClient && clients == 0 && !o.stay) {
             if (WaitForSingleObject(g_stop, kLingerMs) == WAIT_OBJECT_0)
                 return "stop requested";
-            if (NumbrHDAClientConnections() == 0)
+            if (NumbrHDAClientConnections() == 0 && StopActivations())
                 return "the last client left";
         }
         if (!hadClient && o.embedding && GetTickCount() - started > o.graceSeconds * 1000u)
@@ -258,6 +285,7 @@ int Serve(const Options &o)
 
     SetHDAVendorInfo("ZqHDAsvr sample historian");
     SetHDAServerCallback(callback);
+    EnableHistorianExtensions(callback);
     EnableHDAAdviseProcessed(1);  // processed subscriptions (AdviseProcessed)
     EnableHDADisconnectNotification(OnDisconnect);
     if (o.trace)

@@ -3,7 +3,9 @@
 //
 // The library calls the historian from many threads at once (client calls,
 // per-client worker threads), so every series has a reader-writer lock:
-// queries share it, updates take it alone.
+// queries share it, updates take it alone. The same lock guards the item's
+// edit log (replaced and deleted values, annotations), so an update changes
+// samples, log and journal as one step.
 #pragma once
 
 #include <map>
@@ -12,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "edit_log.h"
 #include "value.h"
 
 namespace historian {
@@ -95,6 +98,18 @@ public:
         std::unique_lock<std::shared_mutex> lock(mutex_);
         return f(samples_);
     }
+    // Runs f on the samples and the edit log under the exclusive lock.
+    template <typename F> auto Edit(F f)
+    {
+        std::unique_lock<std::shared_mutex> lock(mutex_);
+        return f(samples_, edits_);
+    }
+    // Runs f on the edit log under the shared lock.
+    template <typename F> auto ReadEdits(F f) const
+    {
+        std::shared_lock<std::shared_mutex> lock(mutex_);
+        return f(edits_);
+    }
 
 private:
     struct AttributeEntry
@@ -108,6 +123,7 @@ private:
     VARTYPE dataType_ = VT_EMPTY;
     mutable std::shared_mutex mutex_;
     Samples samples_;
+    EditLog edits_; // under mutex_ with the samples
     // Attributes are set up before clients connect and only read afterwards.
     std::map<DWORD, std::vector<AttributeEntry>> attributes_;
 };

@@ -60,14 +60,57 @@ size_t Store::SampleCount() const
     return n;
 }
 
-bool Store::Journal(const JournalRecord &record)
+bool Store::Journal(const std::vector<JournalRecord> &entries)
 {
     if (refuseUpdates_)
         return false;
-    return journal_ == nullptr || journal_->Append(record);
+    return journal_ == nullptr || journal_->Append(entries);
 }
 
-HRESULT Store::Update(Series &series, Ticks t, const VARIANT &value, DWORD quality, Mode mode)
+namespace {
+
+// The journal entry of a sample that an update replaces or deletes.
+JournalRecord EditedEntry(const Series &series, const Sample &sample, Ticks when, int editType,
+                          const std::string &user)
+{
+    JournalRecord r;
+    r.op = JournalOp::Edited;
+    r.item = series.Id();
+    r.time = sample.time;
+    r.last = when;
+    r.quality = sample.quality;
+    r.value = sample.value;
+    r.editType = editType;
+    r.user = user;
+    return r;
+}
+
+// Enters the journaled entries of a value or annotation in the edit log.
+void Log(EditLog &edits, const JournalRecord &r)
+{
+    if (r.op == JournalOp::Edited) {
+        Modification m;
+        m.time = r.time;
+        m.value = r.value;
+        m.quality = r.quality;
+        m.modified = r.last;
+        m.editType = r.editType;
+        m.user = r.user;
+        edits.Add(std::move(m));
+    } else if (r.op == JournalOp::Annotation) {
+        Annotation a;
+        a.time = r.time;
+        a.made = r.last;
+        a.text = r.text;
+        a.user = r.user;
+        edits.Add(std::move(a));
+    }
+}
+
+} // namespace
+
+HRESULT Store::Update(Series &series, Ticks t, const VARIANT &value, DWORD quality, Mode mode,
+                      const std::string &user)
 {
     JournalRecord record;
     record.op = JournalOp::Set;
@@ -87,37 +130,53 @@ HRESULT Store::Update(Series &series, Ticks t, const VARIANT &value, DWORD quali
     if (!RecordFits(record))
         return E_INVALIDARG;
 
-    return series.Write([&](Samples &samples) -> HRESULT {
-        bool exists = FindExact(samples, t) >= 0;
+    return series.Edit([&](Samples &samples, EditLog &edits) -> HRESULT {
+        const long at = FindExact(samples, t);
+        const bool exists = at >= 0;
         if (mode == Mode::Insert && exists)
             return OPC_E_DATAEXISTS;
         if (mode == Mode::Replace && !exists)
             return OPC_E_NODATAEXISTS;
-        if (!Journal(record))
+        // The replaced value first, then the update: one record.
+        std::vector<JournalRecord> entries;
+        if (exists)
+            entries.push_back(EditedEntry(series, samples[static_cast<size_t>(at)], clock_(),
+                                          mode == Mode::Replace ? OPCHDA_REPLACE
+                                                                : OPCHDA_INSERTREPLACE,
+                                          user));
+        entries.push_back(std::move(record));
+        if (!RecordFits(entries))
+            return E_INVALIDARG;
+        if (!Journal(entries))
             return E_FAIL;
-        SetSample(samples, t, std::move(record.value), quality);
+        if (exists)
+            Log(edits, entries.front());
+        SetSample(samples, t, std::move(entries.back().value), quality);
         return exists ? OPC_S_REPLACED : OPC_S_INSERTED;
     });
 }
 
-HRESULT Store::Insert(Series &series, Ticks t, const VARIANT &value, DWORD quality)
+HRESULT Store::Insert(Series &series, Ticks t, const VARIANT &value, DWORD quality,
+                      const std::string &user)
 {
-    return Update(series, t, value, quality, Mode::Insert);
+    return Update(series, t, value, quality, Mode::Insert, user);
 }
 
-HRESULT Store::Replace(Series &series, Ticks t, const VARIANT &value, DWORD quality)
+HRESULT Store::Replace(Series &series, Ticks t, const VARIANT &value, DWORD quality,
+                       const std::string &user)
 {
-    return Update(series, t, value, quality, Mode::Replace);
+    return Update(series, t, value, quality, Mode::Replace, user);
 }
 
-HRESULT Store::InsertReplace(Series &series, Ticks t, const VARIANT &value, DWORD quality)
+HRESULT Store::InsertReplace(Series &series, Ticks t, const VARIANT &value, DWORD quality,
+                             const std::string &user)
 {
-    return Update(series, t, value, quality, Mode::Either);
+    return Update(series, t, value, quality, Mode::Either, user);
 }
 
-HRESULT Store::DeleteAt(Series &series, Ticks t)
+HRESULT Store::DeleteAt(Series &series, Ticks t, const std::string &user)
 {
-    return series.Write([&](Samples &samples) -> HRESULT {
+    return series.Edit([&](Samples &samples, EditLog &edits) -> HRESULT {
         long i = FindExact(samples, t);
         if (i < 0)
             return OPC_E_NODATAEXISTS;
@@ -125,29 +184,66 @@ HRESULT Store::DeleteAt(Series &series, Ticks t)
         record.op = JournalOp::DeleteAt;
         record.item = series.Id();
         record.time = t;
-        if (!Journal(record))
+        std::vector<JournalRecord> entries{
+            EditedEntry(series, samples[static_cast<size_t>(i)], clock_(), OPCHDA_DELETE, user),
+            std::move(record)};
+        if (!RecordFits(entries))
+            return E_INVALIDARG;
+        if (!Journal(entries))
             return E_FAIL;
+        Log(edits, entries.front());
         samples.erase(samples.begin() + i);
         return S_OK;
     });
 }
 
-HRESULT Store::DeleteRange(Series &series, Ticks a, Ticks b)
+HRESULT Store::DeleteRange(Series &series, Ticks a, Ticks b, const std::string &user)
 {
     if (a > b)
         std::swap(a, b);
-    return series.Write([&](Samples &samples) -> HRESULT {
+    return series.Edit([&](Samples &samples, EditLog &edits) -> HRESULT {
         auto range = RangeOf(samples, a, b);
         if (range.first >= range.second)
             return OPC_S_NODATA;
+        const Ticks now = clock_();
+        std::vector<JournalRecord> entries;
+        entries.reserve(range.second - range.first + 1);
+        for (size_t i = range.first; i < range.second; ++i)
+            entries.push_back(EditedEntry(series, samples[i], now, OPCHDA_DELETE, user));
         JournalRecord record;
         record.op = JournalOp::DeleteRange;
         record.item = series.Id();
         record.time = a;
         record.last = b;
-        if (!Journal(record))
+        entries.push_back(std::move(record));
+        if (!RecordFits(entries))
+            return E_INVALIDARG;
+        if (!Journal(entries))
             return E_FAIL;
+        for (const JournalRecord &entry : entries)
+            Log(edits, entry);
         EraseRange(samples, range);
+        return S_OK;
+    });
+}
+
+HRESULT Store::Annotate(Series &series, Ticks t, const std::string &text, const std::string &user,
+                        Ticks made)
+{
+    std::vector<JournalRecord> entries(1);
+    JournalRecord &record = entries.front();
+    record.op = JournalOp::Annotation;
+    record.item = series.Id();
+    record.time = t;
+    record.last = made;
+    record.text = text;
+    record.user = user;
+    if (!RecordFits(entries))
+        return E_INVALIDARG;
+    return series.Edit([&](Samples &, EditLog &edits) -> HRESULT {
+        if (!Journal(entries))
+            return E_FAIL;
+        Log(edits, record);
         return S_OK;
     });
 }
@@ -157,7 +253,7 @@ bool Store::Apply(const JournalRecord &record)
     Series *series = Find(record.item);
     if (series == nullptr)
         return false;
-    series->Write([&](Samples &samples) {
+    series->Edit([&](Samples &samples, EditLog &edits) {
         switch (record.op) {
         case JournalOp::Set:
             SetSample(samples, record.time, record.value, record.quality);
@@ -170,6 +266,10 @@ bool Store::Apply(const JournalRecord &record)
         }
         case JournalOp::DeleteRange:
             EraseRange(samples, RangeOf(samples, record.time, record.last));
+            break;
+        case JournalOp::Edited:
+        case JournalOp::Annotation:
+            Log(edits, record);
             break;
         }
     });

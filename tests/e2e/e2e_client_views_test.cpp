@@ -18,27 +18,6 @@ using namespace e2e;
 
 namespace {
 
-constexpr unsigned long kRunMs = 60000;
-
-// Runs zqhda.exe against the historian. A historian that is just ending can
-// still be handed out by COM for a moment; the client is then run again, as
-// a user would.
-zqtest::ProcessResult Zqhda(const std::string &arguments)
-{
-    zqtest::ProcessResult r;
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        r = zqtest::RunProcess("zqhda.exe --server ZqHDA.Historian.1 " + arguments, kRunMs, true);
-        bool ending = r.errors.find("the server object could not be created") != std::string::npos &&
-                      (r.errors.find("RPC_S_") != std::string::npos ||
-                       r.errors.find("RPC_E_DISCONNECTED") != std::string::npos ||
-                       r.errors.find("CO_E_SERVER_STOPPING") != std::string::npos);
-        if (!ending)
-            break;
-        Sleep(200);
-    }
-    return r;
-}
-
 std::string ReadAll(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);

@@ -24,17 +24,6 @@ uint64_t Year2026()
     return Ticks(f);
 }
 
-std::string Iso(uint64_t t)
-{
-    FILETIME f = Ft(t);
-    SYSTEMTIME st;
-    FileTimeToSystemTime(&f, &st);
-    char text[40];
-    snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", st.wYear, st.wMonth, st.wDay,
-             st.wHour, st.wMinute, st.wSecond);
-    return text;
-}
-
 void WriteFile(const std::string &path, const std::string &text)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -84,6 +73,34 @@ const auto *const g_env = ::testing::AddGlobalTestEnvironment(new HistorianEnvir
 } // namespace
 
 const uint64_t kT0 = Year2026();
+
+std::string Iso(uint64_t t)
+{
+    FILETIME f = Ft(t);
+    SYSTEMTIME st;
+    FileTimeToSystemTime(&f, &st);
+    char text[40];
+    snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", st.wYear, st.wMonth, st.wDay,
+             st.wHour, st.wMinute, st.wSecond);
+    return text;
+}
+
+zqtest::ProcessResult Zqhda(const std::string &arguments)
+{
+    zqtest::ProcessResult r;
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        r = zqtest::RunProcess("zqhda.exe --server ZqHDA.Historian.1 " + arguments, 60000, true);
+        bool ending = r.errors.find("the server object could not be created") != std::string::npos &&
+                      (r.errors.find("RPC_S_") != std::string::npos ||
+                       r.errors.find("RPC_E_DISCONNECTED") != std::string::npos ||
+                       r.errors.find("CO_E_SERVER_STOPPING") != std::string::npos);
+        if (!ending)
+            break;
+        Sleep(200);
+    }
+    return r;
+}
+
 
 OPCHDA_TIME Relative(const wchar_t *text)
 {

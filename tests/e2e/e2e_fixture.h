@@ -18,6 +18,7 @@
 #include "opccomn.h"
 #include "opchda.h"
 #include "opchda_constants.h"
+#include "process_runner.h"
 
 namespace e2e {
 
@@ -40,6 +41,14 @@ inline uint64_t Ticks(const FILETIME &f)
 }
 // An absolute OPCHDA_TIME (no text crosses the wire).
 inline OPCHDA_TIME Absolute(uint64_t t) { return OPCHDA_TIME{FALSE, nullptr, Ft(t)}; }
+// "2026-01-01T00:05:00Z" (whole seconds).
+std::string Iso(uint64_t t);
+
+// Runs zqhda.exe against the historian (60 s at most). A historian that is
+// just ending can still be handed out by COM for a moment; the client is
+// then run again, as a user would.
+zqtest::ProcessResult Zqhda(const std::string &arguments);
+
 // A relative OPCHDA_TIME; the text is task memory the call may rewrite.
 OPCHDA_TIME Relative(const wchar_t *text);
 void FreeTime(OPCHDA_TIME &t);

@@ -48,6 +48,32 @@ TEST(Arguments, OptionsMayStandBeforeAndAfterTheCommand)
     EXPECT_TRUE(o.warnings.empty());
 }
 
+TEST(Arguments, EditHistoryAndAnnotationCommands)
+{
+    Options m = Parse({L"--server", L"S", L"read", L"modified", L"A", L"--start", L"DAY", L"--max", L"5"});
+    EXPECT_EQ(m.command, Command::ReadModified);
+    EXPECT_EQ(m.maxValues, 5u);
+    Options r = Parse({L"--server", L"S", L"annotations", L"read", L"A", L"B", L"--start", L"DAY", L"--end", L"NOW"});
+    EXPECT_EQ(r.command, Command::AnnotationsRead);
+    EXPECT_EQ(r.items, (std::vector<std::wstring>{L"A", L"B"}));
+    Options i = Parse({L"--server", L"S", L"annotations", L"insert", L"A", L"--time", L"2026-12-08T10:00:00Z",
+                       L"--text", L"one, two", L"--text", L""});
+    EXPECT_EQ(i.command, Command::AnnotationsInsert);
+    EXPECT_EQ(i.texts, (std::vector<std::wstring>{L"one, two", L""}));
+
+    EXPECT_EQ(Refused({L"--server", L"S", L"read", L"modified", L"A"}), L"read modified needs --start or --end");
+    EXPECT_EQ(Refused({L"--server", L"S", L"annotations", L"read", L"A", L"--start", L"DAY"}),
+              L"annotations read needs --start and --end");
+    EXPECT_EQ(Refused({L"--server", L"S", L"annotations", L"insert", L"A", L"--time", L"NOW", L"--time", L"NOW",
+                       L"--text", L"x"}),
+              L"annotations insert needs one --time and at least one --text");
+    EXPECT_EQ(Refused({L"--server", L"S", L"annotations", L"delete", L"A"}), L"annotations needs read or insert");
+    EXPECT_EQ(Refused({L"--server", L"S", L"read", L"modified", L"A", L"--start", L"DAY", L"--async"}),
+              L"--async does not apply to read modified");
+    EXPECT_EQ(Refused({L"--server", L"S", L"read", L"raw", L"A", L"--start", L"DAY", L"--text", L"x"}),
+              L"--text does not apply to read raw");
+}
+
 TEST(Arguments, EachCommandAndItsOptions)
 {
     EXPECT_EQ(Parse({L"--server", L"S", L"status"}).command, Command::Status);

@@ -153,11 +153,32 @@ TEST_F(StoreTest, AnItemWithoutATypeKeepsWhatItGets)
     EXPECT_EQ(v.Type(), VT_BOOL);
 }
 
+// The values one item's edit log holds, as "time value quality modified edit user" texts.
+std::vector<std::string> LogOf(const Series &series)
+{
+    std::vector<std::string> out;
+    const historian::Ticks from = 0; // ascending, to the open end
+    series.ReadEdits([&](const historian::EditLog &edits) {
+        edits.Modified(&from, nullptr, [&](const historian::Modification &m) {
+            double d = -1;
+            m.value.ToDouble(&d);
+            out.push_back(std::to_string((m.time - Sec(0)) / historian::kTicksPerSecond) + " " +
+                          std::to_string(d) + " " + std::to_string(m.quality) + " " +
+                          std::to_string((m.modified - Sec(0)) / historian::kTicksPerSecond) + " " +
+                          std::to_string(m.editType) + " " + m.user);
+            return true;
+        });
+    });
+    return out;
+}
+
 TEST_F(StoreTest, OnlySuccessfulUpdatesAreJournaledAndReplayRebuildsTheStore)
 {
     TempFolder folder;
     std::vector<JournalRecord> records;
     std::string error;
+    long long clock = 1000;
+    store.SetClock([&] { return Sec(clock++); });
     {
         Journal journal;
         ASSERT_TRUE(journal.Open(folder.File("j"), &records, &error)) << error;
@@ -170,42 +191,90 @@ TEST_F(StoreTest, OnlySuccessfulUpdatesAreJournaledAndReplayRebuildsTheStore)
         EXPECT_EQ(store.DeleteRange(*series, Sec(100), Sec(200)), OPC_S_NODATA);
         EXPECT_EQ(folder.Read("j").size(), 8u) << "nothing but the header";
 
-        EXPECT_EQ(store.Insert(*series, Sec(5), v, 0x000400C0), OPC_S_INSERTED);
+        EXPECT_EQ(store.Insert(*series, Sec(5), v, 0x000400C0, "ann"), OPC_S_INSERTED);
         v = Number(6);
-        EXPECT_EQ(store.Replace(*series, Sec(0), v, 0x00040040), OPC_S_REPLACED);
-        EXPECT_EQ(store.DeleteAt(*series, Sec(20)), S_OK);
-        EXPECT_EQ(store.DeleteRange(*series, Sec(10), Sec(9)), S_OK);
+        EXPECT_EQ(store.Replace(*series, Sec(0), v, 0x00040040, "bob"), OPC_S_REPLACED);
+        v = Number(7);
+        EXPECT_EQ(store.InsertReplace(*series, Sec(0), v, 0xC0, "cy"), OPC_S_REPLACED);
+        EXPECT_EQ(store.DeleteAt(*series, Sec(20), "dee"), S_OK);
+        EXPECT_EQ(store.DeleteRange(*series, Sec(10), Sec(5), "eve"), S_OK);
+        EXPECT_EQ(store.Annotate(*series, Sec(0), "checked", "fay", Sec(2000)), S_OK);
         store.AttachJournal(nullptr);
     }
+    // Oldest time stamp first; at one time stamp in the order made. The
+    // range delete stamps all its values with one time.
+    const std::vector<std::string> log{"0 1.000000 " + std::to_string(historian::kRawGood) + " 1000 2 bob",
+                                       "0 6.000000 262208 1001 3 cy",
+                                       "5 5.000000 262336 1003 4 eve",
+                                       "10 2.000000 " + std::to_string(historian::kRawGood) + " 1003 4 eve",
+                                       "20 3.000000 " + std::to_string(historian::kRawGood) + " 1002 4 dee"};
+    EXPECT_EQ(LogOf(*series), log);
 
     Journal again;
     ASSERT_TRUE(again.Open(folder.File("j"), &records, &error)) << error;
-    ASSERT_EQ(records.size(), 4u);
+    // Each update is one record: the values it replaced or deleted, then itself.
+    ASSERT_EQ(records.size(), 11u);
     EXPECT_EQ(records[0].op, JournalOp::Set);
     EXPECT_EQ(records[0].time, Sec(5));
-    EXPECT_EQ(records[2].op, JournalOp::DeleteAt);
-    EXPECT_EQ(records[3].op, JournalOp::DeleteRange);
-    EXPECT_EQ(records[3].time, Sec(9));
-    EXPECT_EQ(records[3].last, Sec(10));
+    EXPECT_EQ(records[1].op, JournalOp::Edited);
+    EXPECT_EQ(records[2].op, JournalOp::Set);
+    EXPECT_EQ(records[5].op, JournalOp::Edited);
+    EXPECT_EQ(records[6].op, JournalOp::DeleteAt);
+    EXPECT_EQ(records[9].op, JournalOp::DeleteRange);
+    EXPECT_EQ(records[9].time, Sec(5));
+    EXPECT_EQ(records[9].last, Sec(10));
+    EXPECT_EQ(records[10].op, JournalOp::Annotation);
 
-    // The same starting history with the journal replayed equals the store.
+    // The same starting history with the journal replayed equals the store,
+    // edit log and annotations included.
     Store fresh;
     Series *copy = fresh.Add("Plant.Tag");
     copy->Load(MakeSamples({{0, 1}, {10, 2}, {20, 3}}));
     for (const JournalRecord &r : records)
         EXPECT_TRUE(fresh.Apply(r));
     ASSERT_EQ(copy->Size(), series->Size());
-    for (long long t : {0, 5}) {
-        Value a, b;
-        DWORD qa, qb;
-        series->ValueAt(Sec(t), &a, &qa);
-        copy->ValueAt(Sec(t), &b, &qb);
-        EXPECT_EQ(AsDouble(a), AsDouble(b)) << t;
-        EXPECT_EQ(qa, qb) << t;
-    }
+    ASSERT_EQ(copy->Size(), 1u);
+    Value a, b;
+    DWORD qa, qb;
+    series->ValueAt(Sec(0), &a, &qa);
+    copy->ValueAt(Sec(0), &b, &qb);
+    EXPECT_EQ(AsDouble(a), 7);
+    EXPECT_EQ(AsDouble(b), 7);
+    EXPECT_EQ(qa, qb);
+    EXPECT_EQ(LogOf(*copy), log);
+    std::string notes;
+    copy->ReadEdits([&](const historian::EditLog &edits) {
+        edits.Annotations(Sec(0), Sec(0), [&](const historian::Annotation &n) {
+            notes += n.text + " by " + n.user + " at " + std::to_string(n.made - Sec(0)) + ";";
+            return true;
+        });
+    });
+    EXPECT_EQ(notes, "checked by fay at " + std::to_string(Sec(2000) - Sec(0)) + ";");
     JournalRecord stranger;
     stranger.item = "Not.There";
     EXPECT_FALSE(fresh.Apply(stranger));
+}
+
+// An update whose record was torn replays neither itself nor the values it
+// would have replaced: the record is the unit.
+TEST_F(StoreTest, ATornUpdateLeavesNoEditBehind)
+{
+    TempFolder folder;
+    std::vector<JournalRecord> records;
+    std::string error;
+    {
+        Journal journal;
+        ASSERT_TRUE(journal.Open(folder.File("j"), &records, &error)) << error;
+        store.AttachJournal(&journal);
+        EXPECT_EQ(store.DeleteRange(*series, Sec(0), Sec(20), "x"), S_OK);
+        store.AttachJournal(nullptr);
+    }
+    std::string bytes = folder.Read("j");
+    folder.Write("j", bytes.substr(0, bytes.size() - 3));
+    Journal again;
+    ASSERT_TRUE(again.Open(folder.File("j"), &records, &error)) << error;
+    EXPECT_TRUE(records.empty());
+    EXPECT_EQ(again.TornBytes(), bytes.size() - 3 - historian::kJournalHeaderSize);
 }
 
 TEST_F(StoreTest, AJournalThatCannotBeWrittenFailsTheUpdate)

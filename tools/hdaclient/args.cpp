@@ -20,6 +20,7 @@ const unsigned kReads = Bit(Command::ReadRaw) | Bit(Command::ReadProcessed) | Bi
                         Bit(Command::ReadAttributes);
 const unsigned kWrites = Bit(Command::Insert) | Bit(Command::Replace) | Bit(Command::InsertReplace);
 const unsigned kDeletes = Bit(Command::DeleteRaw) | Bit(Command::DeleteAtTime);
+const unsigned kEdits = Bit(Command::ReadModified) | Bit(Command::AnnotationsRead);
 const unsigned kAll = ~0u;
 
 struct OptionSpec
@@ -41,17 +42,18 @@ const OptionSpec kOptions[] = {
     {L"flat", false, false, Bit(Command::Browse)},
     {L"at", true, true, Bit(Command::Browse) | Bit(Command::ReadAtTime) | kDeletes},
     {L"start", true, false, Bit(Command::ReadRaw) | Bit(Command::ReadProcessed) | Bit(Command::ReadAttributes) |
-                                kDeletes | Bit(Command::Advise) | Bit(Command::Plot) | Bit(Command::Watch)},
+                                kDeletes | Bit(Command::Advise) | Bit(Command::Plot) | Bit(Command::Watch) | kEdits},
     {L"end", true, false, Bit(Command::ReadRaw) | Bit(Command::ReadProcessed) | Bit(Command::ReadAttributes) |
-                              kDeletes | Bit(Command::Plot)},
-    {L"max", true, false, Bit(Command::ReadRaw)},
+                              kDeletes | Bit(Command::Plot) | kEdits},
+    {L"max", true, false, Bit(Command::ReadRaw) | Bit(Command::ReadModified)},
     {L"bounds", false, false, Bit(Command::ReadRaw)},
     {L"all", false, false, Bit(Command::ReadRaw)},
     {L"aggregate", true, true, Bit(Command::ReadProcessed) | Bit(Command::Plot) | Bit(Command::Advise)},
     {L"interval", true, false, Bit(Command::ReadProcessed) | Bit(Command::Advise) | Bit(Command::Plot) |
                                    Bit(Command::Watch)},
     {L"attr", true, true, Bit(Command::ReadAttributes)},
-    {L"time", true, true, kWrites},
+    {L"time", true, true, kWrites | Bit(Command::AnnotationsInsert)},
+    {L"text", true, true, Bit(Command::AnnotationsInsert)},
     {L"value", true, true, kWrites},
     {L"type", true, false, kWrites},
     {L"quality", true, true, kWrites},
@@ -114,6 +116,11 @@ bool CommandFromWords(const std::vector<std::wstring> &words, size_t &used, Comm
         {L"processed", Command::ReadProcessed},
         {L"attime", Command::ReadAtTime},
         {L"attributes", Command::ReadAttributes},
+        {L"modified", Command::ReadModified},
+    };
+    static const std::map<std::wstring, Command> notes = {
+        {L"read", Command::AnnotationsRead},
+        {L"insert", Command::AnnotationsInsert},
     };
     used = 1;
     if (words.empty()) {
@@ -125,6 +132,16 @@ bool CommandFromWords(const std::vector<std::wstring> &words, size_t &used, Comm
         command = s->second;
         return true;
     }
+    if (words[0] == L"annotations") {
+        used = 2;
+        auto a = words.size() > 1 ? notes.find(words[1]) : notes.end();
+        if (a == notes.end()) {
+            error = L"annotations needs read or insert";
+            return false;
+        }
+        command = a->second;
+        return true;
+    }
     if (words[0] != L"read") {
         error = L"unknown command \"" + words[0] + L"\"";
         return false;
@@ -132,7 +149,7 @@ bool CommandFromWords(const std::vector<std::wstring> &words, size_t &used, Comm
     used = 2;
     auto r = words.size() > 1 ? reads.find(words[1]) : reads.end();
     if (r == reads.end()) {
-        error = L"read needs a kind: raw, processed, attime or attributes";
+        error = L"read needs a kind: raw, processed, attime, attributes or modified";
         return false;
     }
     command = r->second;
@@ -163,6 +180,18 @@ bool CheckCommand(Options &o, const std::map<std::wstring, std::vector<std::wstr
             error = L"read processed needs --start, --end, --interval and --aggregate";
         else if (o.aggregates.size() != 1 && o.aggregates.size() != o.items.size())
             error = L"give one --aggregate for all items or one per item";
+        break;
+    case Command::ReadModified:
+        if (!o.start && !o.end)
+            error = L"read modified needs --start or --end";
+        break;
+    case Command::AnnotationsRead:
+        if (!o.start || !o.end)
+            error = L"annotations read needs --start and --end";
+        break;
+    case Command::AnnotationsInsert:
+        if (o.times.size() != 1 || o.texts.empty())
+            error = L"annotations insert needs one --time and at least one --text";
         break;
     case Command::ReadAtTime:
         if (o.at.empty())
@@ -240,6 +269,9 @@ std::wstring CommandName(Command command)
     case Command::ReadProcessed: return L"read processed";
     case Command::ReadAtTime: return L"read attime";
     case Command::ReadAttributes: return L"read attributes";
+    case Command::ReadModified: return L"read modified";
+    case Command::AnnotationsRead: return L"annotations read";
+    case Command::AnnotationsInsert: return L"annotations insert";
     case Command::Insert: return L"insert";
     case Command::Replace: return L"replace";
     case Command::InsertReplace: return L"insertreplace";
@@ -395,6 +427,7 @@ bool ParseArguments(const std::vector<std::wstring> &args, Options &o, std::wstr
     o.aggregates = list(L"aggregate");
     o.attributes = list(L"attr");
     o.values = list(L"value");
+    o.texts = list(L"text");
     if (auto t = one(L"type"))
         o.valueType = *t;
     for (const auto &q : list(L"quality")) {
@@ -437,6 +470,15 @@ Commands:
                                values at the given time stamps
   read attributes ITEM --attr ID|NAME... [--start T] [--end T]
                                attribute values (no --end: the current values)
+  read modified ITEM... --start T --end T [--max N]
+                               values that were replaced or deleted, with when
+                               (modified), how (edit: Replace, InsertReplace,
+                               Delete, Insert) and by whom (user)
+  annotations read ITEM... --start T --end T
+                               the annotations of the values stamped in the
+                               range, with when and by whom they were made
+  annotations insert ITEM... --time T --text TEXT [--text TEXT...]
+                               annotate the value stamped T of every item
   insert|replace|insertreplace ITEM... --time T --value V [--time T --value V...]
                                [--type r8|r4|i4|i2|ui4|bool|str] [--quality Q]
                                write values (every item gets every value)
@@ -470,7 +512,8 @@ Options:
                 advise waits one interval plus this long for each window;
                 connecting and the clean-up get at least 10 s)
   --async       read or write through IOPCHDA_AsyncRead / IOPCHDA_AsyncUpdate
-                and wait for the completion callback; Ctrl+C cancels
+                and wait for the completion callback; Ctrl+C cancels (read
+                raw, processed, attime, attributes and the updates)
   --quiet       no progress display on stderr (shown only while stderr is
                 a console, for reads that take more than a second or follow
                 OPC_S_MOREDATA)
@@ -486,6 +529,10 @@ Durations (DUR): 10S, 10M, 1H30M, 500MS, 1D, 1W (a bare number: seconds).
 Aggregates and attributes: a number (3, 0x80000001) or a name ("Average",
   "Time Average", "Normal Maximum"), looked up in the server's list.
 Quality (Q): good, uncertain, bad or a number such as 0xC0 (default good).
+  Qualities print as the OPC DA quality of the low word ("Good",
+  "Uncertain: Sub-Normal") followed by the OPC HDA flags of the high word
+  (Extra Data, Interpolated, Raw, Calculated, No Bound, No Data, Data Lost,
+  Conversion, Partial).
 
 Exit status: 0 all succeeded, 1 some items failed, 2 the call failed or the
   command line is wrong.

@@ -20,6 +20,9 @@ enum class Command {
     ReadProcessed,
     ReadAtTime,
     ReadAttributes,
+    ReadModified,
+    AnnotationsRead,
+    AnnotationsInsert,
     Insert,
     Replace,
     InsertReplace,
@@ -58,8 +61,9 @@ struct Options
     bool intervalGiven = false;
     std::vector<std::wstring> attributes;  // ID or name
 
-    // insert, replace, insertreplace
+    // insert, replace, insertreplace, annotations insert (one --time)
     std::vector<TimeArg> times;
+    std::vector<std::wstring> texts;  // annotations insert
     std::vector<std::wstring> values;
     std::wstring valueType;
     std::vector<DWORD> qualities;

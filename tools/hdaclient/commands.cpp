@@ -268,6 +268,9 @@ int RunCommand(const Options &options, Session &session, Report &report)
     case Command::ReadProcessed:
     case Command::ReadAtTime: RunRead(c); break;
     case Command::ReadAttributes: RunReadAttributes(c); break;
+    case Command::ReadModified: RunReadModified(c); break;
+    case Command::AnnotationsRead:
+    case Command::AnnotationsInsert: RunAnnotations(c); break;
     case Command::Insert:
     case Command::Replace:
     case Command::InsertReplace:

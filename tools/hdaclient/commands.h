@@ -129,6 +129,10 @@ void RunAttributeList(Context &c);
 void RunAggregateList(Context &c);
 void RunRead(Context &c);
 void RunReadAttributes(Context &c);
+void RunReadModified(Context &c);
+void RunAnnotations(Context &c);
+// "Replace", "Delete", ... for an OPCHDA_EDITTYPE.
+std::wstring EditTypeName(DWORD type);
 void RunUpdate(Context &c);
 void RunAdvise(Context &c);
 void RunPlot(Context &c);
