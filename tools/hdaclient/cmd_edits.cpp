@@ -80,25 +80,9 @@ void RunReadModified(Context &c)
         }
     }
     c.report.EndSection();
-    for (DWORD i = 0; i < n; ++i) {
-        const OPCHDA_MODIFIEDITEM *m = items ? &items[i] : nullptr;
-        for (DWORD k = 0; m && k < m->dwCount; ++k) {
-            if (m->pvDataValues)
-                VariantClear(&m->pvDataValues[k]);
-            if (m->szUser)
-                CoTaskMemFree(m->szUser[k]);
-        }
-        if (m) {
-            CoTaskMemFree(m->pftTimeStamps);
-            CoTaskMemFree(m->pdwQualities);
-            CoTaskMemFree(m->pvDataValues);
-            CoTaskMemFree(m->pftModificationTime);
-            CoTaskMemFree(m->pEditType);
-            CoTaskMemFree(m->szUser);
-        }
+    for (DWORD i = 0; i < n; ++i)
         c.ItemStatus(entries[i].id, errors ? errors[i] : S_OK);
-    }
-    CoTaskMemFree(items);
+    FreeModifiedItems(items, n);
     CoTaskMemFree(errors);
 }
 
@@ -173,23 +157,9 @@ void RunAnnotations(Context &c)
                           TimeCell(a.ftAnnotationTime, k), Cell::Str(Text(a.szUser, k))});
     }
     c.report.EndSection();
-    for (DWORD i = 0; i < n; ++i) {
-        const OPCHDA_ANNOTATION *a = values ? &values[i] : nullptr;
-        for (DWORD k = 0; a && k < a->dwNumValues; ++k) {
-            if (a->szAnnotation)
-                CoTaskMemFree(a->szAnnotation[k]);
-            if (a->szUser)
-                CoTaskMemFree(a->szUser[k]);
-        }
-        if (a) {
-            CoTaskMemFree(a->ftTimeStamps);
-            CoTaskMemFree(a->szAnnotation);
-            CoTaskMemFree(a->ftAnnotationTime);
-            CoTaskMemFree(a->szUser);
-        }
+    for (DWORD i = 0; i < n; ++i)
         c.ItemStatus(entries[i].id, errors ? errors[i] : S_OK);
-    }
-    CoTaskMemFree(values);
+    FreeAnnotations(values, n);
     CoTaskMemFree(errors);
 }
 

@@ -102,6 +102,44 @@ void FreeAttributes(OPCHDA_ATTRIBUTE *attributes, DWORD count)
     CoTaskMemFree(attributes);
 }
 
+void FreeModifiedItems(OPCHDA_MODIFIEDITEM *items, DWORD count)
+{
+    for (DWORD i = 0; items && i < count; ++i) {
+        OPCHDA_MODIFIEDITEM &m = items[i];
+        for (DWORD k = 0; k < m.dwCount; ++k) {
+            if (m.pvDataValues)
+                VariantClear(&m.pvDataValues[k]);
+            if (m.szUser)
+                CoTaskMemFree(m.szUser[k]);
+        }
+        CoTaskMemFree(m.pftTimeStamps);
+        CoTaskMemFree(m.pdwQualities);
+        CoTaskMemFree(m.pvDataValues);
+        CoTaskMemFree(m.pftModificationTime);
+        CoTaskMemFree(m.pEditType);
+        CoTaskMemFree(m.szUser);
+    }
+    CoTaskMemFree(items);
+}
+
+void FreeAnnotations(OPCHDA_ANNOTATION *annotations, DWORD count)
+{
+    for (DWORD i = 0; annotations && i < count; ++i) {
+        OPCHDA_ANNOTATION &a = annotations[i];
+        for (DWORD k = 0; k < a.dwNumValues; ++k) {
+            if (a.szAnnotation)
+                CoTaskMemFree(a.szAnnotation[k]);
+            if (a.szUser)
+                CoTaskMemFree(a.szUser[k]);
+        }
+        CoTaskMemFree(a.ftTimeStamps);
+        CoTaskMemFree(a.szAnnotation);
+        CoTaskMemFree(a.ftAnnotationTime);
+        CoTaskMemFree(a.szUser);
+    }
+    CoTaskMemFree(annotations);
+}
+
 void Signals::InstallConsoleHandler()
 {
     State();

@@ -46,6 +46,8 @@ AttributeData CopyAttribute(const OPCHDA_ATTRIBUTE &attribute);
 // the record array.
 void FreeItems(OPCHDA_ITEM *items, DWORD count);
 void FreeAttributes(OPCHDA_ATTRIBUTE *attributes, DWORD count);
+void FreeModifiedItems(OPCHDA_MODIFIEDITEM *items, DWORD count);
+void FreeAnnotations(OPCHDA_ANNOTATION *annotations, DWORD count);
 
 // ---- signals and waits ---------------------------------------------------
 
