@@ -45,17 +45,13 @@ ULONGLONG NowTicks()
 // A historian with one value per millisecond for every item.
 TickingHost g_host(kValueSpacing);
 
-// What every sink records while the measurement runs.
+// What the sinks count while the measurement runs. The delays are kept by
+// each sink under its own lock: one lock for all the sinks would make the
+// benchmark's own contention part of what it measures.
 struct Recorder
 {
     std::atomic<bool> measuring{false};
-    ULONGLONG since = 0; // start of the measurement
-    // A slim lock: the sinks of all clients record at once, and a contended
-    // std::mutex of this runtime waits through the kernel (under Wine, the
-    // wineserver), which would cost more than the delivery measured.
-    SRWLOCK lock = SRWLOCK_INIT;
-    std::vector<double> delays; // seconds from window end to OnDataChange
-    std::vector<double> at;     // seconds from the start of the measurement
+    std::atomic<ULONGLONG> since{0}; // start of the measurement
     std::atomic<long long> values{0};
     std::atomic<long long> deliveries{0};
     std::atomic<long long> calls{0}; // every OnDataChange, measured or not
@@ -69,6 +65,9 @@ class Sink final : public QuietDataCallback
 public:
     ULONGLONG start = 0; // the advise's first window start
     LONG windows = 0;    // windows delivered so far
+    SRWLOCK lock = SRWLOCK_INIT;
+    std::vector<double> delays; // seconds from window end to OnDataChange
+    std::vector<double> at;     // seconds from the start of the measurement
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override
     {
@@ -99,9 +98,9 @@ public:
         g_recorder.values += delivered;
         ++g_recorder.deliveries;
         double delay = now >= windowEnd ? static_cast<double>(now - windowEnd) * 1e-7 : 0.0;
-        zq::SrwExclusive lock(g_recorder.lock);
-        g_recorder.delays.push_back(delay);
-        g_recorder.at.push_back(static_cast<double>(now - g_recorder.since) * 1e-7);
+        zq::SrwExclusive hold(lock);
+        delays.push_back(delay);
+        at.push_back(static_cast<double>(now - g_recorder.since.load()) * 1e-7);
         return S_OK;
     }
 };
@@ -229,12 +228,12 @@ bool Measure(std::vector<Client> &clients, int n, int intervalMs, int seconds)
         }
     }
     Sleep(1000);
-    {
-        zq::SrwExclusive lock(g_recorder.lock);
-        g_recorder.delays.clear();
-        g_recorder.at.clear();
-        g_recorder.since = NowTicks();
+    for (int c = 0; c < n; ++c) {
+        zq::SrwExclusive hold(clients[c].sink.lock);
+        clients[c].sink.delays.clear();
+        clients[c].sink.at.clear();
     }
+    g_recorder.since = NowTicks();
     g_recorder.values = 0;
     g_recorder.deliveries = 0;
     const double cpu0 = ProcessCpuSeconds();
@@ -255,10 +254,10 @@ bool Measure(std::vector<Client> &clients, int n, int intervalMs, int seconds)
     }
 
     std::vector<double> delays, at, first, last;
-    {
-        zq::SrwExclusive lock(g_recorder.lock);
-        delays = g_recorder.delays;
-        at = g_recorder.at;
+    for (int c = 0; c < n; ++c) {
+        zq::SrwExclusive hold(clients[c].sink.lock);
+        delays.insert(delays.end(), clients[c].sink.delays.begin(), clients[c].sink.delays.end());
+        at.insert(at.end(), clients[c].sink.at.begin(), clients[c].sink.at.end());
     }
     for (size_t i = 0; i < delays.size(); ++i) {
         if (at[i] < 1.0)

@@ -27,6 +27,9 @@ LONG HDAServer::LiveObjects() { return g_liveObjects.load(); }
 HDAServer::HDAServer()
 {
     ++g_liveObjects;
+    // Thread mode: the crew runs the client's tick steps.
+    wake_.crew.step = [](void *self) { static_cast<HDAServer *>(self)->TickStep(); };
+    wake_.crew.owner = this;
     InitializeCriticalSection(&clientLock_);
     for (auto &s : slots_)
         s.store(nullptr);
@@ -182,17 +185,18 @@ void HDAServer::Destroy()
     delete this;
 }
 
-// The worker sleeps until it is woken (worker_wake.h): at every tick while
-// its client has transactions (thread mode; in timer mode the host's timer
-// runs the steps and the worker only waits), when the object leaves the
-// client list, and at unload.
+// The worker runs the client's first step at once, then sleeps until its
+// object leaves the client list (it destroys the object) or the module is
+// unloaded (worker_wake.h). The later steps run on the crew at the ticks of
+// thread mode (step_crew.h), or on the host's thread at the ticks of timer
+// mode.
 DWORD WINAPI HDAServer::WorkerThread(LPVOID param)
 {
     HDAServer *self = static_cast<HDAServer *>(param);
     self->wake_.Register();
+    if (self->IsRunning())
+        self->TickStep();
     while (self->IsRunning()) {
-        if (CurrentTickMode() != TickMode::Timer || self->TickSteps() == 0)
-            self->TickStep();
         const LONG reasons = self->wake_.Wait();
         if ((reasons & WorkerWake::kUnload) != 0 && self->IsRunning()) {
             // The module is being unloaded with the client still connected:
@@ -203,7 +207,8 @@ DWORD WINAPI HDAServer::WorkerThread(LPVOID param)
     }
     // A timer-mode tick over all clients may still be running this client's
     // step under the server lock (its last reference can go inside it); the
-    // object goes only after that walk.
+    // object goes only after that walk. A step of it on the crew ends before
+    // Unregister returns.
     EnterCriticalSection(&State().serverLock);
     LeaveCriticalSection(&State().serverLock);
     self->wake_.Unregister();

@@ -4,9 +4,10 @@
 // every client has a worker thread beside the COM runtime's call threads.
 //
 // - Tick thread: a hidden window, a thread timer and a message loop.
-// - Client worker threads: the transactions of one client, which call the
-//   host's callback methods (ReadAt, ReadProcessed, Insert, ...) and the
-//   client's sink through the proxy/stub code. The host's callbacks must
+// - Client worker threads and the crew threads that run the clients' tick
+//   steps: the transactions of the clients, which call the host's callback
+//   methods (ReadAt, ReadProcessed, Insert, ...) and the clients' sinks
+//   through the proxy/stub code. The host's callbacks must
 //   therefore make do with what is left of 256 KB: no large arrays on the
 //   stack, no deep recursion (the public header says so).
 //

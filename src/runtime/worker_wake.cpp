@@ -1,5 +1,6 @@
 #include "runtime/worker_wake.h"
 #include "runtime/srw_guard.h"
+#include "runtime/step_crew.h"
 
 #include <algorithm>
 #include <atomic>
@@ -75,50 +76,57 @@ void WorkerWake::Register()
 
 void WorkerWake::Unregister()
 {
+    // First out of the crew, without the registry lock: the step being
+    // waited for may need that lock to leave the tick.
+    CrewWithdraw(*this);
     SrwExclusive hold(g_registryLock);
     if (registered_)
         Erase(AllWorkers(), this);
     if (ticking_)
         Erase(TickingWorkers(), this);
     registered_ = false;
-    ticking_ = false;
+    ticking_.store(false, std::memory_order_release);
 }
 
 void WorkerWake::TakePartInTick(bool on)
 {
+    // Callers hold the client lock, so nobody changes the flag meanwhile;
+    // only a change takes the registry lock, which the tick holds shared.
+    if (ticking_.load(std::memory_order_acquire) == on)
+        return;
     SrwExclusive hold(g_registryLock);
     if (on && !ticking_) {
         try {
             TickingWorkers().push_back(this);
-            ticking_ = true;
+            ticking_.store(true, std::memory_order_release);
         } catch (...) {
             // Tried again at the next request or step.
         }
     } else if (!on && ticking_) {
         Erase(TickingWorkers(), this);
-        ticking_ = false;
+        ticking_.store(false, std::memory_order_release);
     }
 }
 
-bool WorkerWake::TakesPartInTick() const
-{
-    SrwShared hold(g_registryLock);
-    return ticking_;
-}
+bool WorkerWake::TakesPartInTick() const { return ticking_.load(std::memory_order_acquire); }
 
 void TickWorkers()
 {
     ++g_ticks;
     SrwShared hold(g_registryLock);
-    for (WorkerWake *w : TickingWorkers())
-        w->Signal(WorkerWake::kTick);
+    const std::vector<WorkerWake *> &ticking = TickingWorkers();
+    if (!ticking.empty())
+        CrewTick(ticking.data(), ticking.size());
 }
 
 void WakeWorkersForUnload()
 {
-    SrwShared hold(g_registryLock);
-    for (WorkerWake *w : AllWorkers())
-        w->Signal(WorkerWake::kUnload);
+    {
+        SrwShared hold(g_registryLock);
+        for (WorkerWake *w : AllWorkers())
+            w->Signal(WorkerWake::kUnload);
+    }
+    CrewStop();
 }
 
 LONG TicksSoFar() { return g_ticks.load(); }

@@ -1,15 +1,14 @@
 // How client worker threads are woken.
 //
 // Every worker has a WorkerWake: a set of pending reasons and a condition
-// variable. A reason signalled while the worker is busy stays pending, so
-// the worker runs again as soon as it has finished; reasons signalled several
-// times before the worker looks count once (two ticks missed are one step).
+// variable, on which the worker waits until its object leaves the client
+// list (to destroy it) or the module is unloaded. A reason signalled while
+// the worker is busy stays pending.
 //
-// Only workers whose client has transactions take part in the tick: a
-// worker enrols when its client's transaction list stops being empty and
-// leaves when its step finds the list empty, so an idle client costs nothing
-// per tick. Besides the tick, a worker is woken when its object leaves the
-// client list (to destroy it) and at unload.
+// The tick steps themselves run on the crew (step_crew.h). Only workers
+// whose client has transactions take part in the tick: a worker enrols when
+// its client's transaction list stops being empty and leaves when its step
+// finds the list empty, so an idle client costs nothing per tick.
 //
 // Locks: the registry lock (the lists of workers) is taken after a client
 // lock and before a worker's own lock; a worker's own lock is a leaf. The
@@ -19,6 +18,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 namespace zq {
 
 class WorkerWake
@@ -26,10 +27,23 @@ class WorkerWake
 public:
     enum Reason : LONG
     {
-        kTick = 1,   // a tick came while the worker takes part in the tick
         kStop = 2,   // the object left the client list: destroy it
         kUnload = 4, // the module is being unloaded
     };
+
+    // The tick step of the worker's client, run by the crew.
+    using StepFn = void (*)(void *owner);
+    // The crew's part, guarded by the crew lock; step and owner are set once,
+    // before the worker first takes part in the tick. Only step_crew.cpp
+    // touches it.
+    struct CrewPart
+    {
+        StepFn step = nullptr;
+        void *owner = nullptr;
+        int state = 0;
+        WorkerWake *next = nullptr; // in the crew's queue
+    };
+    CrewPart crew;
 
     WorkerWake();
     ~WorkerWake();
@@ -41,7 +55,8 @@ public:
     LONG Wait();
 
     // Registers the worker for the unload signal; Unregister (before the
-    // object goes) also takes it out of the tick.
+    // object goes, never on a crew thread) also takes it out of the tick and
+    // out of the crew, once a step of it that is running has ended.
     void Register();
     void Unregister();
     // Takes part in the tick or leaves it (idempotent).
@@ -55,15 +70,19 @@ private:
     SRWLOCK lock_ = SRWLOCK_INIT;
     CONDITION_VARIABLE changed_ = CONDITION_VARIABLE_INIT;
     LONG pending_ = 0;
-    // Guarded by the registry lock.
+    // Written under the registry lock. A worker joins and leaves the tick
+    // only under its client's lock, so a change of its own state needs no
+    // registry lock when the flag already says what is asked (the common
+    // case at the end of every step).
     bool registered_ = false;
-    bool ticking_ = false;
+    std::atomic<bool> ticking_{false};
 };
 
-// One tick of thread mode: signals every worker that takes part in the tick.
-// Called by the tick thread's timer.
+// One tick of thread mode: every worker that takes part in the tick is due
+// for a step on the crew. Called by the tick thread's timer.
 void TickWorkers();
-// Signals every registered worker that the module is being unloaded.
+// Signals every registered worker that the module is being unloaded, and
+// stops the crew.
 void WakeWorkersForUnload();
 // Ticks given so far (thread mode).
 LONG TicksSoFar();

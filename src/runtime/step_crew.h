@@ -1,0 +1,47 @@
+// The crew: a few threads that run the tick steps of the clients whose
+// workers take part in the tick (thread mode).
+//
+// A tick marks every such worker due. A due worker waits in one queue, first
+// come first served, until a crew thread is free; a worker already queued
+// stays where it is, and one whose step is running when the tick comes is
+// queued again (at the back) as soon as that step ends. So no tick is lost,
+// several ticks missed make one step, one client's steps never overlap, and
+// a client that is catching up does not hold the others back.
+//
+// The crew has as many threads as the machine has processors (at least 2,
+// at most 8), started when first needed. A step that waits on the host
+// holds its thread: when the queue has not moved for a whole tick with every
+// thread busy, the tick adds one thread (at most 64 in all); a thread beyond
+// the first ones that has had nothing to do for a few seconds ends.
+//
+// The tick's cost no longer grows with the number of clients' threads: a
+// few threads step all clients one after the other, instead of every
+// client's thread waking at every tick and all of them competing for the
+// processors at once.
+//
+// Locks: the crew lock is taken after the registry lock of worker_wake.cpp
+// (a tick queues workers while it holds that lock shared) and is a leaf
+// otherwise: nothing is called while it is held but the waits on its
+// condition variables. Steps run without it.
+#pragma once
+
+#include "runtime/worker_wake.h"
+
+namespace zq {
+
+// Marks due every worker of the list (called by the tick, under the
+// registry lock), starting crew threads where needed.
+void CrewTick(WorkerWake *const *workers, size_t count);
+
+// Takes the worker out of the crew for good: out of the queue, and once its
+// step that is running has ended. Never called on a crew thread.
+void CrewWithdraw(WorkerWake &worker);
+
+// Unload: the crew threads end as soon as their step is over; the queue is
+// forgotten. A later tick starts a new crew.
+void CrewStop();
+
+// Crew threads running now (for tests and benchmarks).
+int CrewThreads();
+
+} // namespace zq
