@@ -2,11 +2,13 @@
 // gone is no longer called and its transactions are dropped; Cancel racing
 // the deliveries of the worker never lets a callback through after it has
 // returned; Cancel from inside the transaction's own callback; a step that
-// outlasts the tick; many clients coming and going while advises run.
+// outlasts the tick; many clients coming and going while advises run;
+// clients whose host reads hang do not hold up the others.
 #include "async_fixture.h"
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -32,6 +34,74 @@ protected:
         OPCHANDLE h = 1;
         return read->ReadRaw(tid, &s, &e, 0, FALSE, 1, &h, &out.cancelId, &out.errors);
     }
+};
+
+// Another client of the server, with its own sink, advising the item behind
+// server handle `handle` with 10 ms windows from just before now.
+struct OtherClient
+{
+    DataSink sink;
+    IUnknown *unk = nullptr;
+    IOPCHDA_AsyncRead *async = nullptr;
+    IConnectionPointContainer *cpc = nullptr;
+    IConnectionPoint *cp = nullptr;
+    DWORD cancel = 0;
+
+    bool Advise(OPCHANDLE handle)
+    {
+        DWORD cookie = 0;
+        if (CreateServer(IID_IUnknown, reinterpret_cast<void **>(&unk)) != S_OK)
+            return false;
+        static_cast<zq::HDAServer *>(unk)->Handles().Insert(
+            handle, MakeEntry(handle, 10, TRUE, TRUE, "Unknown"));
+        unk->QueryInterface(IID_IOPCHDA_AsyncRead, reinterpret_cast<void **>(&async));
+        unk->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void **>(&cpc));
+        if (async == nullptr || cpc == nullptr ||
+            cpc->FindConnectionPoint(IID_IOPCHDA_DataCallback, &cp) != S_OK ||
+            cp->Advise(static_cast<IOPCHDA_DataCallback *>(&sink), &cookie) != S_OK)
+            return false;
+        OPCHDA_TIME s = AbsoluteTime(NowTicks() - 5 * 100000);
+        HRESULT *errors = nullptr;
+        const HRESULT hr = async->AdviseRaw(1, &s, Ft(100000), 1, &handle, &cancel, &errors);
+        CoTaskMemFree(errors);
+        return hr == S_OK;
+    }
+    // Leaves; true once the leaving object has let go of the sink.
+    bool Leave()
+    {
+        for (IUnknown *p : std::initializer_list<IUnknown *>{cp, cpc, async, unk}) {
+            if (p != nullptr)
+                p->Release();
+        }
+        cp = nullptr, cpc = nullptr, async = nullptr, unk = nullptr;
+        for (int w = 0; w < 500 && sink.refs != 1; ++w)
+            Sleep(10);
+        return sink.refs == 1;
+    }
+};
+
+// Pulses the tick every `ms` until destroyed.
+class Ticker
+{
+public:
+    explicit Ticker(DWORD ms)
+        : thread_([this, ms] {
+              while (!stop_) {
+                  zq::TickWorkers();
+                  Sleep(ms);
+              }
+          })
+    {
+    }
+    ~Ticker()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
 };
 
 TEST_F(AsyncDelivery, ASinkWhoseClientIsGoneIsDroppedWithTheClientsTransactions)
@@ -97,13 +167,7 @@ TEST_F(AsyncDelivery, NoCallbackOfATransactionAfterItsCancelReturned)
         if (cancelled.count(r.transactionId) != 0)
             ++late;
     });
-    std::atomic<bool> stop{false};
-    std::thread ticker([&] {
-        while (!stop) {
-            Pulse();
-            Sleep(1);
-        }
-    });
+    std::optional<Ticker> ticker(std::in_place, 1);
     // Advises with many windows due and one-shot reads, each cancelled
     // while the worker may be delivering it.
     for (DWORD tid = 1; tid <= 300; ++tid) {
@@ -115,8 +179,7 @@ TEST_F(AsyncDelivery, NoCallbackOfATransactionAfterItsCancelReturned)
         std::lock_guard<std::mutex> lock(mutex);
         cancelled.insert(tid);
     }
-    stop = true;
-    ticker.join();
+    ticker.reset();
     ASSERT_TRUE(Tick());
     sink.SetHook(nullptr);
     EXPECT_EQ(late.load(), 0) << "callbacks made after Cancel had returned";
@@ -161,16 +224,9 @@ TEST_F(AsyncDelivery, AStepThatOutlastsTheTickIsFollowedAtOnceAndLosesNoWindow)
     RequestOut out;
     ASSERT_EQ(read->AdviseRaw(7, &s, Ft(interval), 1, &h, &out.cancelId, &out.errors), S_OK);
     // A tick every 10 ms while the steps run.
-    std::atomic<bool> stop{false};
-    std::thread ticker([&] {
-        while (!stop) {
-            Pulse();
-            Sleep(10);
-        }
-    });
+    std::optional<Ticker> ticker(std::in_place, 10);
     ASSERT_TRUE(sink.WaitFor(12, 20000));
-    stop = true;
-    ticker.join();
+    ticker.reset();
     host.SetHook(nullptr);
     ASSERT_EQ(read->Cancel(out.cancelId), S_OK);
     // Consecutive windows, none skipped, none twice, each with its values.
@@ -194,13 +250,7 @@ TEST_F(AsyncDelivery, ManyClientsComeAndGoWhileAdvisesRun)
     AddItem(1, 10);
     RequestOut own;
     ASSERT_EQ(Advise(1, 100000 /* 10 ms */, 1, own), S_OK);
-    std::atomic<bool> stop{false};
-    std::thread ticker([&] {
-        while (!stop) {
-            Pulse();
-            Sleep(2);
-        }
-    });
+    std::optional<Ticker> ticker(std::in_place, 2);
     // Other clients connect, advise with their own sinks, and leave (some
     // with the advise still running, some after cancelling it).
     std::vector<std::thread> clients;
@@ -209,48 +259,22 @@ TEST_F(AsyncDelivery, ManyClientsComeAndGoWhileAdvisesRun)
         clients.emplace_back([&, t] {
             CoInitializeEx(nullptr, COINIT_MULTITHREADED);
             for (int i = 0; i < 15; ++i) {
-                DataSink theirs;
-                IUnknown *unk = nullptr;
-                if (CreateServer(IID_IUnknown, reinterpret_cast<void **>(&unk)) != S_OK)
-                    continue;
-                auto *other = static_cast<zq::HDAServer *>(unk);
-                other->Handles().Add(MakeEntry(1, 10, TRUE, TRUE, "Unknown"));
-                IOPCHDA_AsyncRead *async = nullptr;
-                IConnectionPointContainer *cpc = nullptr;
-                IConnectionPoint *cp = nullptr;
-                DWORD c = 0;
-                unk->QueryInterface(IID_IOPCHDA_AsyncRead, reinterpret_cast<void **>(&async));
-                unk->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void **>(&cpc));
-                if (async != nullptr && cpc != nullptr &&
-                    cpc->FindConnectionPoint(IID_IOPCHDA_DataCallback, &cp) == S_OK &&
-                    cp->Advise(static_cast<IOPCHDA_DataCallback *>(&theirs), &c) == S_OK) {
-                    OPCHDA_TIME s = AbsoluteTime(NowTicks() - 5 * 100000);
-                    OPCHANDLE h = 1;
-                    DWORD cancel = 0;
-                    HRESULT *errors = nullptr;
-                    if (async->AdviseRaw(1, &s, Ft(100000), 1, &h, &cancel, &errors) == S_OK)
-                        ++advised;
-                    CoTaskMemFree(errors);
+                OtherClient theirs;
+                if (theirs.Advise(1)) {
+                    ++advised;
                     Sleep(static_cast<DWORD>((t * 7 + i) % 20));
                     if (i % 2 == 0)
-                        async->Cancel(cancel);
-                }
-                for (IUnknown *p : std::initializer_list<IUnknown *>{cp, cpc, async, unk}) {
-                    if (p != nullptr)
-                        p->Release();
+                        theirs.async->Cancel(theirs.cancel);
                 }
                 // The sink dies here; the leaving object let go of it first.
-                for (int w = 0; w < 300 && theirs.refs != 1; ++w)
-                    Sleep(10);
-                EXPECT_EQ(theirs.refs, 1);
+                EXPECT_TRUE(theirs.Leave());
             }
             CoUninitialize();
         });
     }
     for (auto &c : clients)
         c.join();
-    stop = true;
-    ticker.join();
+    ticker.reset();
     EXPECT_GT(advised.load(), 0);
     // Only this test's client is left, and its advise still delivers.
     for (int i = 0; i < 300 && zq::HDAServer::LiveObjects() != 1; ++i)
@@ -262,6 +286,50 @@ TEST_F(AsyncDelivery, ManyClientsComeAndGoWhileAdvisesRun)
     ASSERT_TRUE(Tick());
     EXPECT_GT(sink.Count(), before);
     EXPECT_EQ(read->Cancel(own.cancelId), S_OK);
+}
+
+// A host whose reads of one item hang holds only the steps of the clients
+// that advise that item: the others' windows keep coming, although the
+// hanging clients outnumber the threads that run the steps at first.
+TEST_F(AsyncDelivery, ClientsWhoseHostReadsHangDoNotHoldUpTheOthers)
+{
+    AddItem(1, 10);
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(release, nullptr);
+    std::vector<OtherClient> stuck(10);
+    for (OtherClient &c : stuck) {
+        ASSERT_TRUE(c.Advise(2));
+        // Its worker's first step is over: the later ones are the crew's.
+        auto *object = static_cast<zq::HDAServer *>(c.unk);
+        for (int i = 0; i < 500 && object->TickSteps() == 0; ++i)
+            Sleep(10);
+        ASSERT_GE(object->TickSteps(), 1);
+    }
+    std::atomic<int> hanging{0};
+    host.SetHook([&](Method m, void *item) {
+        if (m == Method::GetTimeStamps && item == ItemOf(2)) {
+            ++hanging;
+            WaitForSingleObject(release, 30000);
+        }
+    });
+    RequestOut own;
+    ASSERT_EQ(Advise(1, 100000 /* 10 ms */, 1, own), S_OK);
+    {
+        Ticker ticker(10);
+        for (int i = 0; i < 1000 && hanging.load() < 10; ++i)
+            Sleep(10);
+        EXPECT_EQ(hanging.load(), 10) << "every hanging client got a thread";
+        const size_t before = sink.Count();
+        EXPECT_TRUE(sink.WaitFor(before + 20, 15000)) << "the other client's windows stopped";
+        SetEvent(release);
+    }
+    host.SetHook(nullptr);
+    EXPECT_EQ(read->Cancel(own.cancelId), S_OK);
+    for (OtherClient &c : stuck) {
+        EXPECT_TRUE(c.Leave());
+        EXPECT_GE(c.sink.CallsOf(Received::DataChange).size(), 1u) << "the window that hung";
+    }
+    CloseHandle(release);
 }
 
 } // namespace
