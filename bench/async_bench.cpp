@@ -20,6 +20,7 @@
 #include "inproc_server.h"
 #include "quiet_data_callback.h"
 #include "runtime/com_kit.h"
+#include "runtime/step_crew.h"
 #include "ticking_host.h"
 
 using namespace zqbench;
@@ -286,7 +287,8 @@ bool Measure(std::vector<Client> &clients, int n, int intervalMs, int seconds)
     g_cpuPerValue = values > 0 ? cpu / static_cast<double>(values) : 0.0;
     Report("5 async delivery", what + ": CPU per delivered value",
            PerUnit(g_cpuPerValue) + Format(" (%.0f values/s,", static_cast<double>(values) / elapsed) +
-               Format(" %.0f%% of a core)", 100.0 * cpu / elapsed));
+               Format(" %.0f%% of a core,", 100.0 * cpu / elapsed) +
+               Format(" %.0f threads stepping)", zq::CrewThreads()));
     return true;
 }
 

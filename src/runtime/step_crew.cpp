@@ -20,22 +20,19 @@ enum CrewState : int
 };
 
 constexpr int kMaxCrew = 64;
-constexpr DWORD kExtraIdleMs = 5000;
 
 struct Crew
 {
     SRWLOCK lock = SRWLOCK_INIT;
-    CONDITION_VARIABLE work = CONDITION_VARIABLE_INIT;    // queued, or stopping
+    CONDITION_VARIABLE work = CONDITION_VARIABLE_INIT;      // queued, or stopping
     CONDITION_VARIABLE stepEnded = CONDITION_VARIABLE_INIT; // for CrewWithdraw
     WorkerWake *head = nullptr;
     WorkerWake *tail = nullptr;
     int threads = 0; // started and not ended (of every generation)
     int idle = 0;    // waiting for work
     int withdrawing = 0;
-    unsigned long long steps = 0;       // steps ended so far
-    unsigned long long stepsAtTick = 0; // at the last tick
-    bool queuedAtTick = false;          // the queue was not empty after the last tick
-    LONG generation = 0;                // a crew thread of an older one ends
+    unsigned long ticks = 0; // so far; a queued worker notes the tick it came in
+    LONG generation = 0;     // a crew thread of an older one ends
 };
 
 // Never destroyed: crew threads may still run while statics are destroyed
@@ -44,13 +41,6 @@ Crew &TheCrew()
 {
     static Crew *crew = new Crew();
     return *crew;
-}
-
-int BaseSize()
-{
-    SYSTEM_INFO info;
-    GetSystemInfo(&info);
-    return std::min(8, std::max(2, static_cast<int>(info.dwNumberOfProcessors)));
 }
 
 void Push(Crew &c, WorkerWake *w)
@@ -62,6 +52,7 @@ void Push(Crew &c, WorkerWake *w)
         c.head = w;
     c.tail = w;
     w->crew.state = kQueued;
+    w->crew.queuedAt = c.ticks;
 }
 
 WorkerWake *Pop(Crew &c)
@@ -91,20 +82,18 @@ void Remove(Crew &c, WorkerWake *w)
 DWORD WINAPI CrewThread(LPVOID param)
 {
     const LONG generation = static_cast<LONG>(reinterpret_cast<INT_PTR>(param));
-    const int base = BaseSize();
     Crew &c = TheCrew();
     SrwHold hold(c.lock);
     hold.Exclusive();
     for (;;) {
         while (c.head == nullptr && c.generation == generation) {
-            // The first threads wait for ever; the ones the tick added for
-            // steps that waited on the host end after a while without work.
-            ++c.idle;
-            const BOOL woken = SleepConditionVariableSRW(
-                &c.work, &c.lock, c.threads > base ? kExtraIdleMs : INFINITE, 0);
-            --c.idle;
-            if (!woken && c.head == nullptr && c.threads > base)
+            // With nothing queued, a thread that another idle one can
+            // stand in for ends.
+            if (c.threads > 1 && c.idle > 0)
                 break;
+            ++c.idle;
+            SleepConditionVariableSRW(&c.work, &c.lock, INFINITE, 0);
+            --c.idle;
         }
         if (c.head == nullptr || c.generation != generation)
             break;
@@ -117,7 +106,6 @@ DWORD WINAPI CrewThread(LPVOID param)
             // A step lets nothing escape; should one, the crew goes on.
         }
         hold.Exclusive();
-        ++c.steps;
         if (w->crew.state == kSteppingDue && c.generation == generation)
             Push(c, w);
         else
@@ -139,6 +127,11 @@ void CrewTick(WorkerWake *const *workers, size_t count)
     LONG generation;
     {
         SrwExclusive hold(c.lock);
+        // A worker queued at an earlier tick is still waiting: every thread
+        // is busy (or waits on the host) for longer than a tick, so one
+        // more thread.
+        const bool behind = c.head != nullptr && c.head->crew.queuedAt != c.ticks;
+        ++c.ticks;
         int queued = 0;
         for (size_t i = 0; i < count; ++i) {
             WorkerWake *w = workers[i];
@@ -151,34 +144,25 @@ void CrewTick(WorkerWake *const *workers, size_t count)
                 w->crew.state = kSteppingDue;
             }
         }
-        // The queue stood still for a whole tick with every thread busy:
-        // the steps are waiting on the host, so one more thread.
-        const bool stuck = c.queuedAtTick && c.head != nullptr && c.idle == 0 &&
-                           c.steps == c.stepsAtTick;
-        const int base = BaseSize();
-        if (c.threads < base && c.head != nullptr)
-            start = std::min(base - c.threads, std::max(1, queued - c.idle));
-        else if (stuck && c.threads < kMaxCrew)
+        if (c.head != nullptr && (c.threads == 0 || (behind && c.idle == 0 && c.threads < kMaxCrew)))
             start = 1;
         c.threads += start;
-        c.stepsAtTick = c.steps;
-        c.queuedAtTick = c.head != nullptr;
         wake = std::min(queued, c.idle);
         generation = c.generation;
     }
     for (int i = 0; i < wake; ++i)
         WakeConditionVariable(&c.work);
-    for (int i = 0; i < start; ++i) {
-        HANDLE thread = CreateThread(nullptr, kWorkerThreadStack, CrewThread,
-                                     reinterpret_cast<LPVOID>(static_cast<INT_PTR>(generation)),
-                                     STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-        if (thread != nullptr) {
-            CloseHandle(thread);
-        } else {
-            // Tried again at a later tick.
-            SrwExclusive hold(c.lock);
-            --c.threads;
-        }
+    if (start == 0)
+        return;
+    HANDLE thread = CreateThread(nullptr, kWorkerThreadStack, CrewThread,
+                                 reinterpret_cast<LPVOID>(static_cast<INT_PTR>(generation)),
+                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (thread != nullptr) {
+        CloseHandle(thread);
+    } else {
+        // Tried again at a later tick.
+        SrwExclusive hold(c.lock);
+        --c.threads;
     }
 }
 
@@ -208,7 +192,6 @@ void CrewStop()
         ++c.generation;
         while (c.head != nullptr)
             Pop(c)->crew.state = kIdle;
-        c.queuedAtTick = false;
     }
     WakeAllConditionVariable(&c.work);
 }

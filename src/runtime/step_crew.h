@@ -8,16 +8,20 @@
 // several ticks missed make one step, one client's steps never overlap, and
 // a client that is catching up does not hold the others back.
 //
-// The crew has as many threads as the machine has processors (at least 2,
-// at most 8), started when first needed. A step that waits on the host
-// holds its thread: when the queue has not moved for a whole tick with every
-// thread busy, the tick adds one thread (at most 64 in all); a thread beyond
-// the first ones that has had nothing to do for a few seconds ends.
+// The crew starts with one thread, when first needed: a step is short (the
+// host's reads and one callback), and threads stepping at once mostly compete
+// for the process heap; measured under Wine, two threads took several times
+// the processor time of one for the same deliveries. When a worker queued at
+// an earlier tick is still waiting at the next one (every thread busy for a
+// whole tick: a backlog, or steps waiting on the host) the tick adds one
+// thread, at most 64 in all; a thread that finds the queue empty while
+// another one is idle ends. So a host that blocks in one client's read
+// holds one thread, not the others' deliveries.
 //
-// The tick's cost no longer grows with the number of clients' threads: a
-// few threads step all clients one after the other, instead of every
-// client's thread waking at every tick and all of them competing for the
-// processors at once.
+// The tick's cost no longer grows with the number of clients' threads: the
+// crew steps the clients one after the other, instead of every client's
+// thread waking at every tick and all of them competing for the processors
+// at once.
 //
 // Locks: the crew lock is taken after the registry lock of worker_wake.cpp
 // (a tick queues workers while it holds that lock shared) and is a leaf

@@ -41,7 +41,8 @@ public:
         StepFn step = nullptr;
         void *owner = nullptr;
         int state = 0;
-        WorkerWake *next = nullptr; // in the crew's queue
+        WorkerWake *next = nullptr;  // in the crew's queue
+        unsigned long queuedAt = 0; // the tick it was queued at
     };
     CrewPart crew;
 
