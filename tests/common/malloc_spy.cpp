@@ -108,7 +108,13 @@ TaskMallocSpy *TaskMallocSpy::Instance()
 {
     static TaskMallocSpy *instance = [] {
         static TaskMallocSpy spy;
-        return SUCCEEDED(CoRegisterMallocSpy(&g_spy)) ? &spy : nullptr;
+        if (FAILED(CoRegisterMallocSpy(&g_spy)))
+            return static_cast<TaskMallocSpy *>(nullptr);
+        // Wine's allocator keeps a table of the blocks its spy saw, made at
+        // the first allocation; a GetSize before it (SysFreeString can ask for
+        // one) reads the missing table and faults. One block at once makes it.
+        CoTaskMemFree(CoTaskMemAlloc(1));
+        return &spy;
     }();
     return instance;
 }
