@@ -55,11 +55,11 @@
  * module is loaded. A method that is not overridden forwards to its plain
  * callback (Enable...Callback) if one is installed, else returns its default.
  *
- * Methods are called concurrently from several threads (client calls,
- * per-client worker threads); they must be thread-safe. The library's worker
- * threads reserve 256 KB of stack (its tick thread 128 KB), so that a 32-bit
- * server holds many clients: keep large buffers off the stack in these
- * methods. The COM runtime's call threads take the program's default stack
+ * Methods are called concurrently from several threads (client calls, the
+ * library's threads that run asynchronous requests); they must be
+ * thread-safe. The library's own threads reserve 256 KB of stack (its tick
+ * thread 128 KB), so that a 32-bit server holds many clients: keep large
+ * buffers off the stack in these methods. The COM runtime's call threads take the program's default stack
  * reservation (MSVC /STACK, mingw -Wl,--stack; 1 MB and 2 MB by default): a
  * host expecting many concurrent clients should set it to 256 KB or so.
  *
@@ -305,7 +305,7 @@ ZQHDA_API int __stdcall EnableDeleteAtCallback(ZQHDA_DeleteAtTimeProc proc);
    removes one); QueryCapabilities reports OPCHDA_READANNOTATIONCAP and
    OPCHDA_INSERTANNOTATIONCAP for the installed ones, and a method whose
    callback is missing answers E_NOTIMPL. Like every callback they are
-   called concurrently from client threads and the per-client worker
+   called concurrently from client threads and the library's asynchronous
    threads, and must be thread-safe. The host's read limit on values per
    item (SetHDAReadLimits) caps the annotations one item returns per read
    (OPC_S_MOREDATA). Returns 1. */
@@ -315,8 +315,8 @@ ZQHDA_API int __stdcall EnableInsertAnnotationCallback(ZQHDA_InsertAnnotationPro
    installed, ReadModified of IOPCHDA_SyncRead and IOPCHDA_AsyncRead answers
    with the host's values, under the time rules and limits of ReadRaw (no
    bounds); without it (null removes it) ReadModified is E_NOTIMPL. Called
-   concurrently from client threads and per-client worker threads: it must
-   be thread-safe. Returns 1. */
+   concurrently from client threads and the library's asynchronous threads:
+   it must be thread-safe. Returns 1. */
 ZQHDA_API int __stdcall EnableReadModifiedCallback(ZQHDA_ReadModifiedProc proc);
 
 /* --- Address space ------------------------------------------------------- */
