@@ -3,7 +3,6 @@
 #include "runtime/step_crew.h"
 
 #include <algorithm>
-#include <atomic>
 #include <vector>
 
 namespace zq {
@@ -24,7 +23,6 @@ std::vector<WorkerWake *> &TickingWorkers()
     static std::vector<WorkerWake *> *ticking = new std::vector<WorkerWake *>();
     return *ticking;
 }
-std::atomic<LONG> g_ticks{0};
 
 void Erase(std::vector<WorkerWake *> &list, WorkerWake *w)
 {
@@ -112,7 +110,6 @@ bool WorkerWake::TakesPartInTick() const { return ticking_.load(std::memory_orde
 
 void TickWorkers()
 {
-    ++g_ticks;
     SrwShared hold(g_registryLock);
     const std::vector<WorkerWake *> &ticking = TickingWorkers();
     if (!ticking.empty())
@@ -128,7 +125,5 @@ void WakeWorkersForUnload()
     }
     CrewStop();
 }
-
-LONG TicksSoFar() { return g_ticks.load(); }
 
 } // namespace zq

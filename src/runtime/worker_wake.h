@@ -85,7 +85,5 @@ void TickWorkers();
 // Signals every registered worker that the module is being unloaded, and
 // stops the crew.
 void WakeWorkersForUnload();
-// Ticks given so far (thread mode).
-LONG TicksSoFar();
 
 } // namespace zq
