@@ -49,7 +49,7 @@ ULONGLONG NowTicks()
 // --- Child ----------------------------------------------------------------------
 
 // Records every OnDataChange of the one advise: the server calls it on
-// its client's worker thread, one window after the other, but the slim
+// one step thread at a time, one window after the other, but the slim
 // lock keeps the records sound should two calls ever overlap.
 class Sink final : public QuietDataCallback
 {

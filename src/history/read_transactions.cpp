@@ -27,6 +27,17 @@ void ReadEachItem(const Transaction &t, OPCHDA_ITEM *records, HRESULT *codes, Re
     }
 }
 
+// Frees what the engines put into records that were never handed on (a
+// host that threw), and the records.
+void FreeUnhanded(TaskPtr<OPCHDA_ITEM> &records, DWORD count)
+{
+    if (records) {
+        for (DWORD i = 0; i < count; ++i)
+            FreeItemArrays(records[i]);
+    }
+    records.reset();
+}
+
 uint64_t NowTicks()
 {
     FILETIME now;
@@ -39,13 +50,7 @@ uint64_t NowTicks()
 
 // The results are still held only when the run did not finish (a host that
 // threw): what the engines had put into the records goes with them.
-ValueReadTransaction::~ValueReadTransaction()
-{
-    if (results_) {
-        for (DWORD i = 0; i < ItemCount(); ++i)
-            FreeItemArrays(results_[i]);
-    }
-}
+ValueReadTransaction::~ValueReadTransaction() { FreeUnhanded(results_, ItemCount()); }
 
 HRESULT ValueReadTransaction::Prepare()
 {
@@ -181,6 +186,12 @@ void AdviseTransaction::Run(Delivery &out)
     TaskPtr<HRESULT> codes(ZeroedTaskArray<HRESULT>(ItemCount()));
     if (!results || !codes)
         return; // skipped, not retried
+    struct Unhanded
+    {
+        TaskPtr<OPCHDA_ITEM> &records;
+        DWORD count;
+        ~Unhanded() { FreeUnhanded(records, count); }
+    } unhanded{results, ItemCount()};
     CZqHDACallback *const host = Host();
     ReadEachItem(*this, results.get(), codes.get(), [&](DWORD i, void *item, OPCHDA_ITEM &record) {
         return ReadWindow(host, i, item, record, start, end);

@@ -203,8 +203,20 @@ TEST_F(AsyncMemory, HostThatThrowsEndsItsTransactionAndLeavesNothing)
     EXPECT_GE(host.CountOf(Method::ReadAt), 5);
     host.ClearCalls();
     EXPECT_EQ(spy->Outstanding(), before);
+    // The same in an advise's window.
+    {
+        RequestOut out;
+        ASSERT_EQ(read->AdviseRaw(3, &s, Ft(10 * kSecond), 2, items, &out.cancelId, &out.errors),
+                  S_OK);
+    }
+    ASSERT_TRUE(Tick());
+    EXPECT_EQ(Pending(), 0u);
+    EXPECT_EQ(sink.Count(), 0u);
+    EXPECT_GE(host.CountOf(Method::ReadAt), 5);
+    host.ClearCalls();
+    EXPECT_EQ(spy->Outstanding(), before);
 
-    // The worker goes on with the next request.
+    // The next request is served.
     host.SetHook(nullptr);
     {
         RequestOut out;
