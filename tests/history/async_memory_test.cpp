@@ -193,28 +193,27 @@ TEST_F(AsyncMemory, HostThatThrowsEndsItsTransactionAndLeavesNothing)
     });
     OPCHDA_TIME s = AbsoluteTime(Sec(0)), e = AbsoluteTime(Sec(10));
     OPCHANDLE items[] = {2, 3};
+    // The step ends the transaction without a callback and leaves nothing.
+    auto endedLeavingNothing = [&] {
+        ASSERT_TRUE(Tick());
+        EXPECT_EQ(Pending(), 0u);
+        EXPECT_EQ(sink.Count(), 0u);
+        EXPECT_GE(host.CountOf(Method::ReadAt), 5);
+        host.ClearCalls();
+        EXPECT_EQ(spy->Outstanding(), before);
+    };
     {
         RequestOut out;
         ASSERT_EQ(read->ReadRaw(1, &s, &e, 0, FALSE, 2, items, &out.cancelId, &out.errors), S_OK);
     }
-    ASSERT_TRUE(Tick());
-    EXPECT_EQ(Pending(), 0u);
-    EXPECT_EQ(sink.Count(), 0u);
-    EXPECT_GE(host.CountOf(Method::ReadAt), 5);
-    host.ClearCalls();
-    EXPECT_EQ(spy->Outstanding(), before);
+    endedLeavingNothing();
     // The same in an advise's window.
     {
         RequestOut out;
         ASSERT_EQ(read->AdviseRaw(3, &s, Ft(10 * kSecond), 2, items, &out.cancelId, &out.errors),
                   S_OK);
     }
-    ASSERT_TRUE(Tick());
-    EXPECT_EQ(Pending(), 0u);
-    EXPECT_EQ(sink.Count(), 0u);
-    EXPECT_GE(host.CountOf(Method::ReadAt), 5);
-    host.ClearCalls();
-    EXPECT_EQ(spy->Outstanding(), before);
+    endedLeavingNothing();
 
     // The next request is served.
     host.SetHook(nullptr);
