@@ -27,8 +27,13 @@ LONG HDAServer::LiveObjects() { return g_liveObjects.load(); }
 HDAServer::HDAServer()
 {
     ++g_liveObjects;
-    // Thread mode: the crew runs the client's tick steps.
-    wake_.crew.step = [](void *self) { static_cast<HDAServer *>(self)->TickStep(); };
+    // Thread mode: the crew runs the client's tick steps; a client that has
+    // left the list is destroyed by its worker without running anything more.
+    wake_.crew.step = [](void *self) {
+        HDAServer *server = static_cast<HDAServer *>(self);
+        if (server->IsRunning())
+            server->TickStep();
+    };
     wake_.crew.owner = this;
     InitializeCriticalSection(&clientLock_);
     for (auto &s : slots_)
