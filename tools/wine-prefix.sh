@@ -15,8 +15,9 @@
 # proxy/stub DLL lands in the registry view of its own bitness.
 set -u
 cmd=${1:?command}; prefix=${2:?prefix}
-# Wine wants an absolute prefix; a relative one is taken from here.
-prefix=$(realpath -m -- "$prefix")
+# Wine wants an absolute prefix; a relative one is taken from here (for
+# `loader` the second word is an architecture).
+[ "$cmd" = loader ] || prefix=$(realpath -m -- "$prefix")
 wine=${ZQ_WINE:-wine}
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
