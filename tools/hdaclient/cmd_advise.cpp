@@ -9,8 +9,7 @@ bool StartRawAdvise(Context &c, RawAdvise &a)
     const Options &o = c.options;
     IOPCHDA_AsyncRead *read = c.session.AsyncRead();
     if (!read) {
-        c.report.Message(L"the server does not offer IOPCHDA_AsyncRead");
-        c.Failed();
+        c.Fail(L"the server does not offer IOPCHDA_AsyncRead");
         return false;
     }
     a.entries = c.Handles(o.items);
@@ -90,8 +89,7 @@ void RunAdvise(Context &c)
         WaitOutcome waited = transactions->Sink().Next(Completion::Kind::DataChange, tid, Milliseconds(waitSeconds),
                                                        change);
         if (waited == WaitOutcome::Timeout) {
-            c.report.Message(L"no data window arrived within " + FormatDouble(waitSeconds) + L" s");
-            c.Failed();
+            c.Fail(L"no data window arrived within " + FormatDouble(waitSeconds) + L" s");
             break;
         }
         if (waited != WaitOutcome::Ready) {

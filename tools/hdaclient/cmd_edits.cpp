@@ -41,8 +41,7 @@ void RunReadModified(Context &c)
     const Options &o = c.options;
     IOPCHDA_SyncRead *read = c.session.SyncRead();
     if (!read) {
-        c.report.Message(L"the server does not offer IOPCHDA_SyncRead");
-        c.Failed();
+        c.Fail(L"the server does not offer IOPCHDA_SyncRead");
         return;
     }
     std::vector<Item> entries = c.Handles(o.items);
@@ -91,15 +90,13 @@ void RunAnnotations(Context &c)
     const Options &o = c.options;
     ComPtr<IOPCHDA_SyncAnnotations> notes;
     if (FAILED(notes.QueryFrom(c.session.Server()))) {
-        c.report.Message(L"the server does not offer IOPCHDA_SyncAnnotations");
-        c.Failed();
+        c.Fail(L"the server does not offer IOPCHDA_SyncAnnotations");
         return;
     }
     FILETIME at{};
     std::wstring error;
     if (o.command == Command::AnnotationsInsert && !AbsoluteTime(o.times.front(), at, error)) {
-        c.report.Message(L"--time: " + error);
-        c.Failed();
+        c.Fail(L"--time: " + error);
         return;
     }
     std::vector<Item> entries = c.Handles(o.items);

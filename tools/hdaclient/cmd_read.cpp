@@ -11,9 +11,8 @@ bool HaveReadInterface(Context &c)
 {
     if (c.options.async ? c.session.AsyncRead() != nullptr : c.session.SyncRead() != nullptr)
         return true;
-    c.report.Message(std::wstring(L"the server does not offer ") +
-                     (c.options.async ? L"IOPCHDA_AsyncRead" : L"IOPCHDA_SyncRead"));
-    c.Failed();
+    c.Fail(std::wstring(L"the server does not offer ") +
+           (c.options.async ? L"IOPCHDA_AsyncRead" : L"IOPCHDA_SyncRead"));
     return false;
 }
 
@@ -120,8 +119,7 @@ void RunRead(Context &c)
             FILETIME ft;
             std::wstring error;
             if (!AbsoluteTime(t, ft, error)) {
-                c.report.Message(L"--at: " + error);
-                c.Failed();
+                c.Fail(L"--at: " + error);
                 return;
             }
             times.push_back(ft);

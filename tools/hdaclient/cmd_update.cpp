@@ -39,15 +39,13 @@ bool BuildEntries(Context &c, std::vector<Entry> &entries)
     for (size_t j = 0; j < pairs; ++j) {
         FILETIME t;
         if (!AbsoluteTime(deleting ? o.at[j] : Nth(o.times, j), t, error)) {
-            c.report.Message((deleting ? L"--at: " : L"--time: ") + error);
-            c.Failed();
+            c.Fail((deleting ? L"--at: " : L"--time: ") + error);
             return false;
         }
         times.push_back(t);
         Variant v;
         if (!deleting && !ParseValue(Nth(o.values, j), o.valueType, v, error)) {
-            c.report.Message(L"--value: " + error);
-            c.Failed();
+            c.Fail(L"--value: " + error);
             return false;
         }
         values.push_back(std::move(v));
@@ -74,9 +72,8 @@ void RunUpdate(Context &c)
 {
     const Options &o = c.options;
     if (o.async ? !c.session.AsyncUpdate() : !c.session.SyncUpdate()) {
-        c.report.Message(std::wstring(L"the server does not offer ") +
-                         (o.async ? L"IOPCHDA_AsyncUpdate" : L"IOPCHDA_SyncUpdate"));
-        c.Failed();
+        c.Fail(std::wstring(L"the server does not offer ") +
+               (o.async ? L"IOPCHDA_AsyncUpdate" : L"IOPCHDA_SyncUpdate"));
         return;
     }
     std::vector<Entry> all;

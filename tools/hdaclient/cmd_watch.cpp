@@ -163,8 +163,7 @@ void RunWatch(Context &c)
         if (waited == WaitOutcome::Timeout) {
             if (durationEnds)
                 break;
-            c.report.Message(L"no data window arrived within " + FormatDouble(waitSeconds) + L" s");
-            c.Failed();
+            c.Fail(L"no data window arrived within " + FormatDouble(waitSeconds) + L" s");
             break;
         }
         if (waited != WaitOutcome::Ready) {

@@ -130,6 +130,12 @@ void Context::Failed()
     exitCode_ = kExitFailed;
 }
 
+void Context::Fail(const std::wstring &message)
+{
+    report.Message(message);
+    Failed();
+}
+
 bool Context::ReportSignals(bool cutShort)
 {
     bool shutdown = Signals::ShutdownRequested();

@@ -43,6 +43,8 @@ public:
     int ExitCode() const { return exitCode_; }
     void ItemFailed();
     void Failed();
+    // Reports what stopped the command and counts it as failed.
+    void Fail(const std::wstring &message);
 
     // Reports a failed call ("ReadRaw failed") and counts it; true if hr succeeded.
     bool CheckCall(const std::wstring &call, HRESULT hr);
