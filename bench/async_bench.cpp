@@ -61,7 +61,7 @@ Recorder g_recorder;
 
 double g_cpuPerValue = 0.0; // of the last measurement
 
-class Sink final : public QuietDataCallback
+class Sink final : public UncountedDataCallback
 {
 public:
     ULONGLONG start = 0; // the advise's first window start
@@ -70,17 +70,6 @@ public:
     std::vector<double> delays; // seconds from window end to OnDataChange
     std::vector<double> at;     // seconds from the start of the measurement
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override
-    {
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOPCHDA_DataCallback)) {
-            *out = static_cast<IOPCHDA_DataCallback *>(this);
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
 
     // Window k (from 0) ends at start + (k + 1) intervals; windows are
     // delivered in order, each by its own call.

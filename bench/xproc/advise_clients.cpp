@@ -51,7 +51,7 @@ ULONGLONG NowTicks()
 // Records every OnDataChange of the one advise: the server calls it on
 // one step thread at a time, one window after the other, but the slim
 // lock keeps the records sound should two calls ever overlap.
-class Sink final : public QuietDataCallback
+class Sink final : public UncountedDataCallback
 {
 public:
     SRWLOCK lock = SRWLOCK_INIT;
@@ -59,17 +59,6 @@ public:
     LONG windows = 0;               // windows delivered so far
     std::vector<double> at, delay;  // seconds since start; seconds after window end
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override
-    {
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOPCHDA_DataCallback)) {
-            *out = static_cast<IOPCHDA_DataCallback *>(this);
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
 
     // Window k (from 0) ends at start + (k + 1) intervals.
     HRESULT STDMETHODCALLTYPE OnDataChange(DWORD, HRESULT, DWORD, OPCHDA_ITEM *, HRESULT *) override

@@ -1,5 +1,7 @@
 // An IOPCHDA_DataCallback whose methods accept every call and do nothing;
-// sinks of the end-to-end tests override what they record.
+// sinks of the end-to-end tests override what they record. UncountedDataCallback
+// adds IUnknown for a sink that outlives every reference handed out (a
+// static or scoped sink of a benchmark or probe).
 #pragma once
 
 #include <windows.h>
@@ -45,4 +47,20 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD) override { return S_OK; }
+};
+
+class UncountedDataCallback : public QuietDataCallback
+{
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override
+    {
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOPCHDA_DataCallback)) {
+            *out = static_cast<IOPCHDA_DataCallback *>(this);
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
 };

@@ -10,27 +10,6 @@
 #include "opchda.h"
 #include "quiet_data_callback.h"
 
-namespace {
-
-class Sink : public QuietDataCallback
-{
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override
-    {
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOPCHDA_DataCallback)) {
-            *out = this;
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-};
-
-} // namespace
-
 int main()
 {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
@@ -41,7 +20,7 @@ int main()
     IConnectionPointContainer *cpc = nullptr;
     IConnectionPoint *point = nullptr;
     IOPCHDA_AsyncRead *async = nullptr;
-    static Sink sink;
+    static UncountedDataCallback sink;
     DWORD cookie = 0, cancel = 0;
     wchar_t name[] = L"Plant.Line1.Flow";
     LPWSTR ids[] = {name};
