@@ -27,17 +27,6 @@ void ReadEachItem(const Transaction &t, OPCHDA_ITEM *records, HRESULT *codes, Re
     }
 }
 
-// Frees what the engines put into records that were never handed on (a
-// host that threw), and the records.
-void FreeUnhanded(TaskPtr<OPCHDA_ITEM> &records, DWORD count)
-{
-    if (records) {
-        for (DWORD i = 0; i < count; ++i)
-            FreeItemArrays(records[i]);
-    }
-    records.reset();
-}
-
 uint64_t NowTicks()
 {
     FILETIME now;
@@ -50,7 +39,7 @@ uint64_t NowTicks()
 
 // The results are still held only when the run did not finish (a host that
 // threw): what the engines had put into the records goes with them.
-ValueReadTransaction::~ValueReadTransaction() { FreeUnhanded(results_, ItemCount()); }
+ValueReadTransaction::~ValueReadTransaction() { FreeRecords(results_, ItemCount(), FreeItemArrays); }
 
 HRESULT ValueReadTransaction::Prepare()
 {
@@ -190,7 +179,7 @@ void AdviseTransaction::Run(Delivery &out)
     {
         TaskPtr<OPCHDA_ITEM> &records;
         DWORD count;
-        ~Unhanded() { FreeUnhanded(records, count); }
+        ~Unhanded() { FreeRecords(records, count, FreeItemArrays); }
     } unhanded{results, ItemCount()};
     CZqHDACallback *const host = Host();
     ReadEachItem(*this, results.get(), codes.get(), [&](DWORD i, void *item, OPCHDA_ITEM &record) {

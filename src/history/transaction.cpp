@@ -9,21 +9,6 @@ namespace zq {
 
 Delivery::~Delivery() { Free(); }
 
-namespace {
-
-// Empties count records (their arrays) and gives the record array back.
-template <typename Record>
-void FreeRecords(TaskPtr<Record> &records, DWORD count, void (*freeArrays)(Record &))
-{
-    if (records) {
-        for (DWORD i = 0; i < count; ++i)
-            freeArrays(records[i]);
-    }
-    records.reset();
-}
-
-} // namespace
-
 void Delivery::Free()
 {
     FreeRecords(items_, count_, FreeItemArrays);

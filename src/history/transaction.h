@@ -28,6 +28,18 @@
 
 namespace zq {
 
+// Empties count records (their arrays) and gives the record array back;
+// null records are fine.
+template <typename Record>
+void FreeRecords(TaskPtr<Record> &records, DWORD count, void (*freeArrays)(Record &))
+{
+    if (records) {
+        for (DWORD i = 0; i < count; ++i)
+            freeArrays(records[i]);
+    }
+    records.reset();
+}
+
 enum class TransactionKind : DWORD
 {
     RawRead = 1,
