@@ -19,10 +19,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
-# Debian's `wine` starts its 32-bit loader first, which needs a machine that
-# can execute 32-bit programs; 64-bit programs go straight to the 64-bit loader.
-find_program(ZQ_WINE NAMES wine64 PATHS /usr/lib/wine /usr/lib64/wine /usr/lib/x86_64-linux-gnu/wine NO_CACHE)
-if(NOT ZQ_WINE)
-  set(ZQ_WINE wine)
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/wine-loader.cmake)
+zq_wine_loader(x86_64 ZQ_WINE)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${ZQ_WINE})
