@@ -20,15 +20,17 @@ args=("$@")
 cmake -S "$here" -B "$build" -G Ninja \
       -DCMAKE_TOOLCHAIN_FILE="$here/cmake/toolchain-mingw-$arch.cmake" >/dev/null
 cmake --build "$build" -j "$(nproc)"
-wine=$("$here/tools/wine-prefix.sh" loader "$arch" -) || { echo "this machine cannot run $arch programs" >&2; exit 1; }
+wine=$("$here/tools/wine32.sh" loader "$arch") || { echo "this machine cannot run $arch programs" >&2; exit 1; }
+emulated=""
+[ $arch = i686 ] && [ "$("$here/tools/wine32.sh" mode)" = emulated ] && emulated=", 32-bit half emulated (qemu-i386): not a Windows figure"
 
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" OANOCACHE=1
 trap '"$here/tools/wine-prefix.sh" stop "$WINEPREFIX" || true' EXIT
-ZQ_WINE=$wine "$here/tools/wine-prefix.sh" setup "$WINEPREFIX" "$build/bin"
+"$here/tools/wine-prefix.sh" setup "$WINEPREFIX" "$build/bin"
 
 out="$build/bench-results.md"
 {
-  echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), $("$wine" --version), $arch"
+  echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), $("$wine" --version), $arch$emulated"
   echo "Command: tools/bench.sh --arch $arch ${args[*]:-}"
   echo
   echo "| benchmark | figure | value | goal | met |"

@@ -1,35 +1,40 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds everything for both
-# architectures (i686 in <build>, x86_64 in <build>64), and for each one this
-# machine can run: registers the proxy/stub DLL and the sample historian
+# The main job: installs what is missing, builds what it runs (the library,
+# the proxy/stub DLL, the sample historian and the command-line client) for
+# each architecture this machine can run (i686 in <build>, x86_64 in
+# <build>64; 32-bit programs natively or under emulation, tools/wine32.sh),
+# and for each of them: registers the proxy/stub DLL and the sample historian
 # (ZqHistorian.exe, built on the library) in the build folder's own Wine
 # prefix, and runs a short session of the command-line OPC HDA client
 # (zqhda.exe) against it, in another process, ending with a plot of the last
-# hour in <build>/main-plot.svg. COM starts the historian for
-# the client; it ends when its last client leaves. Everything started here is
-# stopped at the end.
+# hour in <build>/main-plot.svg. COM starts the historian for the client; it
+# ends when its last client leaves. Everything started here is stopped at the
+# end. The tests and benchmarks are the test command's and bench command's.
 #   tools/run-main.sh [build-dir]      (default: build; x86_64 in build64)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 base=$("$here/tools/build-folder.sh" "${1:-$here/build}")
 
 "$here/tools/install-deps.sh"
+built=()
 for arch in i686 x86_64; do
+  if ! "$here/tools/wine32.sh" loader "$arch" >/dev/null; then
+    printf '\n== %s: this machine cannot run %s programs; not built, no session\n' "$arch" "$arch"
+    continue
+  fi
   dir=$base; [ $arch = x86_64 ] && dir=${base%/}64
   cmake -S "$here" -B "$dir" -G Ninja \
         -DCMAKE_TOOLCHAIN_FILE="$here/cmake/toolchain-mingw-$arch.cmake" >/dev/null
-  cmake --build "$dir" -j "$(nproc)" >/dev/null
+  cmake --build "$dir" -j "$(nproc)" --target ZqHDAsvr ZqOpcHda_ps ZqHistorian zqhda >/dev/null
+  built+=("$arch")
 done
 
 session() {   # session ARCH BUILD-DIR
 arch=$1; build=$2
-if ! wine=$("$here/tools/wine-prefix.sh" loader "$arch" -); then
-  printf '\n== %s: this machine cannot start the Wine loader of %s programs; no session\n' "$arch" "$arch"
-  return 0
-fi
+wine=$("$here/tools/wine32.sh" loader "$arch")
 printf '\n==== %s: %s\n' "$arch" "$build/bin"
 prefix="$build/wineprefix"
-ZQ_WINE=$wine "$here/tools/wine-prefix.sh" setup "$prefix" "$build/bin"   # also registers ZqOpcHda_ps.dll
+"$here/tools/wine-prefix.sh" setup "$prefix" "$build/bin"   # also registers ZqOpcHda_ps.dll
 trap '"$here/tools/wine-prefix.sh" stop "$prefix"' EXIT
 
 export WINEPREFIX="$prefix" WINEDEBUG=-all
@@ -78,5 +83,6 @@ run ZqHistorian.exe /UnregServer
 trap - EXIT
 }
 
-session i686 "$base"
-session x86_64 "${base%/}64"
+for arch in ${built[@]+"${built[@]}"}; do
+  if [ $arch = i686 ]; then session i686 "$base"; else session x86_64 "${base%/}64"; fi
+done

@@ -22,7 +22,7 @@ cmd=${1:?command}; prefix=${2:?prefix}
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 here=$(cd "$(dirname "$0")/.." && pwd)
-# pe_machine FILE: 14c (i386), 8664 (x86_64), nothing for anything else
+# pe_machine FILE: 014c (i386), 8664 (x86_64), nothing for anything else
 pe_machine() {
   local f=$1
   set -- $(od -An -tu1 -N64 "$f" 2>/dev/null)
@@ -63,7 +63,7 @@ setup)
     for ps in "$bindir"/*_ps.dll; do
       [ -e "$ps" ] || continue
       case $(pe_machine "$ps") in
-      14c) loader=$wine32 ;;
+      014c|14c) loader=$wine32 ;;
       8664) loader=$wine64 ;;
       *) echo "$ps is no Windows DLL" >&2; exit 1 ;;
       esac

@@ -226,7 +226,7 @@ arrange_emulation() {
   sed -e "s|@ROOT@|$ROOT|g" -e "s|@WINE64@|$VIEW/lib/wine/wine64|g" >"$VIEW/lib/wine/wine.tmp" <<'EOF'
 #!/bin/sh
 # zqhda wine32 shim (written by tools/wine32.sh): Wine's 32-bit loader, emulated.
-machine() {  # the PE machine field of a file: 14c (i386), 8664 (x86_64); nothing otherwise
+machine() {  # the PE machine field of a file: 014c (i386), 8664 (x86_64); nothing otherwise
   [ -f "$1" ] && [ -r "$1" ] || return 0
   f=$1
   set -- $(od -An -tu1 -N64 "$f" 2>/dev/null)

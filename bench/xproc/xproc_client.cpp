@@ -2,10 +2,14 @@
 // built on ZqHDAsvr.dll against a bare server on the same generated
 // interfaces; values per second of each, and their ratio. Both servers are
 // registered as LocalServer32 for the run and started by COM.
+//   xproc_bench.exe [--quick] [--servers DIR]
+// --servers: the servers of another build's bin folder DIR (a Windows path),
+// for a client of one bitness against servers of the other.
 #include <windows.h>
 #include <objbase.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "bench_util.h"
@@ -23,16 +27,32 @@ std::wstring GuidText(REFCLSID clsid)
     return text;
 }
 
-// HKCR\CLSID\{clsid}\LocalServer32 = the quoted path of exe beside this one.
-bool Register(REFCLSID clsid, const wchar_t *exe)
+// The folder of the servers: --servers DIR, or this program's own.
+std::wstring g_serverDir;
+
+bool FindServerDir(int argc, char **argv)
 {
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "--servers") == 0) {
+            std::string dir(argv[i + 1]);
+            g_serverDir.assign(dir.begin(), dir.end());
+            g_serverDir += L"\\";
+            return true;
+        }
+    }
     wchar_t path[MAX_PATH];
     DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
     if (n == 0 || n >= MAX_PATH)
         return false;
-    std::wstring command(path);
-    command.erase(command.find_last_of(L'\\') + 1);
-    command = L"\"" + command + exe + L"\"";
+    g_serverDir = path;
+    g_serverDir.erase(g_serverDir.find_last_of(L'\\') + 1);
+    return true;
+}
+
+// HKCR\CLSID\{clsid}\LocalServer32 = the quoted path of exe in the server folder.
+bool Register(REFCLSID clsid, const wchar_t *exe)
+{
+    std::wstring command = L"\"" + g_serverDir + exe + L"\"";
     std::wstring key = L"CLSID\\" + GuidText(clsid) + L"\\LocalServer32";
     HKEY hkey = nullptr;
     if (RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
@@ -118,7 +138,7 @@ int main(int argc, char **argv)
     if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
         return 2;
     int status = 0;
-    if (!Register(kLibraryServerClsid, kLibraryServerExe) || !Register(kBareServerClsid, kBareServerExe)) {
+    if (!FindServerDir(argc, argv) || !Register(kLibraryServerClsid, kLibraryServerExe) || !Register(kBareServerClsid, kBareServerExe)) {
         std::fprintf(stderr, "the servers could not be registered\n");
         status = 2;
     }

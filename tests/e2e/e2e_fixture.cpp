@@ -53,18 +53,31 @@ public:
         const std::string journal = folder + "\\e2e.journal";
         DeleteFileA(journal.c_str());
 
-        auto r = zqtest::RunProcess("ZqHistorian.exe /RegServer --data \"" + folder +
-                                        "\" --journal \"" + journal + "\" --tick 20 --grace 30",
-                                    60000);
-        ASSERT_TRUE(r.started && !r.timedOut && r.exitCode == 0) << r.output;
+        const std::string options = " /RegServer --data \"" + folder + "\" --journal \"" + journal +
+                                    "\" --tick 20 --grace 30";
+        // A cross-architecture run registers both historians, as an
+        // installer of both would; the other one is the one the clients ask for.
+        for (const std::string &program : Historians()) {
+            auto r = zqtest::RunProcess(program + options, 60000);
+            ASSERT_TRUE(r.started && !r.timedOut && r.exitCode == 0) << program << ": " << r.output;
+        }
     }
 
     void TearDown() override
     {
         StopHistorian();
         HistorianGone(15000);
-        zqtest::RunProcess("ZqHistorian.exe /UnregServer", 60000);
+        for (const std::string &program : Historians())
+            zqtest::RunProcess(program + " /UnregServer", 60000);
         CoUninitialize();
+    }
+
+    static std::vector<std::string> Historians()
+    {
+        std::vector<std::string> programs{"ZqHistorian.exe"};
+        if (!OtherArchitectureBin().empty())
+            programs.push_back("\"" + OtherArchitectureBin() + "\\ZqHistorian.exe\"");
+        return programs;
     }
 };
 
@@ -73,6 +86,21 @@ const auto *const g_env = ::testing::AddGlobalTestEnvironment(new HistorianEnvir
 } // namespace
 
 const uint64_t kT0 = Year2026();
+
+std::string OtherArchitectureBin()
+{
+    char dir[MAX_PATH] = "";
+    DWORD n = GetEnvironmentVariableA("ZQ_E2E_HISTORIAN_DIR", dir, sizeof dir);
+    return n > 0 && n < sizeof dir ? std::string(dir) : std::string();
+}
+
+DWORD ServerContext()
+{
+    if (OtherArchitectureBin().empty())
+        return CLSCTX_LOCAL_SERVER;
+    return CLSCTX_LOCAL_SERVER |
+           (sizeof(void *) == 8 ? CLSCTX_ACTIVATE_32_BIT_SERVER : CLSCTX_ACTIVATE_64_BIT_SERVER);
+}
 
 std::string Iso(uint64_t t)
 {
@@ -122,7 +150,7 @@ Client::Client()
     // be handed out by COM for a moment; a client then tries again, as real
     // clients do.
     for (int attempt = 0; attempt < 50; ++attempt) {
-        created = CoCreateInstance(historian::kHistorianClsid, nullptr, CLSCTX_LOCAL_SERVER,
+        created = CoCreateInstance(historian::kHistorianClsid, nullptr, ServerContext(),
                                    IID_IOPCHDA_Server, reinterpret_cast<void **>(&server));
         if (created != RPC_E_DISCONNECTED && created != CO_E_SERVER_STOPPING &&
             created != HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE) &&

@@ -44,6 +44,15 @@ inline OPCHDA_TIME Absolute(uint64_t t) { return OPCHDA_TIME{FALSE, nullptr, Ft(
 // "2026-01-01T00:05:00Z" (whole seconds).
 std::string Iso(uint64_t t);
 
+// Cross-architecture runs (label "cross"): ZQ_E2E_HISTORIAN_DIR names the
+// other build's bin folder (a Windows path). Its historian is registered
+// beside this build's, each in the registry view of its own bitness, and the
+// clients ask COM for a server of the other bitness. Empty otherwise.
+std::string OtherArchitectureBin();
+// The CLSCTX of every creation request: a local server, of the other
+// bitness in a cross-architecture run.
+DWORD ServerContext();
+
 // Runs zqhda.exe against the historian (60 s at most). A historian that is
 // just ending can still be handed out by COM for a moment; the client is
 // then run again, as a user would.
