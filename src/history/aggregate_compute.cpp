@@ -180,11 +180,15 @@ AggregateResult AggregateInterval::TimeWeighted(bool total)
     const Bound end = InterpolatedBound(e_);
     points.push_back({e_, end.v, end.da, end.extrapolated});
 
+    // The first bad sample after from and before to; the stretches come in
+    // time order, so one pass over the samples serves them all.
+    size_t scan = 0;
     auto firstBadIn = [&](int64_t from, int64_t to) {
-        for (const RawSample &x : all_)
-            if (x.t > from && x.t < to && ClassOf(x) != SampleClass::Good &&
-                (ClassOf(x) == SampleClass::Bad || config_.treatUncertainAsBad))
-                return x.t;
+        while (scan < all_.size() && all_[scan].t <= from)
+            ++scan;
+        for (size_t j = scan; j < all_.size() && all_[j].t < to; ++j)
+            if (Eff(j) == SampleClass::Bad)
+                return all_[j].t;
         return to;
     };
     double area = 0, good = 0;
