@@ -9,8 +9,8 @@
 // - the peak of the memory the library allocates (operator new) during that
 //   processed read, against the same read over the item of 1,000 values in
 //   1,000 intervals (the per-interval working set is the same);
-// - the historian's own host-computed Average (switch off) on the same data,
-//   while the historian still carries its aggregate code.
+// (The historian's own host-computed Average on the same data was measured
+// here before its aggregate code went: BENCHMARKS.md.)
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -196,14 +196,6 @@ int main(int argc, char **argv)
            "no growth beyond one interval's values",
            Met(largePeak <= smallPeak + 2 * (kLarge / kIntervals) * 64));
 
-    EnableHDAStandardAggregates(0);
-    double historianAverage = 0, raw = 0;
-    Interleaved(
-        reps, [&] { ok = Processed(read, hL, kLarge, OPCHDA_AVERAGE) && ok; },
-        [&] { ok = Raw(read, hL, kLarge) && ok; }, &historianAverage, &raw);
-    Report("6 library aggregates", "the historian's own Average, same data (host-computed)",
-           PerUnit(historianAverage) + " (ratio to ReadRaw " +
-               Format("%.2f", historianAverage / raw) + ")");
     if (!ok)
         std::fprintf(stderr, "a read failed\n");
     read->Release();
