@@ -1,4 +1,4 @@
-// Benchmark 6: the library's aggregates over a large history.
+// Benchmark 7: the library's aggregates over a large history.
 //
 // The sample historian's callback object (its series store) holds one item
 // of 1,000,000 values, 10 ms apart, and one of 1,000 values. Measured in
@@ -182,15 +182,15 @@ int main(int argc, char **argv)
             reps, [&] { ok = Processed(read, hL, kLarge, c.id) && ok; },
             [&] { ok = Raw(read, hL, kLarge) && ok; }, &processed, &raw);
         const double ratio = processed / raw;
-        Report("6 library aggregates",
+        Report("7 library aggregates",
                std::string(c.name) + ", 1,000,000 values in 1,000 intervals",
                PerUnit(processed) + " (ReadRaw of the values " + PerUnit(raw) + ")", "-");
-        Report("6 library aggregates", std::string(c.name) + " ratio to ReadRaw",
+        Report("7 library aggregates", std::string(c.name) + " ratio to ReadRaw",
                Format("%.2f", ratio), "<= 1.5", Met(ratio <= 1.5));
     }
     const long long largePeak = PeakDuring([&] { ok = Processed(read, hL, kLarge, OPCHDA_TIMEAVERAGE) && ok; });
     const long long smallPeak = PeakDuring([&] { ok = Processed(read, hS, kSmall, OPCHDA_TIMEAVERAGE) && ok; });
-    Report("6 library aggregates", "peak memory, TimeAverage of 1,000,000 values / of 1,000 values",
+    Report("7 library aggregates", "peak memory, TimeAverage of 1,000,000 values / of 1,000 values",
            Format("%.0f", static_cast<double>(largePeak)) + " B / " +
                Format("%.0f", static_cast<double>(smallPeak)) + " B",
            "no growth beyond one interval's values",
