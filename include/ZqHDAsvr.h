@@ -292,7 +292,7 @@ ZQHDA_API int __stdcall EnableHDAAdviseProcessed(int enable);
    Returns the previous setting (0 or 1); any time, from any thread, each
    request checking it once.
 
-   Definitions: those of OPC UA Part 13 (interpolated and simple bounding
+   Definitions: those of OPC UA (OPC 10000-13: interpolated and simple bounding
    values, sloped interpolation, or stepped for an item whose OPCHDA_STEPPED
    attribute, read once per request, is true; the configuration below).
    Intervals run from the start time, each as long as the resample interval,

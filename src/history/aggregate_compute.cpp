@@ -616,7 +616,12 @@ AggregateResult AggregateInterval::Spread(Aggregate aggregate)
         r.noData = true;
         return r;
     }
-    const uint32_t da = FromCounts(n, bad, w1_ - w0_);
+    // The average follows the configuration's percentages; the deviations
+    // and variances are Good unless a value that is not good was left out.
+    const bool average = aggregate == Aggregate::Average;
+    const uint32_t da = average ? FromCounts(n, bad, w1_ - w0_)
+                        : n < w1_ - w0_ ? kDaUncertainSubNormal
+                                        : kDaGood;
     if (da == kDaBad) {
         r = BadResult(s_);
         r.calculated = true;
