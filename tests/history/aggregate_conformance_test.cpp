@@ -117,11 +117,15 @@ struct Deviation
 };
 
 // The standard deviations and variances of the file are not those of
-// OPC 10000-13 5.4.3.37-40 (sample: squared deviations of the good raw values from
-// their mean over n - 1, population: over n): its StandardDeviationSample
-// values are the squares of its StandardDeviationPopulation values, and its
-// VarianceSample values the squares of its VariancePopulation values, so no
-// reading of the definitions fits both names of a pair.
+// OPC 10000-13 5.4.3.37-40 (squared deviations of the good raw values from
+// their mean, over n - 1 for the sample forms and n for the population
+// forms; 0 for one value; Uncertain when a value that is not good was left
+// out). Its values fit other formulas: its StandardDeviationPopulation is
+// the population deviation of the good values without the interval's first
+// one, its StandardDeviationSample the square of that; its VarianceSample is
+// the sum of squared deviations over n + 1 of the good values and the start
+// bound, its VariancePopulation the square root of that. The data's
+// statuses for these sets differ likewise.
 const char *const kSpread = "OPC 10000-13 5.4.3.37-40: n - 1 / n over the good raw values";
 // DeltaBounds is Uncertain when either bound is (OPC 10000-13 5.4.3.30); the
 // data's EndBound of the same interval is Uncertain, its DeltaBounds Good.
