@@ -299,7 +299,8 @@ ZQHDA_API int __stdcall EnableHDAAdviseProcessed(int enable);
    and the last one ends at the end time: a shorter trailing interval is
    returned too, with OPCHDA_PARTIAL (so is an interval in which the data
    begins). Resample interval 0: one interval from start to end. A start
-   later than the end walks the intervals down from the start.
+   later than the end walks the intervals down from the start, each stamped
+   with its later end (the actual-time aggregates with their own times).
 
    Qualities: the OPC DA quality in the low word (0xC0 Good, 0x58
    Uncertain: Sub-Normal, 0x00 Bad; a raw value returned as it is, as by

@@ -218,7 +218,10 @@ HRESULT RunStandardProcessed(CZqHDACallback *host, void *item, OPCHDA_ITEM &resu
             const bool full = interval == 0 || static_cast<uint64_t>(b - a) == interval;
             AggregateInterval calc(source, config, stepped, a, b, full);
             const AggregateResult r = calc.Compute(aggregate.kind);
-            times[i] = FileTimeFromTicks(static_cast<uint64_t>(r.t));
+            // Backwards, an interval is stamped with its start, the later
+            // end, as the host-computed walk stamps it.
+            const int64_t stamp = backwards && r.t == a ? b : r.t;
+            times[i] = FileTimeFromTicks(static_cast<uint64_t>(stamp));
             qualities[i] = QualityOf(r, words);
             ValueOf(r, aggregate.scale, words, values[i]);
         }

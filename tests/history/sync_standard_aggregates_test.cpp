@@ -144,6 +144,18 @@ TEST_F(SyncStandardAggregates, OnTheLibraryListsAndComputesWhatTheHostDidNotDefi
     EXPECT_EQ(host.CountOf(Method::ReadProcessed), 0);
     EXPECT_EQ(host.CountOf(Method::PrepareAggregates), 0);
 
+    // Backwards: the intervals walk down from the start, each stamped with
+    // its start (the later end), the shorter one last.
+    got.clear();
+    EXPECT_EQ(Read(OPCHDA_COUNT, Sec(12), Sec(0), 5 * kSecond, &got), S_OK);
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[0].time, Sec(12));
+    EXPECT_EQ(got[1].time, Sec(7));
+    EXPECT_EQ(got[2].time, Sec(2));
+    EXPECT_EQ(got[0].value.Get().lVal, 5); // 7 .. 11
+    EXPECT_EQ(got[2].value.Get().lVal, 2); // 0 and 1
+    EXPECT_EQ(got[2].quality, kGoodQuality | OPCHDA_CALCULATED | OPCHDA_PARTIAL);
+
     // Durations in seconds under the OPC HDA ID.
     got.clear();
     EXPECT_EQ(Read(OPCHDA_DURATIONGOOD, Sec(0), Sec(10), 5 * kSecond, &got), S_OK);
