@@ -222,9 +222,8 @@ private:
 };
 
 // Compares one returned value with the file's expectation; empty when equal.
-std::string Compare(const std::string &aggregate, const clienttest::XmlElement &expected,
-                    DWORD id, uint64_t base, const FILETIME &time, DWORD quality,
-                    const VARIANT &value)
+std::string Compare(const clienttest::XmlElement &expected, DWORD id, uint64_t base,
+                    const FILETIME &time, DWORD quality, const VARIANT &value)
 {
     std::ostringstream diff;
     const long long wantMs = Milliseconds(Text(expected, "Timestamp"));
@@ -269,7 +268,6 @@ std::string Compare(const std::string &aggregate, const clienttest::XmlElement &
     const double tolerance = 0.5 * std::pow(10.0, -decimals) + 1e-9;
     if (std::fabs(got - std::atof(want.c_str())) > tolerance)
         diff << " value " << got << ", expected " << want;
-    (void)aggregate;
     return diff.str();
 }
 
@@ -342,7 +340,7 @@ TEST_F(AggregateConformance, EveryExpectedValueOfTheFoundationsTestData)
         for (size_t i = 0; i < expected.size(); ++i) {
             ++total;
             const long long startMs = static_cast<long long>(i) * intervalMs;
-            const std::string diff = Compare(aggregate, *expected[i], aggregateId, base,
+            const std::string diff = Compare(*expected[i], aggregateId, base,
                                              item.pftTimeStamps[i], item.pdwQualities[i],
                                              item.pvDataValues[i]);
             const Deviation *known = FindDeviation(aggregate, dataSet, startMs);
