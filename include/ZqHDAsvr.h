@@ -280,6 +280,76 @@ ZQHDA_API int __stdcall SetHDAQualityStyle(int style);
    setting once when it arrives, and switching it off leaves subscriptions
    already made running. Returns the previous setting (0 or 1). */
 ZQHDA_API int __stdcall EnableHDAAdviseProcessed(int enable);
+/* Standard aggregates computed by the library, off by default. While on
+   (on not 0), GetAggregates lists, after the host's own, every aggregate
+   below that the host did not define with DefineHDAAggregate, and
+   ReadProcessed (synchronous and asynchronous) and AdviseProcessed compute
+   them from the host's raw history: GetTimeStamps for each interval's
+   values, ReadAt, GetPreviousTimeStamp / GetNextTimeStamp for the values
+   around it. An aggregate the host defined stays the host's
+   (PrepareAggregates, ReadProcessed); an ID neither knows gives its item
+   OPC_E_INVALIDAGGREGATE. A read holds one interval's raw values at a time.
+   Returns the previous setting (0 or 1); any time, from any thread, each
+   request checking it once.
+
+   Definitions: those of OPC UA (OPC 10000-13: interpolated and simple bounding
+   values, sloped interpolation, or stepped for an item whose OPCHDA_STEPPED
+   attribute, read once per request, is true; the configuration below).
+   Intervals run from the start time, each as long as the resample interval,
+   and the last one ends at the end time: a shorter trailing interval is
+   returned too, with OPCHDA_PARTIAL (so is an interval in which the data
+   begins). Resample interval 0: one interval from start to end. A start
+   later than the end walks the intervals down from the start, each stamped
+   with its later end (the actual-time aggregates with their own times).
+
+   Qualities: the OPC DA quality in the low word (0xC0 Good, 0x58
+   Uncertain: Sub-Normal, 0x00 Bad; a raw value returned as it is, as by
+   Start, End or Interpolative at a stored time, keeps its own), the OPC HDA
+   1.1 flags in the high word: OPCHDA_CALCULATED, OPCHDA_INTERPOLATED,
+   OPCHDA_PARTIAL, OPCHDA_EXTRADATA (several values share the result:
+   OPC UA MultipleValues). An interval without data gets the no-data word of
+   SetHDAQualityStyle (0x20, or OPCHDA_NODATA) and no value.
+
+   Decisions where OPC HDA 1.20 and OPC UA differ (the OPC HDA IDs keep
+   OPC HDA's units):
+   | ID                          | computed as (OPC UA)       | unit / note            |
+   | OPCHDA_INTERPOLATIVE        | Interpolative              |                        |
+   | OPCHDA_AVERAGE              | Average (good raw values)  |                        |
+   | OPCHDA_TIMEAVERAGE          | TimeAverage (interpolated  | TimeAverage2 is        |
+   |                             | bounds)                    | 0x80000001             |
+   | OPCHDA_TOTAL                | Total                      | value x seconds        |
+   | OPCHDA_STDEV                | StandardDeviationSample    | n - 1                  |
+   | OPCHDA_VARIANCE             | VarianceSample             | n - 1                  |
+   | OPCHDA_DURATIONGOOD / BAD   | DurationGood / DurationBad | seconds (OPC UA: ms)   |
+   | OPCHDA_PERCENTGOOD / BAD    | PercentGood / PercentBad   | 0-100                  |
+   | OPCHDA_WORSTQUALITY         | WorstQuality               | value: a quality word  |
+   | OPCHDA_ANNOTATIONS          | AnnotationCount            | only with a read       |
+   |                             |                            | annotation callback    |
+   | OPCHDA_REGSLOPE             | (none) least squares over  | value per second       |
+   |                             | the good raw values        |                        |
+   | OPCHDA_REGCONST             | (none) the line at the     |                        |
+   |                             | interval's start           |                        |
+   | OPCHDA_REGDEV               | (none) sqrt(SSE / (n - 2)) | 0 below 3 values       |
+   Count, Minimum, Maximum, their ActualTime forms, Start, End, Delta and
+   Range are the OPC UA aggregates of the same name. Server-specific, under
+   their OPC UA names (durations in ms as OPC UA has them): 0x80000001
+   TimeAverage2, 0x80000002 Total2, 0x80000003 Minimum2, 0x80000004
+   Maximum2, 0x80000005 MinimumActualTime2, 0x80000006 MaximumActualTime2,
+   0x80000007 Range2, 0x80000008 WorstQuality2, 0x80000009
+   NumberOfTransitions, 0x8000000A DurationInStateZero, 0x8000000B
+   DurationInStateNonZero, 0x8000000C StartBound, 0x8000000D EndBound,
+   0x8000000E DeltaBounds, 0x8000000F StandardDeviationPopulation,
+   0x80000010 VariancePopulation. */
+ZQHDA_API int __stdcall EnableHDAStandardAggregates(int on);
+/* The OPC UA aggregate configuration of the library's aggregates:
+   TreatUncertainAsBad, PercentDataBad, PercentDataGood (0-100) and
+   UseSlopedExtrapolation; until called, OPC UA's defaults (0, 100, 100, 0).
+   1 when set; 0 for a percentage outside 0-100 (nothing changes). Any
+   time, from any thread; each item of a request takes the whole setting
+   at once. */
+ZQHDA_API int __stdcall SetHDAAggregateConfiguration(int treatUncertainAsBad, int percentDataBad,
+                                                     int percentDataGood,
+                                                     int useSlopedExtrapolation);
 
 /* --- Host callbacks ------------------------------------------------------ */
 

@@ -38,7 +38,7 @@ out="$build/bench-results.md"
 } | tee "$out"
 status=0
 cd "$build/bin"
-for b in engine_bench addrspace_bench xproc_bench async_bench; do
+for b in engine_bench addrspace_bench xproc_bench async_bench aggregate_bench; do
   [ -f "$b.exe" ] || continue
   "$wine" "$b.exe" "${args[@]}" </dev/null | tr -d '\r' | tee -a "$out" || status=1
 done

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "aggregates.h"
 #include "attributes.h"
 
 namespace historian {
@@ -13,12 +12,6 @@ bool DefineAddressSpace(const Store &store, HistorianCallback *callback, std::st
     for (const AttributeInfo &a : SupportedAttributes()) {
         if (!DefineHDAAttribute(a.id, a.name, a.description, a.type, a.history ? 1 : 0)) {
             *error = std::string("cannot define the attribute ") + a.name;
-            return false;
-        }
-    }
-    for (const AggregateInfo &a : SupportedAggregates()) {
-        if (!DefineHDAAggregate(a.id, a.name, a.description)) {
-            *error = std::string("cannot define the aggregate ") + a.name;
             return false;
         }
     }

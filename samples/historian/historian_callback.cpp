@@ -3,34 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "aggregates.h"
-
 namespace historian {
-
-unsigned long RangeEnds::Remember(Ticks end)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    // Context values are never 0 (0 means "no remembered range").
-    do
-        ++next_;
-    while (next_ == 0);
-    unsigned long slot = next_ % kSlots;
-    contexts_[slot] = next_;
-    ends_[slot] = end;
-    return next_;
-}
-
-bool RangeEnds::Recall(ULONG_PTR context, Ticks *end) const
-{
-    if (context == 0)
-        return false;
-    std::lock_guard<std::mutex> lock(mutex_);
-    unsigned long slot = context % kSlots;
-    if (contexts_[slot] != context)
-        return false;
-    *end = ends_[slot];
-    return true;
-}
 
 HistorianCallback::HistorianCallback(Store &store, Clock clock, Log log)
     : store_(store), clock_(std::move(clock)), log_(std::move(log))
@@ -143,45 +116,6 @@ long HistorianCallback::ReadAttributeAt(void *hItem, unsigned long attributeId, 
     if (!series->AttributeAt(attributeId, ToTicks(time), &v))
         return OPC_E_INVALIDATTRID;
     return Deliver(v, value);
-}
-
-int HistorianCallback::PrepareAggregates(void *, unsigned long aggregateId, FILETIME, FILETIME end,
-                                         FILETIME resampleInterval, ULONG_PTR *context)
-{
-    if (context != nullptr && ToTicks(resampleInterval) == 0)
-        *context = rangeEnds_.Remember(ToTicks(end));
-    return IsSupportedAggregate(aggregateId) ? 1 : 0;
-}
-
-long HistorianCallback::ReadProcessed(void *hItem, unsigned long aggregateId,
-                                      FILETIME *intervalStart, FILETIME *intervalEnd,
-                                      VARIANT *value, unsigned long *quality,
-                                      ULONG_PTR context)
-{
-    Series *series = Lookup(hItem);
-    if (series == nullptr)
-        return OPC_E_INVALIDHANDLE;
-    if (intervalStart == nullptr || intervalEnd == nullptr || value == nullptr ||
-        quality == nullptr)
-        return E_INVALIDARG;
-    Ticks start = ToTicks(*intervalStart), end = ToTicks(*intervalEnd), whole;
-    if (start == end && rangeEnds_.Recall(context, &whole)) {
-        end = whole;
-        *intervalEnd = ToFileTime(end);
-    }
-    AggregateResult r;
-    HRESULT hr = series->Read([&](const Samples &samples) {
-        return ComputeAggregate(samples, series->Stepped(), aggregateId, start, end, &r);
-    });
-    if (FAILED(hr))
-        return hr;
-    hr = Deliver(r.value, value);
-    if (FAILED(hr))
-        return hr;
-    *quality = r.quality;
-    if (r.movesStart)
-        *intervalStart = ToFileTime(r.time);
-    return S_OK;
 }
 
 long HistorianCallback::QueryUpdateCapabilities(OPCHDA_UPDATECAPABILITIES *capabilities)

@@ -1,6 +1,7 @@
 // The historian's answers to the library: a CZqHDACallback that looks up the
 // item's series by its handle and asks the store. Nothing here keeps history
-// or computes aggregates itself (store.h, series.h, aggregates.h do).
+// or computes anything itself (store.h, series.h do); processed values are
+// the library's (EnableHDAStandardAggregates), computed from these answers.
 #pragma once
 
 #include <functional>
@@ -12,25 +13,6 @@
 #include "store.h"
 
 namespace historian {
-
-// Processed reads with a resample interval of 0 ask for one value over the
-// whole time range, but the library hands ReadProcessed an interval of zero
-// length. PrepareAggregates therefore remembers the range's end under a
-// context value, and ReadProcessed moves the interval end there. A fixed ring
-// of slots: a context whose slot has been reused finds nothing.
-class RangeEnds
-{
-public:
-    unsigned long Remember(Ticks end);
-    bool Recall(ULONG_PTR context, Ticks *end) const;
-
-private:
-    static constexpr unsigned long kSlots = 256;
-    mutable std::mutex mutex_;
-    unsigned long next_ = 0;
-    ULONG_PTR contexts_[kSlots] = {};
-    Ticks ends_[kSlots] = {};
-};
 
 class HistorianCallback : public CZqHDACallback
 {
@@ -56,11 +38,6 @@ public:
                               VARIANT *value) override;
     long ReadAttributeAt(void *hItem, unsigned long attributeId, FILETIME time, VARIANT *value,
                          ULONG_PTR context) override;
-    int PrepareAggregates(void *hItem, unsigned long aggregateId, FILETIME start, FILETIME end,
-                          FILETIME resampleInterval, ULONG_PTR *context) override;
-    long ReadProcessed(void *hItem, unsigned long aggregateId, FILETIME *intervalStart,
-                       FILETIME *intervalEnd, VARIANT *value, unsigned long *quality,
-                       ULONG_PTR context) override;
     long QueryUpdateCapabilities(OPCHDA_UPDATECAPABILITIES *capabilities) override;
     long Insert(char *user, void *hItem, FILETIME time, VARIANT *value,
                 unsigned long quality) override;
@@ -95,7 +72,6 @@ private:
     Clock clock_;
     Log log_;
     std::unordered_map<void *, Series *> items_; // fixed once the server runs
-    RangeEnds rangeEnds_;
 };
 
 // Switches on what today's OPC HDA clients expect (off in the library by

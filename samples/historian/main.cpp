@@ -287,6 +287,7 @@ int Serve(const Options &o)
     SetHDAServerCallback(callback);
     EnableHistorianExtensions(callback);
     EnableHDAAdviseProcessed(1);  // processed subscriptions (AdviseProcessed)
+    EnableHDAStandardAggregates(1); // the library computes every aggregate
     EnableHDADisconnectNotification(OnDisconnect);
     if (o.trace)
         EnableHDAEventMsgs(PrintTrace);

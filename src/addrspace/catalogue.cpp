@@ -81,6 +81,15 @@ bool FindAttribute(DWORD id, AttributeInfo *out) noexcept
     return false;
 }
 
+bool HasAggregate(DWORD id) noexcept
+{
+    CatalogueReader reader;
+    for (const CatalogueEntry &entry : reader.Aggregates())
+        if (entry.id == id)
+            return true;
+    return false;
+}
+
 SRWLOCK &CatalogueReader::Lock() { return Catalogues::Get().lock; }
 
 CatalogueReader::CatalogueReader() : hold_(Lock()) {}

@@ -43,6 +43,9 @@ bool AddAttribute(DWORD id, const char *name, const char *description, DWORD dat
                   DWORD history) noexcept;
 bool AddAggregate(DWORD id, const char *name, const char *description) noexcept;
 
+// True when the host defined an aggregate with that ID.
+bool HasAggregate(DWORD id) noexcept;
+
 // The first attribute definition with that ID, in definition order.
 bool FindAttribute(DWORD id, AttributeInfo *out) noexcept;
 

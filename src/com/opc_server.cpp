@@ -7,6 +7,7 @@
 #include "addrspace/browser.h"
 #include "addrspace/catalogue.h"
 #include "addrspace/item_registry.h"
+#include "history/standard_aggregates.h"
 #include "opchda_constants.h"
 #include "runtime/com_kit.h"
 #include "runtime/guard.h"
@@ -142,10 +143,26 @@ HRESULT STDMETHODCALLTYPE ServerInterface::GetAggregates(DWORD *count, DWORD **i
             *count = 0;
         return E_INVALIDARG;
     }
-    CatalogueReader catalogue;
-    const std::vector<CatalogueEntry> &list = catalogue.Aggregates();
-    *count = static_cast<DWORD>(list.size());
-    return CopyCatalogue(list, ids, names, descriptions, nullptr);
+    return Guarded([&] {
+        // The host's aggregates, then the library's that the host did not
+        // define itself (while EnableHDAStandardAggregates is on).
+        std::vector<CatalogueEntry> list;
+        {
+            CatalogueReader catalogue;
+            list = catalogue.Aggregates();
+        }
+        if (StandardAggregatesOn()) {
+            for (const StandardAggregate *a : OfferedStandardAggregates()) {
+                CatalogueEntry entry;
+                entry.id = a->id;
+                entry.name = a->name;
+                entry.description = a->description;
+                list.push_back(entry);
+            }
+        }
+        *count = static_cast<DWORD>(list.size());
+        return CopyCatalogue(list, ids, names, descriptions, nullptr);
+    });
 }
 
 HRESULT STDMETHODCALLTYPE ServerInterface::GetHistorianStatus(

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "history/update_engine.h"
+#include "runtime/civil_time.h"
 #include "opchda_constants.h"
 #include "runtime/server_state.h"
 #include "runtime/task_memory.h"
@@ -150,6 +151,38 @@ HRESULT RunReadAnnotations(void *item, OPCHDA_ANNOTATION &result, const FILETIME
     arrays.HandTo(result);
     return collected.more ? OPC_S_MOREDATA : S_OK;
 }
+
+namespace {
+
+// The add function of a count: only the values stamped before the end count.
+struct Counted
+{
+    uint64_t end = 0;
+    long n = 0;
+};
+
+void __stdcall CountAnnotation(void *list, FILETIME time, const char *, FILETIME, const char *)
+{
+    Counted *c = static_cast<Counted *>(list);
+    if (c != nullptr && TicksFromFileTime(time) < c->end)
+        ++c->n;
+}
+
+} // namespace
+
+long CountAnnotations(void *item, const FILETIME &start, const FILETIME &end)
+{
+    ZQHDA_ReadAnnotationsProc fn = g_readAnnotations.load();
+    if (fn == nullptr)
+        return -1;
+    Counted counted;
+    counted.end = TicksFromFileTime(end);
+    long hostResult = E_FAIL;
+    fn(item, start, end, &counted, CountAnnotation, &hostResult);
+    return hostResult == S_OK ? counted.n : 0;
+}
+
+bool AnnotationsReadable() { return g_readAnnotations.load() != nullptr; }
 
 HRESULT RunInsertAnnotations(const char *user, void *item, const FILETIME &time,
                              const OPCHDA_ANNOTATION &values, const FILETIME &annotationTime)

@@ -31,6 +31,13 @@ OPCHDA_ANNOTATIONCAPABILITIES AnnotationCapabilities();
 HRESULT RunReadAnnotations(void *item, OPCHDA_ANNOTATION &result, const FILETIME &start,
                            const FILETIME &end);
 
+// How many annotations the host has for the values of an item stamped from
+// start (included) to end (excluded); -1 without a read callback, 0 when the
+// callback fails.
+long CountAnnotations(void *item, const FILETIME &start, const FILETIME &end);
+// True while the host's read callback is installed.
+bool AnnotationsReadable();
+
 // Inserts the client's annotations of one item at time, each stamped with
 // annotationTime and the user name. S_OK when the host took every one;
 // otherwise the first failure, after which the rest are not offered:

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "addrspace/catalogue.h"
+#include "history/standard_aggregates.h"
 #include "runtime/civil_time.h"
 #include "opchda_constants.h"
 #include "runtime/server_state.h"
@@ -469,6 +470,15 @@ HRESULT RunReadProcessed(CZqHDACallback *host, void *item, OPCHDA_ITEM &result, 
 {
     if (host == nullptr)
         return OPC_S_NODATA;
+    // With the library's aggregates on, what the host did not define is the
+    // library's, or unknown.
+    if (StandardAggregatesOn() && !HasAggregate(aggregate)) {
+        const StandardAggregate *own = FindStandardAggregate(aggregate);
+        if (own == nullptr)
+            return OPC_E_INVALIDAGGREGATE;
+        return RunStandardProcessed(host, item, result, *own, start, end, interval, words,
+                                    CurrentAggregateConfig());
+    }
 
     // Checked before the host is asked anything: the host's limits on
     // intervals and on values per item.

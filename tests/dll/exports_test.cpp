@@ -33,6 +33,8 @@ const Export kExports[] = {
     {"SetHDAReadLimits", 8},
     {"SetHDAQualityStyle", 4},
     {"EnableHDAAdviseProcessed", 4},
+    {"EnableHDAStandardAggregates", 4},
+    {"SetHDAAggregateConfiguration", 16},
     {"SetHDAServerCallback", 4},
     {"EnableGetTimeStampCallback", 4},
     {"EnableGetPreviousTimeStampCallback", 4},

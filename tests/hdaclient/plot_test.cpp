@@ -207,6 +207,41 @@ TEST_F(PlotAndWatch, LinesPassThroughTheValuesWithMarksAndGaps)
     EXPECT_EQ(fake_->LiveHandles(), 0u);
 }
 
+TEST_F(PlotAndWatch, ProcessedValuesAreStepsOverTheirIntervals)
+{
+    // Ramp: i at i seconds. Ten-second averages 4.5, 14.5, ... each drawn
+    // flat from its interval's start to its end, over the values it
+    // averages, and nowhere else.
+    const std::wstring file = L"plot-steps.svg";
+    DeleteFileW(file.c_str());
+    RunResult r = Run({L"plot", L"Ramp", L"--start", kT0, L"--end", T(100), L"--aggregate", L"Average",
+                       L"--interval", L"10S", L"--output", file});
+    ASSERT_EQ(r.exit, kExitOk) << Narrow(r.err);
+    Plot plot;
+    ASSERT_NO_FATAL_FAILURE(Load(file, plot));
+    const XmlElement *average = plot.Series("Ramp (Average)");
+    ASSERT_NE(average, nullptr);
+    auto v = PathVertices(average->Attr("d"));
+    ASSERT_FALSE(v.empty());
+    std::vector<int> ends(10, 0), starts(10, 0);
+    for (const auto &p : v) {
+        int k = -1;
+        for (int i = 0; i < 10; ++i)
+            if (std::fabs(p.y - plot.Y(10 * i + 4.5)) < 0.06)
+                k = i;
+        ASSERT_GE(k, 0) << "a vertex at no average's height: " << p.x << "," << p.y;
+        EXPECT_GE(p.x, plot.X(10 * k) - 0.06) << k;
+        EXPECT_LE(p.x, plot.X(10 * k + 10) + 0.06) << k;
+        starts[k] += std::fabs(p.x - plot.X(10 * k)) < 0.06;
+        ends[k] += std::fabs(p.x - plot.X(10 * k + 10)) < 0.06;
+    }
+    for (int k = 0; k < 10; ++k) {
+        EXPECT_GE(starts[k], 1) << k;
+        EXPECT_GE(ends[k], 1) << k;
+    }
+    DeleteFileW(file.c_str());
+}
+
 TEST_F(PlotAndWatch, AMillionValuesMakeASmallFileThatKeepsEverySpike)
 {
     // 1,000,000 values 10 ms apart between 0 and 9.9, one spike up and one

@@ -1,7 +1,7 @@
 // The callback object as the library's engines call it: item handles, the
 // time-stamp contract (count query, capacity, both directions, open ends),
-// bounds, values, attributes, processed values with movable interval bounds
-// and the context value, update results, and raw deletes with relative times.
+// bounds, values, attributes, update results, and raw deletes with relative
+// times.
 #include "historian_fixture.h"
 
 #include "addrspace/catalogue.h"
@@ -123,77 +123,6 @@ TEST_F(CallbackTest, Attributes)
     VariantClear(&v);
 }
 
-TEST_F(CallbackTest, ProcessedIntervals)
-{
-    ULONG_PTR context = 0;
-    EXPECT_EQ(callback.PrepareAggregates(kItem, OPCHDA_AVERAGE, ToFileTime(Sec(0)),
-                                         ToFileTime(Sec(40)), ToFileTime(10 * 10000000ull),
-                                         &context),
-              1);
-    EXPECT_EQ(context, 0u) << "nothing to remember with a resample interval";
-    FILETIME start = ToFileTime(Sec(0)), end = ToFileTime(Sec(40));
-    VARIANT v;
-    VariantInit(&v);
-    unsigned long q = 0;
-    EXPECT_EQ(callback.ReadProcessed(kItem, OPCHDA_AVERAGE, &start, &end, &v, &q, context), S_OK);
-    EXPECT_DOUBLE_EQ(v.dblVal, 18.5);
-    EXPECT_EQ(q, 0xC0u | OPCHDA_CALCULATED);
-    EXPECT_EQ(ToTicks(start), Sec(0));
-    EXPECT_EQ(ToTicks(end), Sec(40));
-
-    // The actual-time aggregates report the time of the extreme value.
-    EXPECT_EQ(callback.ReadProcessed(kItem, OPCHDA_MAXIMUMACTUALTIME, &start, &end, &v, &q, 0),
-              S_OK);
-    EXPECT_EQ(v.dblVal, 40);
-    EXPECT_EQ(ToTicks(start), Sec(30));
-
-    start = ToFileTime(Sec(0));
-    EXPECT_EQ(callback.ReadProcessed(kItem, OPCHDA_ANNOTATIONS, &start, &end, &v, &q, 0),
-              OPC_E_INVALIDAGGREGATE);
-    EXPECT_EQ(callback.PrepareAggregates(kItem, OPCHDA_ANNOTATIONS, start, end, FILETIME{},
-                                         &context),
-              0);
-    VariantClear(&v);
-}
-
-TEST_F(CallbackTest, ResampleIntervalZeroCoversTheWholeRange)
-{
-    ULONG_PTR context = 0;
-    callback.PrepareAggregates(kItem, OPCHDA_COUNT, ToFileTime(Sec(0)), ToFileTime(Sec(40)),
-                               FILETIME{}, &context);
-    ASSERT_NE(context, 0u);
-    // The library hands over one interval of zero length.
-    FILETIME start = ToFileTime(Sec(0)), end = start;
-    VARIANT v;
-    VariantInit(&v);
-    unsigned long q = 0;
-    EXPECT_EQ(callback.ReadProcessed(kItem, OPCHDA_COUNT, &start, &end, &v, &q, context), S_OK);
-    EXPECT_EQ(v.lVal, 4);
-    EXPECT_EQ(ToTicks(end), Sec(40)) << "the interval end moved to the end of the range";
-    EXPECT_EQ(ToTicks(start), Sec(0));
-
-    // A context from another request, or none, finds nothing to widen.
-    end = start;
-    EXPECT_EQ(callback.ReadProcessed(kItem, OPCHDA_COUNT, &start, &end, &v, &q, context + 1),
-              S_OK);
-    EXPECT_EQ(v.lVal, 0);
-    EXPECT_EQ(ToTicks(end), Sec(0));
-    VariantClear(&v);
-}
-
-TEST(RangeEnds, OldContextsExpire)
-{
-    historian::RangeEnds ends;
-    unsigned long first = ends.Remember(Sec(1));
-    Ticks t = 0;
-    ASSERT_TRUE(ends.Recall(first, &t));
-    EXPECT_EQ(t, Sec(1));
-    for (int i = 0; i < 300; ++i)
-        ends.Remember(Sec(i));
-    EXPECT_FALSE(ends.Recall(first, &t)) << "its slot has been reused";
-    EXPECT_FALSE(ends.Recall(0, &t));
-}
-
 TEST_F(CallbackTest, UpdatesAndCapabilities)
 {
     OPCHDA_UPDATECAPABILITIES caps{};
@@ -290,8 +219,8 @@ TEST(AddressSpace, ItemsAttributesAndAggregatesAreDefinedAndBound)
                 return true;
         return false;
     };
-    EXPECT_TRUE(has(catalogue.Aggregates(), OPCHDA_TIMEAVERAGE, "Time Average"));
-    EXPECT_TRUE(has(catalogue.Aggregates(), OPCHDA_WORSTQUALITY, "Worst Quality"));
+    // No aggregate of its own: the library computes them all.
+    EXPECT_TRUE(catalogue.Aggregates().empty());
     EXPECT_TRUE(has(catalogue.Attributes(), OPCHDA_ENG_UNITS, "Eng Units"));
     for (const auto &e : catalogue.Attributes()) {
         if (e.id == OPCHDA_HIGH_ENTRY_LIMIT) {

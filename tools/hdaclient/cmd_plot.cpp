@@ -190,8 +190,14 @@ void RunPlot(Context &c)
             return;
         if (!AllRead(c, entries, results, L" / " + aggregateNames[k]))
             return c.report.Message(L"no plot written");
-        for (size_t i = 0; i < entries.size(); ++i)
+        for (size_t i = 0; i < entries.size(); ++i) {
             add(i, entries[i].id + L" (" + aggregateNames[k] + L")", results[i].data.samples);
+            // Each processed value holds over its interval.
+            PlotSeries &s = series.back();
+            s.points = HoldOverIntervals(s.points, TicksOf(from), o.interval, TicksOf(to));
+            s.stepped = true;
+            s.maxGap = 0; // the item's spacing says nothing about the intervals'
+        }
     }
 
     size_t values = 0, shown = 0;

@@ -277,6 +277,27 @@ std::string PathData(const std::vector<Vertex> &v, bool stepped)
 
 }  // namespace
 
+std::vector<PlotPoint> HoldOverIntervals(const std::vector<PlotPoint> &points, Ticks start, Ticks interval,
+                                         Ticks end)
+{
+    std::vector<PlotPoint> out;
+    out.reserve(points.size() * 2);
+    for (const PlotPoint &p : points) {
+        out.push_back(p);
+        if (interval == 0 || p.time < start || p.kind == PointKind::NoData || !std::isfinite(p.value))
+            continue;
+        Ticks boundary = start + ((p.time - start) / interval + 1) * interval;
+        if (boundary > end)
+            boundary = end;
+        if (boundary > p.time) {
+            PlotPoint held = p;
+            held.time = boundary;
+            out.push_back(held);
+        }
+    }
+    return out;
+}
+
 PointKind KindOf(DWORD quality, bool hasNumber)
 {
     if (quality & (OPCHDA_NODATA | OPCHDA_NOBOUND))

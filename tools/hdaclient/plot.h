@@ -54,6 +54,14 @@ struct PlotOptions
 // OPC quality (a bad value without a number is still marked).
 PointKind KindOf(DWORD quality, bool hasNumber);
 
+// Processed values as steps: each value holds over its resample interval,
+// from its time to the next interval boundary after it (boundaries every
+// `interval` from `start`, the last one cut at `end`), so an average is
+// drawn over the raw values it averages, not ahead of them. Values without a
+// number stay single points (gaps). Draw the result as a stepped series.
+std::vector<PlotPoint> HoldOverIntervals(const std::vector<PlotPoint> &points, Ticks start, Ticks interval,
+                                         Ticks end);
+
 // Draws the series (points in ascending time). False, with `error`, when the
 // series have more than two engineering units.
 bool RenderSvg(const PlotOptions &options, const std::vector<PlotSeries> &series, std::string &svg,
