@@ -55,12 +55,34 @@ public:
 
         const std::string options = " /RegServer --data \"" + folder + "\" --journal \"" + journal +
                                     "\" --tick 20 --grace 30";
-        // A cross-architecture run registers both historians, as an
-        // installer of both would; the other one is the one the clients ask for.
+        // A cross-architecture run registers both historians side by side,
+        // as an installer of both would.
         for (const std::string &program : Historians()) {
             auto r = zqtest::RunProcess(program + options, 60000);
             ASSERT_TRUE(r.started && !r.timedOut && r.exitCode == 0) << program << ": " << r.output;
         }
+        // Each registration went to the registry view of its own bitness,
+        // and COM reads LocalServer32 from the client's view: the installer
+        // of a server for clients of both bitnesses names the one server in
+        // both views. Here the client's view names the other build's.
+        if (!OtherArchitectureBin().empty())
+            ASSERT_TRUE(NameServerForThisView(OtherArchitectureBin() + "\\ZqHistorian.exe"));
+    }
+
+    static bool NameServerForThisView(const std::string &program)
+    {
+        wchar_t clsid[40];
+        StringFromGUID2(historian::kHistorianClsid, clsid, 40);
+        std::wstring key = std::wstring(L"CLSID\\") + clsid + L"\\LocalServer32";
+        std::wstring value = L"\"" + std::wstring(program.begin(), program.end()) + L"\"";
+        HKEY hkey = nullptr;
+        if (RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &hkey,
+                            nullptr) != ERROR_SUCCESS)
+            return false;
+        LONG rc = RegSetValueExW(hkey, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
+                                 static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(hkey);
+        return rc == ERROR_SUCCESS;
     }
 
     void TearDown() override

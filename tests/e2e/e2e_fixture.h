@@ -47,10 +47,12 @@ std::string Iso(uint64_t t);
 // Cross-architecture runs (label "cross"): ZQ_E2E_HISTORIAN_DIR names the
 // other build's bin folder (a Windows path). Its historian is registered
 // beside this build's, each in the registry view of its own bitness, and the
-// clients ask COM for a server of the other bitness. Empty otherwise.
+// LocalServer32 of this program's view names the other build's historian
+// (COM reads the client's view; Wine ignores the CLSCTX bitness flags). Empty
+// otherwise.
 std::string OtherArchitectureBin();
-// The CLSCTX of every creation request: a local server, of the other
-// bitness in a cross-architecture run.
+// The CLSCTX of every creation request: a local server, asked to be of the
+// other bitness in a cross-architecture run (as Windows takes it).
 DWORD ServerContext();
 
 // Runs zqhda.exe against the historian (60 s at most). A historian that is
