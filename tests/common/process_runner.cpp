@@ -1,6 +1,5 @@
 #include "process_runner.h"
 
-#include <thread>
 
 namespace zqtest {
 
@@ -69,6 +68,25 @@ bool StartProcess(const std::string &commandLine, PROCESS_INFORMATION *process, 
     return true;
 }
 
+namespace {
+// Reads what the pipe holds now; false once its write end is closed.
+bool ReadAvailable(HANDLE pipe, std::string &into)
+{
+    for (;;) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr))
+            return false;
+        if (available == 0)
+            return true;
+        char buf[4096];
+        DWORD n = 0;
+        if (!ReadFile(pipe, buf, available < sizeof buf ? available : sizeof buf, &n, nullptr) || n == 0)
+            return false;
+        into.append(buf, n);
+    }
+}
+} // namespace
+
 ProcessResult RunProcess(const std::string &commandLine, unsigned long timeoutMs,
                          bool separateErrors)
 {
@@ -78,26 +96,46 @@ ProcessResult RunProcess(const std::string &commandLine, unsigned long timeoutMs
     if (!StartProcess(commandLine, &pi, &readEnd, separateErrors ? &errRead : nullptr))
         return result;
     result.started = true;
-
-    auto drain = [](HANDLE pipe, std::string &into) {
-        char buf[4096];
-        DWORD n = 0;
-        while (ReadFile(pipe, buf, sizeof buf, &n, nullptr) && n > 0)
-            into.append(buf, n);
-    };
-    std::thread reader([&] { drain(readEnd, result.output); });
-    std::thread errorReader([&] {
-        if (errRead != nullptr)
-            drain(errRead, result.errors);
-    });
-    if (WaitForSingleObject(pi.hProcess, timeoutMs) != WAIT_OBJECT_0) {
-        result.timedOut = true;
-        TerminateProcess(pi.hProcess, 1);
-        WaitForSingleObject(pi.hProcess, 5000);
+    // The pipes are read until the program has ended and they are closed.
+    // Once it has ended, everything it wrote is in them; a process it started
+    // can still hold their write ends (Wine's desktop process, started with
+    // a program's first window, inherits them and lives on), so reading stops
+    // a moment after the end whether or not they were closed.
+    const DWORD kAfterEndMs = 2000;
+    const DWORD started = GetTickCount();
+    bool outOpen = true, errOpen = errRead != nullptr, ended = false;
+    DWORD endedAt = 0;
+    while (outOpen || errOpen) {
+        if (outOpen)
+            outOpen = ReadAvailable(readEnd, result.output);
+        if (errOpen)
+            errOpen = ReadAvailable(errRead, result.errors);
+        if (!ended) {
+            if (WaitForSingleObject(pi.hProcess, 10) != WAIT_OBJECT_0 && GetTickCount() - started <= timeoutMs)
+                continue;
+            if (WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0) {
+                result.timedOut = true;
+                TerminateProcess(pi.hProcess, 1);
+                WaitForSingleObject(pi.hProcess, 5000);
+            }
+            ended = true;
+            endedAt = GetTickCount();
+        } else if (GetTickCount() - endedAt > kAfterEndMs) {
+            break;
+        } else {
+            Sleep(10);
+        }
+    }
+    if (!ended) {
+        // Both pipes were closed before the program ended.
+        const DWORD spent = GetTickCount() - started;
+        if (WaitForSingleObject(pi.hProcess, spent < timeoutMs ? timeoutMs - spent : 0) != WAIT_OBJECT_0) {
+            result.timedOut = true;
+            TerminateProcess(pi.hProcess, 1);
+            WaitForSingleObject(pi.hProcess, 5000);
+        }
     }
     GetExitCodeProcess(pi.hProcess, &result.exitCode);
-    reader.join();
-    errorReader.join();
     CloseHandle(readEnd);
     if (errRead != nullptr)
         CloseHandle(errRead);
