@@ -6,7 +6,7 @@
 // again at every listing, so a position whose items the host has deleted
 // lists nothing while moving up still works.
 //
-// A browser keeps its client's server object alive: it holds one reference
+// A browser keeps its client's HDAServer alive: it holds one reference
 // on it from construction to destruction. It keeps no filter: every filter
 // set given to CreateBrowse is accepted and the whole tree is shown.
 //
@@ -31,7 +31,7 @@ class HDABrowser final : public IOPCHDA_Browser
 {
 public:
     // A new browser at the root node with count 1, holding one reference on
-    // owner (the client's server object). Null when memory runs out; owner is
+    // owner (the client's HDAServer). Null when memory runs out; owner is
     // then untouched.
     static HDABrowser *Create(IUnknown *owner);
 

@@ -1,8 +1,8 @@
-// The IOPCHDA_AsyncAnnotations interface object of a client's server object:
+// The IOPCHDA_AsyncAnnotations interface object of a client's HDAServer:
 // annotation reads and inserts queued as transactions on the client's list
 // and answered through its IOPCHDA_DataCallback sink (OnReadAnnotations,
 // OnInsertAnnotations) at the next tick; Cancel removes one. Made by
-// CreateAsyncAnnotationsInterface (com/hda_server.h); the server object
+// CreateAsyncAnnotationsInterface (below); the server object
 // offers it only while the host has an annotation callback installed.
 //
 // Like the asynchronous reads: arguments are checked, times resolved and
@@ -13,3 +13,10 @@
 #pragma once
 
 #include "com/hda_server.h"
+
+namespace zq {
+
+// The maker of the interface object; null when memory runs out.
+OwnedInterface *CreateAsyncAnnotationsInterface(HDAServer *owner);
+
+} // namespace zq

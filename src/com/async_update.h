@@ -1,9 +1,9 @@
-// The IOPCHDA_AsyncUpdate interface object of a client's server object:
+// The IOPCHDA_AsyncUpdate interface object of a client's HDAServer:
 // inserts, replaces, deletes queued as transactions on the client's list
 // and completed through its IOPCHDA_DataCallback sink at the next tick;
 // Cancel removes a transaction of either asynchronous interface, and
 // QueryCapabilities is the synchronous interface's. Made by
-// CreateAsyncUpdateInterface (com/hda_server.h).
+// CreateAsyncUpdateInterface (below).
 //
 // A request checks its arguments and items and copies the client's values
 // and times (a raw delete's time records unresolved). Null pointers and zero
@@ -12,3 +12,10 @@
 #pragma once
 
 #include "com/hda_server.h"
+
+namespace zq {
+
+// The maker of the interface object; null when memory runs out.
+OwnedInterface *CreateAsyncUpdateInterface(HDAServer *owner);
+
+} // namespace zq

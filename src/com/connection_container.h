@@ -1,5 +1,5 @@
-// OPCServerConnectionContainer: the IConnectionPointContainer interface
-// object of a client's server object, with its two connection points.
+// ConnectionContainer: the IConnectionPointContainer interface object of a
+// client's HDAServer, with its two connection points.
 #pragma once
 
 #include <windows.h>
@@ -48,5 +48,8 @@ bool DataCallbackCheck(HDAServer &server);
 // The client's data callback point with one reference added (the caller
 // releases it), or null.
 ConnectionPoint *DataCallbackLookup(HDAServer &server);
+
+// The maker of the interface object; null when memory runs out.
+OwnedInterface *CreateConnectionContainer(HDAServer *owner);
 
 } // namespace zq

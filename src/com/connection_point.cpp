@@ -23,7 +23,7 @@ ConnectionPoint::ConnectionPoint(ConnectionContainer *container, const IID &iid,
 
 ConnectionPoint::~ConnectionPoint()
 {
-    // At the server object's destruction the sink is let go without a word.
+    // At the HDAServer's destruction the sink is let go without a word.
     if (sink_ != nullptr)
         sink_->Release();
 }

@@ -1,5 +1,6 @@
-// A connection point of a client's server object: OPCServerConnectionPoint
-// (IOPCShutdown) or CHDACallbackConnectionPoint (IOPCHDA_DataCallback). Each
+// ConnectionPoint: one of the two connection points of a client's HDAServer,
+// for IOPCShutdown or for IOPCHDA_DataCallback (the two trace their calls
+// under different names, see PointTexts). Each
 // holds at most one client sink, under cookie 1. It has no reference count
 // of its own: AddRef and Release go to the container, and through it to the
 // client's HDAServer.

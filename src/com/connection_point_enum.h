@@ -1,5 +1,5 @@
-// IOPCServerConnectionPtEnumerator: lists a client's two connection points.
-// It has a count of its own and keeps the client's server object alive (one
+// ConnectionPointEnum: lists a client's two connection points. It has a
+// count of its own and keeps the client's HDAServer alive (one
 // reference on the HDAServer) from its creation to its destruction.
 #pragma once
 

@@ -2,6 +2,16 @@
 
 #include <new>
 
+#include "com/async_annotations.h"
+#include "com/async_read.h"
+#include "com/async_update.h"
+#include "com/connection_container.h"
+#include "com/opc_common.h"
+#include "com/opc_server.h"
+#include "com/sync_annotations.h"
+#include "com/sync_read.h"
+#include "com/sync_update.h"
+
 #include "history/annotation_engine.h"
 #include "history/transaction.h"
 #include "opccomn.h"
@@ -29,12 +39,12 @@ HDAServer::HDAServer()
     ++g_liveObjects;
     // Thread mode: the crew runs the client's tick steps; a client that has
     // left the list is destroyed by its worker without running anything more.
-    wake_.crew.step = [](void *self) {
+    worker_.crew.step = [](void *self) {
         HDAServer *server = static_cast<HDAServer *>(self);
         if (server->IsRunning())
             server->TickStep();
     };
-    wake_.crew.owner = this;
+    worker_.crew.owner = this;
     InitializeCriticalSection(&clientLock_);
     for (auto &s : slots_)
         s.store(nullptr);
@@ -47,7 +57,7 @@ namespace {
 using Maker = OwnedInterface *(*)(HDAServer *);
 
 const Maker kMakers[static_cast<int>(Slot::Count)] = {
-    CreateServerInterface,    CreateCommonInterface,     CreateConnectionContainer,
+    CreateOpcHdaServerInterface,    CreateCommonInterface,     CreateConnectionContainer,
     CreateSyncReadInterface,  CreateAsyncReadInterface,  CreateSyncUpdateInterface,
     CreateAsyncUpdateInterface, CreateSyncAnnotationsInterface, CreateAsyncAnnotationsInterface,
 };
@@ -56,13 +66,13 @@ struct Answer
 {
     const IID *iid;
     const char *suffix;
-    Slot slot; // Slot::Count: the server object itself
+    Slot slot; // Slot::Count: the HDAServer itself
 };
 
 // Compared in this order; the first match is traced at once.
 const Answer kAnswers[] = {
     {&IID_IUnknown, " IID_IUnknown", Slot::Count},
-    {&IID_IOPCHDA_Server, " IID_IOPCHDA_Server", Slot::Server},
+    {&IID_IOPCHDA_Server, " IID_IOPCHDA_Server", Slot::OpcHdaServer},
     {&IID_IOPCHDA_SyncRead, " IID_IOPCHDA_SyncRead", Slot::SyncRead},
     {&IID_IOPCHDA_AsyncRead, " IID_IOPCHDA_AsyncRead", Slot::AsyncRead},
     {&IID_IOPCHDA_SyncUpdate, " IID_IOPCHDA_SyncUpdate", Slot::SyncUpdate},
@@ -130,14 +140,14 @@ void HDAServer::StopRunning()
     running_ = 0;
     // Destroyed by its worker as soon as the remover has let go of the
     // server lock.
-    wake_.Signal(WorkerWake::kStop);
+    worker_.Signal(ClientWorker::kStop);
 }
 
 void HDAServer::TickStep()
 {
     if (!BeginStep())
         return;
-    RunClientTickStep(*this);
+    RunPendingTransactions(*this);
     EndStep();
     // Counted once the step is over, callbacks included.
     ++tickSteps_;
@@ -192,21 +202,21 @@ void HDAServer::Destroy()
 
 // The worker runs the client's first step at once, then sleeps until its
 // object leaves the client list (it destroys the object) or the module is
-// unloaded (worker_wake.h). The later steps run on the crew at the ticks of
+// unloaded (client_worker.h). The later steps run on the crew at the ticks of
 // thread mode (step_crew.h), or on the host's thread at the ticks of timer
 // mode.
 DWORD WINAPI HDAServer::WorkerThread(LPVOID param)
 {
     HDAServer *self = static_cast<HDAServer *>(param);
-    self->wake_.Register();
+    self->worker_.Register();
     if (self->IsRunning())
         self->TickStep();
     while (self->IsRunning()) {
-        const LONG reasons = self->wake_.Wait();
-        if ((reasons & WorkerWake::kUnload) != 0 && self->IsRunning()) {
+        const LONG reasons = self->worker_.Wait();
+        if ((reasons & ClientWorker::kUnload) != 0 && self->IsRunning()) {
             // The module is being unloaded with the client still connected:
             // the object is left as it is.
-            self->wake_.Unregister();
+            self->worker_.Unregister();
             return 0;
         }
     }
@@ -216,7 +226,7 @@ DWORD WINAPI HDAServer::WorkerThread(LPVOID param)
     // Unregister returns.
     EnterCriticalSection(&State().serverLock);
     LeaveCriticalSection(&State().serverLock);
-    self->wake_.Unregister();
+    self->worker_.Unregister();
     self->Destroy();
     return 0;
 }

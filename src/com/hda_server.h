@@ -26,7 +26,7 @@
 #include "runtime/com_kit.h"
 #include "runtime/handle_list.h"
 #include "runtime/trace_texts.h"
-#include "runtime/worker_wake.h"
+#include "runtime/client_worker.h"
 
 namespace zq {
 
@@ -44,7 +44,7 @@ public:
 // The interface objects, in the order of their slots (and of destruction).
 enum class Slot : int
 {
-    Server = 0,
+    OpcHdaServer = 0,
     Common,
     Container,
     SyncRead,
@@ -56,7 +56,7 @@ enum class Slot : int
     Count
 };
 
-class HDAServer final : public IUnknown, public ClientObject
+class HDAServer final : public IUnknown, public HDAServerBase
 {
 public:
     // A new object with count 0 and no interface objects; null without memory.
@@ -67,7 +67,7 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override;
     ULONG STDMETHODCALLTYPE Release() override;
 
-    // ClientObject
+    // HDAServerBase
     bool TryAddRef() override;
     void ReleaseRef() override { Release(); }
     void StopRunning() override;
@@ -101,7 +101,7 @@ public:
 
     // How the client's worker is woken, and the coordination of Cancel with
     // the callbacks being made.
-    WorkerWake &Wake() { return wake_; }
+    ClientWorker &Worker() { return worker_; }
     DeliveryGate &Gate() { return gate_; }
 
     // Only one tick step of a client runs at a time (the worker's, or in
@@ -137,27 +137,16 @@ private:
                          TracedRefCount::ReleaseShows::Before};
     std::atomic<LONG> tickSteps_{0};
     std::atomic<bool> stepping_{false};
-    WorkerWake wake_;
+    ClientWorker worker_;
     DeliveryGate gate_;
     std::atomic<OwnedInterface *> slots_[static_cast<int>(Slot::Count)];
     std::vector<std::unique_ptr<Transaction>> transactions_;
 };
 
-// Makers of the interface objects, one per slot; each returns null when
-// memory runs out.
-OwnedInterface *CreateServerInterface(HDAServer *owner);
-OwnedInterface *CreateCommonInterface(HDAServer *owner);
-OwnedInterface *CreateConnectionContainer(HDAServer *owner);
-OwnedInterface *CreateSyncReadInterface(HDAServer *owner);
-OwnedInterface *CreateAsyncReadInterface(HDAServer *owner);
-OwnedInterface *CreateSyncUpdateInterface(HDAServer *owner);
-OwnedInterface *CreateAsyncUpdateInterface(HDAServer *owner);
-OwnedInterface *CreateSyncAnnotationsInterface(HDAServer *owner);
-OwnedInterface *CreateAsyncAnnotationsInterface(HDAServer *owner);
-
-// The per-client tick step: runs the client's pending transactions once,
-// under its client lock.
-void RunClientTickStep(HDAServer &server);
+// The body of the per-client tick step (HDAServer::TickStep, which also
+// keeps one step of a client at a time): runs the client's pending
+// transactions once, under its client lock. Throws nothing.
+void RunPendingTransactions(HDAServer &server);
 
 // Calls ShutdownRequest("") on the client's advised IOPCShutdown sink, if any.
 void SendShutdownToSink(HDAServer &server);

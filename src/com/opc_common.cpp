@@ -1,6 +1,8 @@
 // IOPCCommon: one locale (the system default), error texts from a fixed
 // table with the system's texts and a generic text as fallbacks, and the
 // client's name.
+#include "com/opc_common.h"
+
 #include <cstdio>
 #include <cstring>
 #include <new>

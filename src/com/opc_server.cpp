@@ -107,14 +107,14 @@ HRESULT AddHandle(HandleList &handles, AccessEvaluator &evaluator, LPCWSTR itemI
 
 } // namespace
 
-ServerInterface::ServerInterface(HDAServer *owner)
+OpcHdaServerInterface::OpcHdaServerInterface(HDAServer *owner)
     : InterfaceObject(owner, {texts::kIHDAServer_AddRef_defered_to_HDAServer,
                               texts::kIHDAServer_Release_defered_to_HDAServer,
                               texts::kIHDAServer_QueryInterface_defered_to_HDAServer})
 {
 }
 
-HRESULT STDMETHODCALLTYPE ServerInterface::GetItemAttributes(DWORD *count, DWORD **ids,
+HRESULT STDMETHODCALLTYPE OpcHdaServerInterface::GetItemAttributes(DWORD *count, DWORD **ids,
                                                              LPWSTR **names,
                                                              LPWSTR **descriptions,
                                                              VARTYPE **dataTypes)
@@ -133,7 +133,7 @@ HRESULT STDMETHODCALLTYPE ServerInterface::GetItemAttributes(DWORD *count, DWORD
     return CopyCatalogue(list, ids, names, descriptions, dataTypes);
 }
 
-HRESULT STDMETHODCALLTYPE ServerInterface::GetAggregates(DWORD *count, DWORD **ids,
+HRESULT STDMETHODCALLTYPE OpcHdaServerInterface::GetAggregates(DWORD *count, DWORD **ids,
                                                          LPWSTR **names, LPWSTR **descriptions)
 {
     Trace(texts::kIHDAServer_GetAggregates);
@@ -165,7 +165,7 @@ HRESULT STDMETHODCALLTYPE ServerInterface::GetAggregates(DWORD *count, DWORD **i
     });
 }
 
-HRESULT STDMETHODCALLTYPE ServerInterface::GetHistorianStatus(
+HRESULT STDMETHODCALLTYPE OpcHdaServerInterface::GetHistorianStatus(
     OPCHDA_SERVERSTATUS *status, FILETIME **currentTime, FILETIME **startTime, WORD *majorVersion,
     WORD *minorVersion, WORD *buildNumber, DWORD *maxReturnValues, LPWSTR *statusString,
     LPWSTR *vendorInfo)
@@ -203,7 +203,7 @@ HRESULT STDMETHODCALLTYPE ServerInterface::GetHistorianStatus(
 // each with its own server handle and client handle. The rights of the
 // caller are evaluated once per call (one evaluator), on this thread, with
 // the client's identity.
-HRESULT STDMETHODCALLTYPE ServerInterface::GetItemHandles(DWORD count, LPWSTR *itemIds,
+HRESULT STDMETHODCALLTYPE OpcHdaServerInterface::GetItemHandles(DWORD count, LPWSTR *itemIds,
                                                           OPCHANDLE *clientHandles,
                                                           OPCHANDLE **serverHandles,
                                                           HRESULT **errors)
@@ -227,7 +227,7 @@ HRESULT STDMETHODCALLTYPE ServerInterface::GetItemHandles(DWORD count, LPWSTR *i
     return hr;
 }
 
-HRESULT STDMETHODCALLTYPE ServerInterface::ReleaseItemHandles(DWORD count,
+HRESULT STDMETHODCALLTYPE OpcHdaServerInterface::ReleaseItemHandles(DWORD count,
                                                               OPCHANDLE *serverHandles,
                                                               HRESULT **errors)
 {
@@ -241,7 +241,7 @@ HRESULT STDMETHODCALLTYPE ServerInterface::ReleaseItemHandles(DWORD count,
     });
 }
 
-HRESULT STDMETHODCALLTYPE ServerInterface::ValidateItemIDs(DWORD count, LPWSTR *itemIds,
+HRESULT STDMETHODCALLTYPE OpcHdaServerInterface::ValidateItemIDs(DWORD count, LPWSTR *itemIds,
                                                            HRESULT **errors)
 {
     Trace(texts::kIHDAServer_ValidateItemIDs);
@@ -260,7 +260,7 @@ HRESULT STDMETHODCALLTYPE ServerInterface::ValidateItemIDs(DWORD count, LPWSTR *
 // The browser keeps no filter, so every filter entry is reported S_OK
 // whatever it says. With no filters the error array is null: there is
 // nothing to report and nothing for the client to free.
-HRESULT STDMETHODCALLTYPE ServerInterface::CreateBrowse(DWORD count, DWORD *, OPCHDA_OPERATORCODES *,
+HRESULT STDMETHODCALLTYPE OpcHdaServerInterface::CreateBrowse(DWORD count, DWORD *, OPCHDA_OPERATORCODES *,
                                                         VARIANT *, IOPCHDA_Browser **browser,
                                                         HRESULT **errors)
 {
@@ -282,9 +282,9 @@ HRESULT STDMETHODCALLTYPE ServerInterface::CreateBrowse(DWORD count, DWORD *, OP
     return S_OK;
 }
 
-OwnedInterface *CreateServerInterface(HDAServer *owner)
+OwnedInterface *CreateOpcHdaServerInterface(HDAServer *owner)
 {
-    return new (std::nothrow) ServerInterface(owner);
+    return new (std::nothrow) OpcHdaServerInterface(owner);
 }
 
 } // namespace zq

@@ -13,10 +13,10 @@
 
 namespace zq {
 
-class ServerInterface final : public InterfaceObject<IOPCHDA_Server>
+class OpcHdaServerInterface final : public InterfaceObject<IOPCHDA_Server>
 {
 public:
-    explicit ServerInterface(HDAServer *owner);
+    explicit OpcHdaServerInterface(HDAServer *owner);
 
     HRESULT STDMETHODCALLTYPE GetItemAttributes(DWORD *count, DWORD **ids, LPWSTR **names,
                                                 LPWSTR **descriptions,
@@ -41,5 +41,8 @@ public:
                                            OPCHDA_OPERATORCODES *operators, VARIANT *filters,
                                            IOPCHDA_Browser **browser, HRESULT **errors) override;
 };
+
+// The maker of the interface object; null when memory runs out.
+OwnedInterface *CreateOpcHdaServerInterface(HDAServer *owner);
 
 } // namespace zq

@@ -1,7 +1,6 @@
-// The IOPCHDA_SyncAnnotations interface object of a client's server object:
+// The IOPCHDA_SyncAnnotations interface object of a client's HDAServer:
 // annotation reads and inserts handed item by item to the annotation engine
-// on the calling thread. Made by CreateSyncAnnotationsInterface
-// (com/hda_server.h); the server object offers it only while the host has an
+// on the calling thread. Made by CreateSyncAnnotationsInterface (below); the HDAServer offers it only while the host has an
 // annotation callback installed (AnnotationsOffered).
 #pragma once
 
@@ -17,5 +16,8 @@ HRESULT AnnotationQueryCapabilities(OPCHDA_ANNOTATIONCAPABILITIES *capabilities)
 
 // The current time for an annotation being inserted (the server's clock).
 FILETIME AnnotationTimeNow();
+
+// The maker of the interface object; null when memory runs out.
+OwnedInterface *CreateSyncAnnotationsInterface(HDAServer *owner);
 
 } // namespace zq

@@ -1,6 +1,6 @@
-// The IOPCHDA_SyncRead interface object of a client's server object: raw,
+// The IOPCHDA_SyncRead interface object of a client's HDAServer: raw,
 // processed, at-time and attribute reads, answered on the calling thread by
-// the read engine. Made by CreateSyncReadInterface (com/hda_server.h).
+// the read engine. Made by CreateSyncReadInterface (below).
 //
 // Every method traces its name first, checks its arguments, resolves the
 // request's times (writing them back into the client's records), checks each
@@ -10,3 +10,10 @@
 #pragma once
 
 #include "com/hda_server.h"
+
+namespace zq {
+
+// The maker of the interface object; null when memory runs out.
+OwnedInterface *CreateSyncReadInterface(HDAServer *owner);
+
+} // namespace zq

@@ -1,7 +1,7 @@
-// The IOPCHDA_SyncUpdate interface object of a client's server object:
+// The IOPCHDA_SyncUpdate interface object of a client's HDAServer:
 // inserts, replaces, deletes and the capability query, handed item by item
 // to the update engine on the calling thread. Made by
-// CreateSyncUpdateInterface (com/hda_server.h).
+// CreateSyncUpdateInterface (below).
 #pragma once
 
 #include "com/hda_server.h"
@@ -14,5 +14,8 @@ namespace zq {
 // pointer; otherwise the capabilities start at 0 and the host's result is
 // returned.
 HRESULT SyncUpdateQueryCapabilities(OPCHDA_UPDATECAPABILITIES *capabilities);
+
+// The maker of the interface object; null when memory runs out.
+OwnedInterface *CreateSyncUpdateInterface(HDAServer *owner);
 
 } // namespace zq

@@ -45,7 +45,7 @@ DWORD AppendTransaction(HDAServer &server, std::unique_ptr<Transaction> transact
     transaction->SetCancelId(id);
     list.push_back(std::move(transaction)); // capacity reserved: cannot throw
     // The worker takes part in the tick while its client has transactions.
-    server.Wake().TakePartInTick(true);
+    server.Worker().TakePartInTick(true);
     return id;
 }
 
@@ -155,16 +155,16 @@ void DropEverything(HDAServer &server)
     {
         ClientLock lock(server);
         dropped.swap(server.Transactions());
-        server.Wake().TakePartInTick(false);
+        server.Worker().TakePartInTick(false);
     }
 }
 
-void TickStep(HDAServer &server)
+void RunRounds(HDAServer &server)
 {
     {
         ClientLock lock(server);
         if (server.Transactions().empty()) {
-            server.Wake().TakePartInTick(false);
+            server.Worker().TakePartInTick(false);
             return;
         }
     }
@@ -213,17 +213,17 @@ void TickStep(HDAServer &server)
     // Idle workers leave the tick; the others stay in it (and join it again
     // if joining failed for want of memory when the request was queued).
     ClientLock lock(server);
-    server.Wake().TakePartInTick(!server.Transactions().empty());
+    server.Worker().TakePartInTick(!server.Transactions().empty());
 }
 
 } // namespace
 
-void RunClientTickStep(HDAServer &server)
+void RunPendingTransactions(HDAServer &server)
 {
     // The step runs on a worker thread or the host's timer: nothing may
     // escape it.
     try {
-        TickStep(server);
+        RunRounds(server);
     } catch (...) {
     }
 }

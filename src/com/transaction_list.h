@@ -1,6 +1,6 @@
 // A client's transaction list: queueing a request's transaction, cancelling
-// one, and the per-client tick step (declared in com/hda_server.h as
-// RunClientTickStep) that runs them.
+// one, and the body of the per-client tick step (RunPendingTransactions,
+// declared in com/hda_server.h; HDAServer::TickStep runs it) that runs them.
 //
 // Locking. The list is guarded by the client lock. The step holds it while
 // the engines and the host run, so a Cancel or a new request of the client

@@ -16,7 +16,7 @@
 namespace zq {
 
 // True when the host installed either annotation callback: only then does
-// a server object answer for the annotation interfaces.
+// an HDAServer answer for the annotation interfaces.
 bool AnnotationsOffered();
 
 // OPCHDA_READANNOTATIONCAP and OPCHDA_INSERTANNOTATIONCAP for the installed

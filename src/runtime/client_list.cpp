@@ -21,7 +21,7 @@ struct ServerLock
 };
 } // namespace
 
-void AddClient(ClientObject *client)
+void AddClient(HDAServerBase *client)
 {
     ServerLock lock;
     ServerState &s = State();
@@ -29,7 +29,7 @@ void AddClient(ClientObject *client)
     s.clientCount = static_cast<LONG>(s.clients.size());
 }
 
-int RemoveClient(ClientObject *client)
+int RemoveClient(HDAServerBase *client)
 {
     LONG remaining;
     {
@@ -58,8 +58,8 @@ void TickAllClients()
     // list on this same thread, the lock being recursive), so the steps run
     // over a copy of the list. A removed object is destroyed only by its
     // worker thread, never during this walk.
-    std::vector<ClientObject *> snapshot = State().clients;
-    for (ClientObject *c : snapshot) {
+    std::vector<HDAServerBase *> snapshot = State().clients;
+    for (HDAServerBase *c : snapshot) {
         if (c->IsRunning())
             c->TickStep();
     }
@@ -70,21 +70,21 @@ void TickAllClients()
 // object, which needs the lock on another thread.
 long SendShutdownRequests()
 {
-    std::vector<ClientObject *> held;
+    std::vector<HDAServerBase *> held;
     long count;
     {
         ServerLock lock;
         const auto &clients = State().clients;
         count = static_cast<long>(clients.size());
         held.reserve(clients.size());
-        for (ClientObject *c : clients) {
+        for (HDAServerBase *c : clients) {
             if (c->TryAddRef())
                 held.push_back(c);
         }
     }
-    for (ClientObject *c : held)
+    for (HDAServerBase *c : held)
         c->SendShutdownRequest();
-    for (ClientObject *c : held)
+    for (HDAServerBase *c : held)
         c->ReleaseRef();
     return count;
 }

@@ -3,7 +3,7 @@
 #include "runtime/client.h"
 #include "runtime/srw_guard.h"
 #include "runtime/startup.h"
-#include "runtime/worker_wake.h"
+#include "runtime/client_worker.h"
 
 namespace zq {
 

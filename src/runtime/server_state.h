@@ -13,7 +13,7 @@
 
 namespace zq {
 
-class ClientObject;
+class HDAServerBase;
 
 // Lock order, everywhere in the library: server lock, then a client lock.
 // The address space (item tree and catalogues) and the user list have locks
@@ -33,7 +33,7 @@ struct ServerState
     // Guards the client list; in timer mode held across the tick of all
     // clients. A plain (recursive) critical section.
     CRITICAL_SECTION serverLock;
-    std::vector<ClientObject *> clients; // guarded by serverLock
+    std::vector<HDAServerBase *> clients; // guarded by serverLock
     std::atomic<LONG> clientCount{0};    // mirrors clients.size(), read without the lock
 
     std::atomic<LONG> securitySwitch{0};
@@ -90,7 +90,10 @@ void EndServerState(bool processExit);
 // The module that holds the library (the DLL, or the program it is linked into).
 HMODULE Module();
 
-// The tick event that every idle client worker thread waits on.
+// The tick event, pulsed at every tick of thread mode and at unload. No
+// client worker thread waits on it: an idle worker waits on its own
+// ClientWorker (runtime/client_worker.h); the event is kept for whoever else
+// waits on it.
 HANDLE TickEvent();
 
 // Server class identifier, stored by InitZqHDAsvr and the registration

@@ -5,7 +5,7 @@
 #include "runtime/server_state.h"
 #include "runtime/srw_guard.h"
 #include "runtime/thread_stacks.h"
-#include "runtime/worker_wake.h"
+#include "runtime/client_worker.h"
 
 #include <atomic>
 

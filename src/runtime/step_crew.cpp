@@ -26,8 +26,8 @@ struct Crew
     SRWLOCK lock = SRWLOCK_INIT;
     CONDITION_VARIABLE work = CONDITION_VARIABLE_INIT;      // queued, or stopping
     CONDITION_VARIABLE stepEnded = CONDITION_VARIABLE_INIT; // for CrewWithdraw
-    WorkerWake *head = nullptr;
-    WorkerWake *tail = nullptr;
+    ClientWorker *head = nullptr;
+    ClientWorker *tail = nullptr;
     int threads = 0; // started and not ended (of every generation)
     int idle = 0;    // waiting for work
     int withdrawing = 0;
@@ -43,7 +43,7 @@ Crew &TheCrew()
     return *crew;
 }
 
-void Push(Crew &c, WorkerWake *w)
+void Push(Crew &c, ClientWorker *w)
 {
     w->crew.next = nullptr;
     if (c.tail != nullptr)
@@ -55,9 +55,9 @@ void Push(Crew &c, WorkerWake *w)
     w->crew.queuedAt = c.ticks;
 }
 
-WorkerWake *Pop(Crew &c)
+ClientWorker *Pop(Crew &c)
 {
-    WorkerWake *w = c.head;
+    ClientWorker *w = c.head;
     c.head = w->crew.next;
     if (c.head == nullptr)
         c.tail = nullptr;
@@ -65,10 +65,10 @@ WorkerWake *Pop(Crew &c)
     return w;
 }
 
-void Remove(Crew &c, WorkerWake *w)
+void Remove(Crew &c, ClientWorker *w)
 {
-    WorkerWake *previous = nullptr;
-    for (WorkerWake *at = c.head; at != nullptr; previous = at, at = at->crew.next) {
+    ClientWorker *previous = nullptr;
+    for (ClientWorker *at = c.head; at != nullptr; previous = at, at = at->crew.next) {
         if (at != w)
             continue;
         (previous != nullptr ? previous->crew.next : c.head) = w->crew.next;
@@ -97,7 +97,7 @@ DWORD WINAPI CrewThread(LPVOID param)
         }
         if (c.head == nullptr || c.generation != generation)
             break;
-        WorkerWake *w = Pop(c);
+        ClientWorker *w = Pop(c);
         w->crew.state = kStepping;
         hold.Release();
         try {
@@ -119,7 +119,7 @@ DWORD WINAPI CrewThread(LPVOID param)
 
 } // namespace
 
-void CrewTick(WorkerWake *const *workers, size_t count)
+void CrewTick(ClientWorker *const *workers, size_t count)
 {
     Crew &c = TheCrew();
     int start = 0;
@@ -134,7 +134,7 @@ void CrewTick(WorkerWake *const *workers, size_t count)
         ++c.ticks;
         int queued = 0;
         for (size_t i = 0; i < count; ++i) {
-            WorkerWake *w = workers[i];
+            ClientWorker *w = workers[i];
             if (w->crew.step == nullptr)
                 continue;
             if (w->crew.state == kIdle) {
@@ -166,7 +166,7 @@ void CrewTick(WorkerWake *const *workers, size_t count)
     }
 }
 
-void CrewWithdraw(WorkerWake &worker)
+void CrewWithdraw(ClientWorker &worker)
 {
     Crew &c = TheCrew();
     SrwExclusive hold(c.lock);

@@ -23,23 +23,23 @@
 // thread waking at every tick and all of them competing for the processors
 // at once.
 //
-// Locks: the crew lock is taken after the registry lock of worker_wake.cpp
+// Locks: the crew lock is taken after the registry lock of client_worker.cpp
 // (a tick queues workers while it holds that lock shared) and is a leaf
 // otherwise: nothing is called while it is held but the waits on its
 // condition variables. Steps run without it.
 #pragma once
 
-#include "runtime/worker_wake.h"
+#include "runtime/client_worker.h"
 
 namespace zq {
 
 // Marks due every worker of the list (called by the tick, under the
 // registry lock), starting crew threads where needed.
-void CrewTick(WorkerWake *const *workers, size_t count);
+void CrewTick(ClientWorker *const *workers, size_t count);
 
 // Takes the worker out of the crew for good: out of the queue, and once its
 // step that is running has ended. Never called on a crew thread.
-void CrewWithdraw(WorkerWake &worker);
+void CrewWithdraw(ClientWorker &worker);
 
 // Unload: the crew threads end as soon as their step is over; the queue is
 // forgotten. A later tick starts a new crew.

@@ -1,7 +1,7 @@
 #include "com_fixture.h"
 
 #include "runtime/server_state.h"
-#include "runtime/worker_wake.h"
+#include "runtime/client_worker.h"
 
 namespace zqtest {
 

@@ -19,7 +19,7 @@ namespace zqtest {
 
 extern const CLSID kTestClsid;
 
-// Creates a client's server object through COM, as a client would.
+// Creates a client's HDAServer through COM, as a client would.
 HRESULT CreateServer(REFIID iid, void **out);
 
 // Ticks until pred() holds or timeoutMs passes; the result

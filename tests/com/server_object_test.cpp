@@ -1,4 +1,4 @@
-// The class factory and the per-client server object: creation, the
+// The class factory and the per-client `HDAServer`: creation, the
 // QueryInterface table with its traces, reference forwarding, leaving the
 // client list and destruction by the worker thread.
 #include "com_fixture.h"
@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "runtime/server_state.h"
-#include "runtime/worker_wake.h"
+#include "runtime/client_worker.h"
 
 using namespace zqtest;
 
@@ -66,7 +66,7 @@ TEST_F(ServerObject, IdleClientsObjectIsDestroyedAfterItsLastReleaseWithoutATick
     for (int i = 0; i < 300 && server->TickSteps() == 0; ++i)
         Sleep(10);
     ASSERT_GE(server->TickSteps(), 1);
-    EXPECT_FALSE(server->Wake().TakesPartInTick());
+    EXPECT_FALSE(server->Worker().TakesPartInTick());
     unk->Release();
     // The tick thread never fires here (very long period); the last Release
     // wakes the worker, which destroys the object.
@@ -101,7 +101,7 @@ TEST_F(ServerObject, QueryInterfaceTableAndTraces)
     EXPECT_EQ(cap.Count("HDAServer::QueryInterface IID_IOPCCommon"), 2);
     EXPECT_TRUE(cap.Contains("HDAServer::AddRef(3)"));
 
-    // IUnknown through an interface object is the server object itself.
+    // IUnknown through an interface object is the HDAServer itself.
     cap.Clear();
     IUnknown *back = nullptr;
     ASSERT_EQ(c1->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(&back)), S_OK);

@@ -129,7 +129,7 @@ TEST_F(AsyncDelivery, ASinkWhoseClientIsGoneIsDroppedWithTheClientsTransactions)
         EXPECT_EQ(sink.Count(), 1u);
         EXPECT_EQ(Pending(), 0u);
         EXPECT_EQ(sink.refs, 1) << "the point let go of the sink";
-        EXPECT_FALSE(server->Wake().TakesPartInTick()) << "an idle worker is not ticked";
+        EXPECT_FALSE(server->Worker().TakesPartInTick()) << "an idle worker is not ticked";
         const size_t hostCalls = host.Calls().size();
         for (int i = 0; i < 3; ++i)
             ASSERT_TRUE(Tick());

@@ -4,7 +4,7 @@
 
 #include "history/transaction.h"
 #include "runtime/server_state.h"
-#include "runtime/worker_wake.h"
+#include "runtime/client_worker.h"
 
 namespace zqtest {
 
@@ -233,7 +233,7 @@ bool AsyncTest::Tick()
 {
     const LONG before = server->TickSteps();
     // A worker whose client has no transactions is not woken by a tick.
-    if (!server->Wake().TakesPartInTick() && !server->Stepping()) {
+    if (!server->Worker().TakesPartInTick() && !server->Stepping()) {
         Pulse();
         return true;
     }

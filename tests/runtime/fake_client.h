@@ -1,4 +1,4 @@
-// A stand-in for a connected client's server object, recording what the
+// A stand-in for a connected client's HDAServer, recording what the
 // runtime asks of it.
 #pragma once
 
@@ -12,7 +12,7 @@
 
 namespace zqtest {
 
-class FakeClient : public zq::ClientObject
+class FakeClient : public zq::HDAServerBase
 {
 public:
     std::atomic<LONG> refs{1};

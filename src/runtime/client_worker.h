@@ -1,9 +1,12 @@
-// How client worker threads are woken.
+// ClientWorker: the part of a client worker thread that the runtime keeps.
 //
-// Every worker has a WorkerWake: a set of pending reasons and a condition
-// variable, on which the worker waits until its object leaves the client
-// list (to destroy it) or the module is unloaded. A reason signalled while
-// the worker is busy stays pending.
+// It holds three things: the worker's wake (a set of pending reasons and a
+// condition variable, on which the idle worker waits until its object leaves
+// the client list, to destroy it, or the module is unloaded; a reason
+// signalled while the worker is busy stays pending), the worker's place in
+// the tick registry (the lists of registered workers and of those taking
+// part in the tick, in client_worker.cpp), and its place in the crew's queue
+// (CrewPart, step_crew.h).
 //
 // The tick steps themselves run on the crew (step_crew.h). Only workers
 // whose client has transactions take part in the tick: a worker enrols when
@@ -22,7 +25,7 @@
 
 namespace zq {
 
-class WorkerWake
+class ClientWorker
 {
 public:
     enum Reason : LONG
@@ -41,15 +44,15 @@ public:
         StepFn step = nullptr;
         void *owner = nullptr;
         int state = 0;
-        WorkerWake *next = nullptr;  // in the crew's queue
+        ClientWorker *next = nullptr;  // in the crew's queue
         unsigned long queuedAt = 0; // the tick it was queued at
     };
     CrewPart crew;
 
-    WorkerWake();
-    ~WorkerWake();
-    WorkerWake(const WorkerWake &) = delete;
-    WorkerWake &operator=(const WorkerWake &) = delete;
+    ClientWorker();
+    ~ClientWorker();
+    ClientWorker(const ClientWorker &) = delete;
+    ClientWorker &operator=(const ClientWorker &) = delete;
 
     void Signal(LONG reasons);
     // Waits until a reason is pending; returns and clears every pending one.

@@ -1,4 +1,4 @@
-#include "runtime/worker_wake.h"
+#include "runtime/client_worker.h"
 #include "runtime/srw_guard.h"
 #include "runtime/step_crew.h"
 
@@ -13,18 +13,18 @@ namespace {
 // tick. Vectors of pointers: a tick walks the ticking ones without touching
 // the others.
 SRWLOCK g_registryLock = SRWLOCK_INIT;
-std::vector<WorkerWake *> &AllWorkers()
+std::vector<ClientWorker *> &AllWorkers()
 {
-    static std::vector<WorkerWake *> *all = new std::vector<WorkerWake *>();
+    static std::vector<ClientWorker *> *all = new std::vector<ClientWorker *>();
     return *all;
 }
-std::vector<WorkerWake *> &TickingWorkers()
+std::vector<ClientWorker *> &TickingWorkers()
 {
-    static std::vector<WorkerWake *> *ticking = new std::vector<WorkerWake *>();
+    static std::vector<ClientWorker *> *ticking = new std::vector<ClientWorker *>();
     return *ticking;
 }
 
-void Erase(std::vector<WorkerWake *> &list, WorkerWake *w)
+void Erase(std::vector<ClientWorker *> &list, ClientWorker *w)
 {
     auto it = std::find(list.begin(), list.end(), w);
     if (it != list.end()) {
@@ -35,11 +35,11 @@ void Erase(std::vector<WorkerWake *> &list, WorkerWake *w)
 
 } // namespace
 
-WorkerWake::WorkerWake() = default;
+ClientWorker::ClientWorker() = default;
 
-WorkerWake::~WorkerWake() { Unregister(); }
+ClientWorker::~ClientWorker() { Unregister(); }
 
-void WorkerWake::Signal(LONG reasons)
+void ClientWorker::Signal(LONG reasons)
 {
     {
         SrwExclusive hold(lock_);
@@ -48,7 +48,7 @@ void WorkerWake::Signal(LONG reasons)
     WakeConditionVariable(&changed_);
 }
 
-LONG WorkerWake::Wait()
+LONG ClientWorker::Wait()
 {
     SrwExclusive hold(lock_);
     while (pending_ == 0)
@@ -58,7 +58,7 @@ LONG WorkerWake::Wait()
     return reasons;
 }
 
-void WorkerWake::Register()
+void ClientWorker::Register()
 {
     SrwExclusive hold(g_registryLock);
     if (!registered_) {
@@ -72,7 +72,7 @@ void WorkerWake::Register()
     }
 }
 
-void WorkerWake::Unregister()
+void ClientWorker::Unregister()
 {
     // First out of the crew, without the registry lock: the step being
     // waited for may need that lock to leave the tick.
@@ -86,7 +86,7 @@ void WorkerWake::Unregister()
     ticking_.store(false, std::memory_order_release);
 }
 
-void WorkerWake::TakePartInTick(bool on)
+void ClientWorker::TakePartInTick(bool on)
 {
     // Callers hold the client lock, so nobody changes the flag meanwhile;
     // only a change takes the registry lock, which the tick holds shared.
@@ -106,12 +106,12 @@ void WorkerWake::TakePartInTick(bool on)
     }
 }
 
-bool WorkerWake::TakesPartInTick() const { return ticking_.load(std::memory_order_acquire); }
+bool ClientWorker::TakesPartInTick() const { return ticking_.load(std::memory_order_acquire); }
 
 void TickWorkers()
 {
     SrwShared hold(g_registryLock);
-    const std::vector<WorkerWake *> &ticking = TickingWorkers();
+    const std::vector<ClientWorker *> &ticking = TickingWorkers();
     if (!ticking.empty())
         CrewTick(ticking.data(), ticking.size());
 }
@@ -120,8 +120,8 @@ void WakeWorkersForUnload()
 {
     {
         SrwShared hold(g_registryLock);
-        for (WorkerWake *w : AllWorkers())
-            w->Signal(WorkerWake::kUnload);
+        for (ClientWorker *w : AllWorkers())
+            w->Signal(ClientWorker::kUnload);
     }
     CrewStop();
 }
