@@ -44,7 +44,7 @@ void BaselineRead(void *item, DWORD numValues)
     auto *values = static_cast<VARIANT *>(CoTaskMemAlloc(numValues * sizeof(VARIANT)));
     // Through the installed callback object, as the engine calls it: a real
     // virtual call, not one the compiler could inline.
-    CZqHDACallback *host = zq::State().callback.load();
+    CZqHDACallback *host = zq::State().settings.callback.load();
     ULONG_PTR context = 0;
     int k = host->GetTimeStamps(item, &start, &end, static_cast<int>(numValues), times, &context);
     for (int i = 0; i < k; ++i) {

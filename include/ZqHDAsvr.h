@@ -21,6 +21,13 @@
  * another compiler (MSVC) cannot derive from it; such a host installs the
  * plain stdcall callbacks instead, which are compiler-neutral.
  *
+ * Legacy names: the export names are kept as the library's first hosts
+ * linked them, spelling included. NumbrHDAClientConnections ("Numbr") is the
+ * number of connected clients. The functions ending in 1 (InitZqHDAsvr1,
+ * HDAUpdateRegistry1, UnregisterHDAServer1) are the same as their namesakes
+ * without it, but take the class identifier by pointer, for languages that
+ * cannot pass a 16-byte structure by value; a null pointer gives 0.
+ *
  * Item handles are opaque pointer-sized values; (void*)-1 means "no item". A
  * handle is never given to a second item while the module is loaded.
  *

@@ -117,19 +117,3 @@ void ClearCatalogues(bool processExit)
 }
 
 } // namespace zq
-
-// --- Exports ---------------------------------------------------------------------
-
-// Only the low 16 bits of dataType are kept, as the attribute's VARTYPE.
-extern "C" int __stdcall DefineHDAAttribute(DWORD attributeId, const char *name,
-                                            const char *description, DWORD dataType,
-                                            DWORD history)
-{
-    return zq::AddAttribute(attributeId, name, description, dataType, history) ? 1 : 0;
-}
-
-extern "C" int __stdcall DefineHDAAggregate(DWORD aggregateId, const char *name,
-                                            const char *description)
-{
-    return zq::AddAggregate(aggregateId, name, description) ? 1 : 0;
-}

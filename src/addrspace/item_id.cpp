@@ -81,6 +81,6 @@ std::string_view AfterLastQualifier(std::string_view text, char qualifier, UINT 
 UINT ItemIdCodePage() { return g_codePage.load(std::memory_order_relaxed); }
 void SetItemIdCodePage(UINT codePage) { g_codePage.store(codePage); }
 
-char Qualifier() { return State().qualifier.load(); }
+char Qualifier() { return State().settings.qualifier.load(); }
 
 } // namespace zq

@@ -488,30 +488,16 @@ void TreeReader::ListFlat(const ItemRecord &at, std::vector<std::string> *out) c
     }
 }
 
-} // namespace zq
-
-// --- Exports ---------------------------------------------------------------------
-
-// A null ID pointer is refused (-1 / 0) rather than read as the empty ID: the
-// empty ID is a real item, and a null pointer is far more likely a host fault.
-extern "C" void *__stdcall DefineHDAItem(const char *itemId)
-{
-    return zq::AddItem(itemId, 1, 2);
-}
-
-extern "C" int __stdcall DeleteHDAItem(const char *itemId)
-{
-    return zq::DeleteItem(itemId) ? 1 : 0;
-}
-
 // Only the low byte of the argument counts; 0 reads the qualifier. The result
 // is the qualifier byte in force, as an unsigned value (0..255).
-extern "C" int __stdcall SetZqHDAsvrQualifier(int qualifier)
+int SetItemQualifier(int qualifier)
 {
     const char q = static_cast<char>(qualifier & 0xFF);
     if (q != 0) {
-        zq::State().qualifier.store(q);
+        State().settings.qualifier.store(q);
         return static_cast<unsigned char>(q);
     }
-    return static_cast<unsigned char>(zq::State().qualifier.load());
+    return static_cast<unsigned char>(State().settings.qualifier.load());
 }
+
+} // namespace zq

@@ -155,6 +155,10 @@ void *AddItem(const char *itemId, DWORD readAccess, DWORD writeAccess) noexcept;
 // ID (or the pointer is null).
 bool DeleteItem(const char *itemId) noexcept;
 
+// SetZqHDAsvrQualifier: sets the qualifier unless the low byte is 0; returns
+// the one in force (0..255).
+int SetItemQualifier(int qualifier);
+
 // Deletes every record below the root node (module unload). When the process
 // is ending, another thread may have been stopped while holding the tree lock;
 // the tree is then left to the operating system instead of waiting for it.

@@ -178,10 +178,10 @@ HRESULT STDMETHODCALLTYPE OpcHdaServerInterface::GetHistorianStatus(
     return Guarded([&] {
         TaskPtr<FILETIME> now(ZeroedTaskArray<FILETIME>(1));
         TaskPtr<FILETIME> started(ZeroedTaskArray<FILETIME>(1));
-        const ServerState::HostStatus host = State().Status();
+        const HostSettings::HostStatus host = State().settings.Status();
         TaskPtr<wchar_t> text(host.text.empty() ? ZeroedTaskArray<wchar_t>(kStatusStringUnits)
                                                 : WideCopy(host.text.c_str(), true));
-        TaskPtr<wchar_t> vendor(WideCopy(State().Vendor().c_str(), true));
+        TaskPtr<wchar_t> vendor(WideCopy(State().settings.Vendor().c_str(), true));
         if (!now || !started || !text || !vendor)
             return E_OUTOFMEMORY;
         CoFileTimeNow(now.get());
@@ -190,7 +190,7 @@ HRESULT STDMETHODCALLTYPE OpcHdaServerInterface::GetHistorianStatus(
         *majorVersion = 1;
         *minorVersion = 0;
         *buildNumber = 0;
-        *maxReturnValues = State().maxValuesPerItem.load(); // 0: no limit
+        *maxReturnValues = State().settings.maxValuesPerItem.load(); // 0: no limit
         *currentTime = now.release();
         *startTime = started.release();
         *statusString = text.release();

@@ -16,11 +16,16 @@ namespace zq {
 
 namespace {
 
-// The host's annotation callbacks; null when the module loads. Single
-// pointer writes: the host installs them while setting up, the engine and
-// QueryInterface read them at every call.
-std::atomic<ZQHDA_ReadAnnotationsProc> g_readAnnotations{nullptr};
-std::atomic<ZQHDA_InsertAnnotationProc> g_insertAnnotation{nullptr};
+// The host's annotation callbacks (plain callbacks of the host's settings);
+// the engine and QueryInterface read them at every call.
+std::atomic<ZQHDA_ReadAnnotationsProc> &ReadAnnotationsSetting()
+{
+    return State().settings.plain.readAnnotations;
+}
+std::atomic<ZQHDA_InsertAnnotationProc> &InsertAnnotationSetting()
+{
+    return State().settings.plain.insertAnnotation;
+}
 
 // What the host hands to the add function during one read callback. Only
 // the thread running that callback touches it.
@@ -114,15 +119,15 @@ struct AnnotationArrays
 
 bool AnnotationsOffered()
 {
-    return g_readAnnotations.load() != nullptr || g_insertAnnotation.load() != nullptr;
+    return ReadAnnotationsSetting().load() != nullptr || InsertAnnotationSetting().load() != nullptr;
 }
 
 OPCHDA_ANNOTATIONCAPABILITIES AnnotationCapabilities()
 {
     int caps = 0;
-    if (g_readAnnotations.load() != nullptr)
+    if (ReadAnnotationsSetting().load() != nullptr)
         caps |= OPCHDA_READANNOTATIONCAP;
-    if (g_insertAnnotation.load() != nullptr)
+    if (InsertAnnotationSetting().load() != nullptr)
         caps |= OPCHDA_INSERTANNOTATIONCAP;
     return static_cast<OPCHDA_ANNOTATIONCAPABILITIES>(caps);
 }
@@ -130,11 +135,11 @@ OPCHDA_ANNOTATIONCAPABILITIES AnnotationCapabilities()
 HRESULT RunReadAnnotations(void *item, OPCHDA_ANNOTATION &result, const FILETIME &start,
                            const FILETIME &end)
 {
-    ZQHDA_ReadAnnotationsProc fn = g_readAnnotations.load();
+    ZQHDA_ReadAnnotationsProc fn = ReadAnnotationsSetting().load();
     if (fn == nullptr)
         return E_NOTIMPL;
     Collected collected;
-    collected.limit = State().maxValuesPerItem.load();
+    collected.limit = State().settings.maxValuesPerItem.load();
     long hostResult = E_FAIL; // a callback that stores no result has failed
     fn(item, start, end, &collected, AddAnnotation, &hostResult);
     if (FAILED(hostResult))
@@ -172,7 +177,7 @@ void __stdcall CountAnnotation(void *list, FILETIME time, const char *, FILETIME
 
 long CountAnnotations(void *item, const FILETIME &start, const FILETIME &end)
 {
-    ZQHDA_ReadAnnotationsProc fn = g_readAnnotations.load();
+    ZQHDA_ReadAnnotationsProc fn = ReadAnnotationsSetting().load();
     if (fn == nullptr)
         return -1;
     Counted counted;
@@ -182,12 +187,12 @@ long CountAnnotations(void *item, const FILETIME &start, const FILETIME &end)
     return hostResult == S_OK ? counted.n : 0;
 }
 
-bool AnnotationsReadable() { return g_readAnnotations.load() != nullptr; }
+bool AnnotationsReadable() { return ReadAnnotationsSetting().load() != nullptr; }
 
 HRESULT RunInsertAnnotations(const char *user, void *item, const FILETIME &time,
                              const OPCHDA_ANNOTATION &values, const FILETIME &annotationTime)
 {
-    ZQHDA_InsertAnnotationProc fn = g_insertAnnotation.load();
+    ZQHDA_InsertAnnotationProc fn = InsertAnnotationSetting().load();
     if (fn == nullptr)
         return E_NOTIMPL;
     if (values.dwNumValues != 0 && values.szAnnotation == nullptr)
@@ -219,15 +224,3 @@ void FreeAnnotationArrays(OPCHDA_ANNOTATION &annotation)
 }
 
 } // namespace zq
-
-extern "C" int __stdcall EnableReadAnnotationsCallback(ZQHDA_ReadAnnotationsProc proc)
-{
-    zq::g_readAnnotations = proc;
-    return 1;
-}
-
-extern "C" int __stdcall EnableInsertAnnotationCallback(ZQHDA_InsertAnnotationProc proc)
-{
-    zq::g_insertAnnotation = proc;
-    return 1;
-}

@@ -15,10 +15,6 @@ namespace zq {
 
 namespace {
 
-// The host's callback; null when the module loads. A single pointer write:
-// the host installs it while setting up, the engine reads it at every call.
-std::atomic<ZQHDA_ReadModifiedProc> g_readModified{nullptr};
-
 // One value as the host reported it; owns its VARIANT.
 struct ModifiedEntry
 {
@@ -87,15 +83,15 @@ bool Exceeds(uint64_t n, DWORD limit) { return limit != 0 && n > limit; }
 
 } // namespace
 
-bool ModifiedValuesOffered() { return g_readModified.load() != nullptr; }
+bool ModifiedValuesOffered() { return State().settings.plain.readModified.load() != nullptr; }
 
 HRESULT RunReadModified(void *item, OPCHDA_MODIFIEDITEM &result, const FILETIME *start,
                         const FILETIME *end, DWORD numValues)
 {
-    ZQHDA_ReadModifiedProc fn = g_readModified.load();
+    ZQHDA_ReadModifiedProc fn = State().settings.plain.readModified.load();
     if (fn == nullptr)
         return E_NOTIMPL;
-    const DWORD limit = State().maxValuesPerItem.load();
+    const DWORD limit = State().settings.maxValuesPerItem.load();
     if (Exceeds(numValues, limit))
         return OPC_E_MAXEXCEEDED;
     Collected collected;
@@ -168,9 +164,3 @@ void FreeModifiedArrays(OPCHDA_MODIFIEDITEM &item)
 }
 
 } // namespace zq
-
-extern "C" int __stdcall EnableReadModifiedCallback(ZQHDA_ReadModifiedProc proc)
-{
-    zq::g_readModified = proc;
-    return 1;
-}

@@ -122,7 +122,7 @@ void MarkNotDelivered(VARIANT &value, DWORD &quality, const QualityWords &words)
 QualityWords CurrentQualityWords()
 {
     QualityWords words;
-    if (State().qualityStyle.load() == 1) {
+    if (State().settings.qualityStyle.load() == 1) {
         words.noBound = OPCHDA_NOBOUND;
         words.noValue = OPCHDA_NODATA;
     }
@@ -131,7 +131,7 @@ QualityWords CurrentQualityWords()
 
 DWORD WithinValueLimit(DWORD n)
 {
-    const DWORD limit = State().maxValuesPerItem.load();
+    const DWORD limit = State().settings.maxValuesPerItem.load();
     return Exceeds(n, limit) ? limit : n;
 }
 
@@ -325,7 +325,7 @@ HRESULT RunReadRaw(CZqHDACallback *host, void *item, OPCHDA_ITEM &result, const 
         return OPC_S_NODATA;
     // The host's limit on values per item: a client asking for more gets
     // OPC_E_MAXEXCEEDED; a read of everything stops at the limit.
-    const DWORD limit = State().maxValuesPerItem.load();
+    const DWORD limit = State().settings.maxValuesPerItem.load();
     if (Exceeds(numValues, limit))
         return OPC_E_MAXEXCEEDED;
 
@@ -347,7 +347,7 @@ HRESULT RunReadAtTime(CZqHDACallback *host, void *item, OPCHDA_ITEM &result, DWO
         return OPC_S_NODATA;
     if (count != 0 && times == nullptr)
         return E_INVALIDARG;
-    if (Exceeds(count, State().maxValuesPerItem.load()))
+    if (Exceeds(count, State().settings.maxValuesPerItem.load()))
         return OPC_E_MAXEXCEEDED;
 
     ItemArrays arrays;
@@ -483,8 +483,8 @@ HRESULT RunReadProcessed(CZqHDACallback *host, void *item, OPCHDA_ITEM &result, 
     // Checked before the host is asked anything: the host's limits on
     // intervals and on values per item.
     const uint64_t n = CountResampleIntervals(start, end, interval);
-    if (Exceeds(n, State().maxIntervalsPerItem.load()) ||
-        Exceeds(n, State().maxValuesPerItem.load()))
+    if (Exceeds(n, State().settings.maxIntervalsPerItem.load()) ||
+        Exceeds(n, State().settings.maxValuesPerItem.load()))
         return OPC_E_MAXEXCEEDED;
 
     ULONG_PTR context = 0;
@@ -540,17 +540,3 @@ void FreeAttributeArrays(OPCHDA_ATTRIBUTE &attribute)
 }
 
 } // namespace zq
-
-extern "C" int __stdcall SetHDAReadLimits(DWORD maxValuesPerItem, DWORD maxIntervalsPerItem)
-{
-    zq::State().maxValuesPerItem = maxValuesPerItem;
-    zq::State().maxIntervalsPerItem = maxIntervalsPerItem;
-    return 1;
-}
-
-extern "C" int __stdcall SetHDAQualityStyle(int style)
-{
-    if (style != 0 && style != 1)
-        return -1;
-    return static_cast<int>(zq::State().qualityStyle.exchange(style));
-}

@@ -222,20 +222,7 @@ HRESULT ProcessedAdviseTransaction::ReadWindow(CZqHDACallback *host, DWORD i, vo
     return RunReadProcessed(host, item, record, aggregates_[i], start, end, Interval(), words_);
 }
 
-namespace {
-
 // Processed-data subscriptions, off until the host switches them on.
-std::atomic<int> g_adviseProcessed{0};
-
-} // namespace
-
-bool ProcessedAdviseOffered() { return g_adviseProcessed.load() != 0; }
+bool ProcessedAdviseOffered() { return State().settings.adviseProcessed.load() != 0; }
 
 } // namespace zq
-
-// Any thread, any time: a single atomic exchange. A request checks the
-// setting once when it arrives; subscriptions already made run on.
-extern "C" int __stdcall EnableHDAAdviseProcessed(int enable)
-{
-    return zq::g_adviseProcessed.exchange(enable != 0 ? 1 : 0);
-}

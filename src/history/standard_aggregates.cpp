@@ -64,17 +64,6 @@ const StandardAggregate kAggregates[] = {
     {0x80000010, "VariancePopulation", "Population variance of the good raw values, n (OPC UA)", Aggregate::VariancePopulation, 1},
 };
 
-std::atomic<int> g_on{0};
-
-// The configuration in one word, so that a request never sees half of a
-// change: bit 0 TreatUncertainAsBad, bit 1 UseSlopedExtrapolation, bits 8-15
-// PercentDataBad, bits 16-23 PercentDataGood.
-constexpr uint32_t Pack(bool uncertainAsBad, int bad, int good, bool sloped)
-{
-    return (uncertainAsBad ? 1u : 0u) | (sloped ? 2u : 0u) | (static_cast<uint32_t>(bad) << 8) |
-           (static_cast<uint32_t>(good) << 16);
-}
-std::atomic<uint32_t> g_config{Pack(false, 100, 100, false)};
 
 bool Offered(const StandardAggregate &a)
 {
@@ -139,7 +128,7 @@ void ValueOf(const AggregateResult &r, double scale, const QualityWords &words, 
 
 } // namespace
 
-bool StandardAggregatesOn() { return g_on.load() != 0; }
+bool StandardAggregatesOn() { return State().settings.standardAggregates.load() != 0; }
 
 const StandardAggregate *FindStandardAggregate(DWORD id)
 {
@@ -160,7 +149,7 @@ std::vector<const StandardAggregate *> OfferedStandardAggregates()
 
 AggregateConfig CurrentAggregateConfig()
 {
-    const uint32_t word = g_config.load();
+    const uint32_t word = State().settings.aggregateConfig.load();
     AggregateConfig c;
     c.treatUncertainAsBad = (word & 1) != 0;
     c.useSlopedExtrapolation = (word & 2) != 0;
@@ -186,8 +175,8 @@ HRESULT RunStandardProcessed(CZqHDACallback *host, void *item, OPCHDA_ITEM &resu
     uint64_t n = 1;
     if (interval != 0)
         n = span == 0 ? 1 : (span + interval - 1) / interval;
-    const DWORD maxIntervals = State().maxIntervalsPerItem.load();
-    const DWORD maxValues = State().maxValuesPerItem.load();
+    const DWORD maxIntervals = State().settings.maxIntervalsPerItem.load();
+    const DWORD maxValues = State().settings.maxValuesPerItem.load();
     if ((maxIntervals != 0 && n > maxIntervals) || (maxValues != 0 && n > maxValues))
         return OPC_E_MAXEXCEEDED;
     if (n > 0x7FFFFFFF / sizeof(VARIANT))
@@ -235,21 +224,15 @@ HRESULT RunStandardProcessed(CZqHDACallback *host, void *item, OPCHDA_ITEM &resu
     return S_OK;
 }
 
-} // namespace zq
-
-extern "C" int __stdcall EnableHDAStandardAggregates(int on)
-{
-    return zq::g_on.exchange(on != 0 ? 1 : 0);
-}
-
-extern "C" int __stdcall SetHDAAggregateConfiguration(int treatUncertainAsBad, int percentDataBad,
-                                                      int percentDataGood,
-                                                      int useSlopedExtrapolation)
+bool SetAggregateConfiguration(int treatUncertainAsBad, int percentDataBad, int percentDataGood,
+                               int useSlopedExtrapolation)
 {
     if (percentDataBad < 0 || percentDataBad > 100 || percentDataGood < 0 ||
         percentDataGood > 100)
-        return 0;
-    zq::g_config = zq::Pack(treatUncertainAsBad != 0, percentDataBad, percentDataGood,
-                            useSlopedExtrapolation != 0);
-    return 1;
+        return false;
+    State().settings.aggregateConfig = PackAggregateConfig(
+        treatUncertainAsBad != 0, percentDataBad, percentDataGood, useSlopedExtrapolation != 0);
+    return true;
 }
+
+} // namespace zq

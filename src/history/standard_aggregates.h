@@ -46,6 +46,10 @@ const StandardAggregate *FindStandardAggregate(DWORD id);
 std::vector<const StandardAggregate *> OfferedStandardAggregates();
 // The configuration in force (taken once per request).
 AggregateConfig CurrentAggregateConfig();
+// SetHDAAggregateConfiguration: false (nothing changes) for a percentage
+// outside 0-100.
+bool SetAggregateConfiguration(int treatUncertainAsBad, int percentDataBad, int percentDataGood,
+                               int useSlopedExtrapolation);
 
 // Processed read of one item by the library: every interval from start to
 // end (the trailing shorter one included, Partial), one value each.

@@ -46,12 +46,7 @@ bool ResolveTime(OPCHDA_TIME &t) noexcept
     return ResolveTimeAt(t, nowFt, nowSt);
 }
 
-} // namespace zq
-
-using namespace zq;
-
-extern "C" int __stdcall HDAResolveTime(const OPCHDA_TIME *time, const FILETIME *now,
-                                        FILETIME *result)
+int ResolveHostTime(const OPCHDA_TIME *time, const FILETIME *now, FILETIME *result)
 {
     if (time == nullptr || result == nullptr)
         return 0;
@@ -68,3 +63,5 @@ extern "C" int __stdcall HDAResolveTime(const OPCHDA_TIME *time, const FILETIME 
     *result = copy.ftTime;
     return 1;
 }
+
+} // namespace zq

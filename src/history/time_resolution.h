@@ -27,4 +27,9 @@ bool ResolveTimeAt(OPCHDA_TIME &t, const FILETIME &nowFt, const SYSTEMTIME &nowS
 // ResolveTimeAt with the clock's current UTC time.
 bool ResolveTime(OPCHDA_TIME &t) noexcept;
 
+// HDAResolveTime: a host's time resolved as a client's would be, against now
+// (null: the clock). 1 with the time in *result; 0 (result untouched) when
+// it is malformed or outside the calendar, or a pointer is null.
+int ResolveHostTime(const OPCHDA_TIME *time, const FILETIME *now, FILETIME *result);
+
 } // namespace zq

@@ -1,17 +1,12 @@
-// OLE Automation dates (DATE) <-> UTC FILETIMEs for the host. The date's
-// clock time is taken as UTC; no time zone is applied. Resolution and range
-// are those of the platform conversions (whole seconds; years 1601 to 9999).
-// When a conversion refuses its input the output is zeroed and FALSE returned.
-// A DATE that is not a finite number is refused here: the platform may turn
-// it into some arbitrary day.
-#include <windows.h>
+#include "history/vb_date.h"
+
 #include <oleauto.h>
 
 #include <cmath>
 
-#include "ZqHDAsvr.h"
+namespace zq {
 
-extern "C" BOOL __stdcall HDAConvertVBDateToFileTime(const DATE *date, FILETIME *fileTime)
+BOOL VBDateToFileTime(const DATE *date, FILETIME *fileTime)
 {
     if (fileTime == nullptr)
         return FALSE;
@@ -23,7 +18,7 @@ extern "C" BOOL __stdcall HDAConvertVBDateToFileTime(const DATE *date, FILETIME 
     return FALSE;
 }
 
-extern "C" BOOL __stdcall HDAConvertFileTimeToVBDate(const FILETIME *fileTime, DATE *date)
+BOOL FileTimeToVBDate(const FILETIME *fileTime, DATE *date)
 {
     if (date == nullptr)
         return FALSE;
@@ -34,3 +29,5 @@ extern "C" BOOL __stdcall HDAConvertFileTimeToVBDate(const FILETIME *fileTime, D
     *date = 0;
     return FALSE;
 }
+
+} // namespace zq

@@ -1,6 +1,6 @@
-// CZqHDACallback: the default behaviour of every host callback method, the
-// plain callbacks it forwards to, and the exports that install either kind.
-#include "runtime/server_state.h"
+// CZqHDACallback: the default behaviour of every host callback method, which
+// forwards to the plain callback installed for it (runtime/callback.h).
+#include "runtime/callback.h"
 
 #include "opchda_constants.h"
 
@@ -8,33 +8,8 @@
 
 namespace {
 
-// The fourteen plain callbacks; null when the module loads. Single pointer
-// writes: the host installs them while setting up, the engines read them at
-// every call.
-std::atomic<ZQHDA_GetTimeStampsProc> g_getTimeStamps{nullptr};
-std::atomic<ZQHDA_GetPreviousTimeStampProc> g_getPrevious{nullptr};
-std::atomic<ZQHDA_GetNextTimeStampProc> g_getNext{nullptr};
-std::atomic<ZQHDA_ReadAtProc> g_readAt{nullptr};
-std::atomic<ZQHDA_ReadCurrentAttributeProc> g_readCurrentAttribute{nullptr};
-std::atomic<ZQHDA_ReadAttributeAtProc> g_readAttributeAt{nullptr};
-std::atomic<ZQHDA_PrepareAggregatesProc> g_prepareAggregates{nullptr};
-std::atomic<ZQHDA_ReadProcessedProc> g_readProcessed{nullptr};
-std::atomic<ZQHDA_QueryUpdateCapabilitiesProc> g_queryCapabilities{nullptr};
-std::atomic<ZQHDA_UpdateProc> g_insert{nullptr};
-std::atomic<ZQHDA_UpdateProc> g_replace{nullptr};
-std::atomic<ZQHDA_UpdateProc> g_insertReplace{nullptr};
-std::atomic<ZQHDA_DeleteRawProc> g_deleteRaw{nullptr};
-std::atomic<ZQHDA_DeleteAtTimeProc> g_deleteAtTime{nullptr};
-
-// Stores a plain callback; a non-null one makes the default callback object
-// the one the engines use.
-template <typename P> int Install(std::atomic<P> &slot, P proc)
-{
-    slot = proc;
-    if (proc != nullptr)
-        zq::State().callback = &zq::State().defaultCallback;
-    return 1;
-}
+// The plain callbacks, in the host's settings.
+zq::HostSettings::PlainCallbacks &Plain() { return zq::State().settings.plain; }
 
 } // namespace
 
@@ -49,7 +24,7 @@ CZqHDACallback::~CZqHDACallback() {}
 int CZqHDACallback::GetTimeStamps(void *hItem, FILETIME *start, FILETIME *end, int maxCount,
                                   FILETIME *times, ULONG_PTR *)
 {
-    ZQHDA_GetTimeStampsProc fn = g_getTimeStamps.load();
+    ZQHDA_GetTimeStampsProc fn = Plain().getTimeStamps.load();
     if (fn == nullptr)
         return 0;
     int result = 0;
@@ -60,7 +35,7 @@ int CZqHDACallback::GetTimeStamps(void *hItem, FILETIME *start, FILETIME *end, i
 long CZqHDACallback::GetPreviousTimeStamp(void *hItem, FILETIME time, FILETIME *stamp,
                                           ULONG_PTR)
 {
-    ZQHDA_GetPreviousTimeStampProc fn = g_getPrevious.load();
+    ZQHDA_GetPreviousTimeStampProc fn = Plain().getPrevious.load();
     long result = OPC_S_NODATA;
     if (fn != nullptr)
         fn(hItem, time, stamp, &result);
@@ -69,7 +44,7 @@ long CZqHDACallback::GetPreviousTimeStamp(void *hItem, FILETIME time, FILETIME *
 
 long CZqHDACallback::GetNextTimeStamp(void *hItem, FILETIME time, FILETIME *stamp, ULONG_PTR)
 {
-    ZQHDA_GetNextTimeStampProc fn = g_getNext.load();
+    ZQHDA_GetNextTimeStampProc fn = Plain().getNext.load();
     long result = OPC_S_NODATA;
     if (fn != nullptr)
         fn(hItem, time, stamp, &result);
@@ -79,7 +54,7 @@ long CZqHDACallback::GetNextTimeStamp(void *hItem, FILETIME time, FILETIME *stam
 long CZqHDACallback::ReadAt(void *hItem, FILETIME time, VARIANT *value, unsigned long *quality,
                             ULONG_PTR)
 {
-    ZQHDA_ReadAtProc fn = g_readAt.load();
+    ZQHDA_ReadAtProc fn = Plain().readAt.load();
     long result = OPC_S_NODATA;
     if (fn != nullptr)
         fn(hItem, time, value, quality, &result);
@@ -89,7 +64,7 @@ long CZqHDACallback::ReadAt(void *hItem, FILETIME time, VARIANT *value, unsigned
 long CZqHDACallback::ReadCurrentAttribute(void *hItem, unsigned long attributeId,
                                           FILETIME *stamp, VARIANT *value)
 {
-    ZQHDA_ReadCurrentAttributeProc fn = g_readCurrentAttribute.load();
+    ZQHDA_ReadCurrentAttributeProc fn = Plain().readCurrentAttribute.load();
     long result = E_FAIL;
     if (fn != nullptr)
         fn(hItem, attributeId, stamp, value, &result);
@@ -99,7 +74,7 @@ long CZqHDACallback::ReadCurrentAttribute(void *hItem, unsigned long attributeId
 long CZqHDACallback::ReadAttributeAt(void *hItem, unsigned long attributeId, FILETIME time,
                                      VARIANT *value, ULONG_PTR)
 {
-    ZQHDA_ReadAttributeAtProc fn = g_readAttributeAt.load();
+    ZQHDA_ReadAttributeAtProc fn = Plain().readAttributeAt.load();
     long result = E_FAIL;
     if (fn != nullptr)
         fn(hItem, attributeId, time, value, &result);
@@ -109,7 +84,7 @@ long CZqHDACallback::ReadAttributeAt(void *hItem, unsigned long attributeId, FIL
 int CZqHDACallback::PrepareAggregates(void *hItem, unsigned long aggregateId, FILETIME start,
                                       FILETIME end, FILETIME resampleInterval, ULONG_PTR *)
 {
-    ZQHDA_PrepareAggregatesProc fn = g_prepareAggregates.load();
+    ZQHDA_PrepareAggregatesProc fn = Plain().prepareAggregates.load();
     int result = 0;
     if (fn != nullptr)
         fn(hItem, aggregateId, start, end, resampleInterval, &result);
@@ -120,7 +95,7 @@ long CZqHDACallback::ReadProcessed(void *hItem, unsigned long aggregateId,
                                    FILETIME *intervalStart, FILETIME *intervalEnd,
                                    VARIANT *value, unsigned long *quality, ULONG_PTR)
 {
-    ZQHDA_ReadProcessedProc fn = g_readProcessed.load();
+    ZQHDA_ReadProcessedProc fn = Plain().readProcessed.load();
     long result = E_FAIL;
     if (fn != nullptr)
         fn(hItem, aggregateId, intervalStart, intervalEnd, value, quality, &result);
@@ -129,7 +104,7 @@ long CZqHDACallback::ReadProcessed(void *hItem, unsigned long aggregateId,
 
 long CZqHDACallback::QueryUpdateCapabilities(OPCHDA_UPDATECAPABILITIES *capabilities)
 {
-    ZQHDA_QueryUpdateCapabilitiesProc fn = g_queryCapabilities.load();
+    ZQHDA_QueryUpdateCapabilitiesProc fn = Plain().queryCapabilities.load();
     if (fn == nullptr) {
         if (capabilities != nullptr)
             *capabilities = static_cast<OPCHDA_UPDATECAPABILITIES>(0);
@@ -158,24 +133,24 @@ long CallUpdate(const std::atomic<ZQHDA_UpdateProc> &slot, char *user, void *hIt
 long CZqHDACallback::Insert(char *user, void *hItem, FILETIME time, VARIANT *value,
                             unsigned long quality)
 {
-    return CallUpdate(g_insert, user, hItem, time, value, quality);
+    return CallUpdate(Plain().insert, user, hItem, time, value, quality);
 }
 
 long CZqHDACallback::Replace(char *user, void *hItem, FILETIME time, VARIANT *value,
                              unsigned long quality)
 {
-    return CallUpdate(g_replace, user, hItem, time, value, quality);
+    return CallUpdate(Plain().replace, user, hItem, time, value, quality);
 }
 
 long CZqHDACallback::InsertReplace(char *user, void *hItem, FILETIME time, VARIANT *value,
                                    unsigned long quality)
 {
-    return CallUpdate(g_insertReplace, user, hItem, time, value, quality);
+    return CallUpdate(Plain().insertReplace, user, hItem, time, value, quality);
 }
 
 long CZqHDACallback::DeleteRaw(char *user, void *hItem, OPCHDA_TIME *start, OPCHDA_TIME *end)
 {
-    ZQHDA_DeleteRawProc fn = g_deleteRaw.load();
+    ZQHDA_DeleteRawProc fn = Plain().deleteRaw.load();
     long result = E_FAIL;
     if (fn != nullptr)
         fn(user, hItem, start, end, &result);
@@ -184,40 +159,9 @@ long CZqHDACallback::DeleteRaw(char *user, void *hItem, OPCHDA_TIME *start, OPCH
 
 long CZqHDACallback::DeleteAtTime(char *user, void *hItem, FILETIME time)
 {
-    ZQHDA_DeleteAtTimeProc fn = g_deleteAtTime.load();
+    ZQHDA_DeleteAtTimeProc fn = Plain().deleteAtTime.load();
     long result = E_FAIL;
     if (fn != nullptr)
         fn(user, hItem, time, &result);
     return result;
 }
-
-extern "C" int __stdcall SetHDAServerCallback(CZqHDACallback *callback)
-{
-    zq::State().callback = callback;
-    return 1;
-}
-
-// Each Enable...Callback export installs one plain callback in its slot.
-#define ZQ_ENABLE_CALLBACK(Export, Proc, slot)                                                   \
-    extern "C" int __stdcall Export(Proc p) { return Install(slot, p); }
-
-ZQ_ENABLE_CALLBACK(EnableGetTimeStampCallback, ZQHDA_GetTimeStampsProc, g_getTimeStamps)
-ZQ_ENABLE_CALLBACK(EnableGetPreviousTimeStampCallback, ZQHDA_GetPreviousTimeStampProc,
-                   g_getPrevious)
-ZQ_ENABLE_CALLBACK(EnableGetNextTimeStampCallback, ZQHDA_GetNextTimeStampProc, g_getNext)
-ZQ_ENABLE_CALLBACK(EnableReadAtCallback, ZQHDA_ReadAtProc, g_readAt)
-ZQ_ENABLE_CALLBACK(EnableReadCurrentAttributeCallback, ZQHDA_ReadCurrentAttributeProc,
-                   g_readCurrentAttribute)
-ZQ_ENABLE_CALLBACK(EnableReadAttributeAtCallback, ZQHDA_ReadAttributeAtProc, g_readAttributeAt)
-ZQ_ENABLE_CALLBACK(EnablePrepareAggregatesCallback, ZQHDA_PrepareAggregatesProc,
-                   g_prepareAggregates)
-ZQ_ENABLE_CALLBACK(EnableReadProcessedCallback, ZQHDA_ReadProcessedProc, g_readProcessed)
-ZQ_ENABLE_CALLBACK(EnableQueryUpdateCapabilitiesCallback, ZQHDA_QueryUpdateCapabilitiesProc,
-                   g_queryCapabilities)
-ZQ_ENABLE_CALLBACK(EnableInsertCallback, ZQHDA_UpdateProc, g_insert)
-ZQ_ENABLE_CALLBACK(EnableReplaceCallback, ZQHDA_UpdateProc, g_replace)
-ZQ_ENABLE_CALLBACK(EnableInsertReplaceCallback, ZQHDA_UpdateProc, g_insertReplace)
-ZQ_ENABLE_CALLBACK(EnableDeleteRawCallback, ZQHDA_DeleteRawProc, g_deleteRaw)
-ZQ_ENABLE_CALLBACK(EnableDeleteAtCallback, ZQHDA_DeleteAtTimeProc, g_deleteAtTime)
-
-#undef ZQ_ENABLE_CALLBACK

@@ -1,5 +1,6 @@
-// The client list, the disconnect notification and the control exports that
-// act on connected clients.
+// The client list: adding and removing clients (with the host's disconnect
+// notification), the timer-mode tick of all clients and the shutdown
+// requests.
 #include "runtime/client.h"
 #include "runtime/server_state.h"
 #include "runtime/trace.h"
@@ -10,7 +11,6 @@
 namespace zq {
 
 namespace {
-std::atomic<ZQHDA_DisconnectProc> g_disconnectFunction{nullptr};
 
 struct ServerLock
 {
@@ -45,7 +45,7 @@ int RemoveClient(HDAServerBase *client)
     }
     // The host is told after the lock is left; the object may already be
     // gone (its worker destroys it), so it is not touched any more.
-    ZQHDA_DisconnectProc fn = g_disconnectFunction.load();
+    ZQHDA_DisconnectProc fn = State().settings.disconnect.load();
     if (fn != nullptr)
         fn(remaining);
     return 1;
@@ -90,36 +90,3 @@ long SendShutdownRequests()
 }
 
 } // namespace zq
-
-using namespace zq;
-
-extern "C" int __stdcall EnableHDAEventMsgs(ZQHDA_TraceProc proc)
-{
-    // A null function leaves nothing to call: tracing is then off.
-    g_traceFunction = proc;
-    return 1;
-}
-
-extern "C" int __stdcall EnableHDADisconnectNotification(ZQHDA_DisconnectProc proc)
-{
-    g_disconnectFunction = proc;
-    return 1;
-}
-
-extern "C" long __stdcall NumbrHDAClientConnections(void) { return State().clientCount.load(); }
-
-extern "C" long __stdcall RequestHDADisconnect(void) { return SendShutdownRequests(); }
-
-extern "C" int __stdcall SetHDAVendorInfo(const char *vendor)
-{
-    State().SetVendor(vendor);
-    return 1;
-}
-
-extern "C" int __stdcall SetHDAServerStatus(DWORD status, const char *text)
-{
-    if (status != OPCHDA_UP && status != OPCHDA_DOWN && status != OPCHDA_INDETERMINATE)
-        return 0;
-    State().SetStatus(status, text);
-    return 1;
-}

@@ -214,12 +214,8 @@ bool SetText(HKEY key, const char *valueName, const char *text)
                           static_cast<DWORD>(std::strlen(text) + 1)) == ERROR_SUCCESS;
 }
 
-} // namespace zq
-
-using namespace zq;
-
-extern "C" int __stdcall HDAUpdateRegistry(CLSID clsid, const char *progId,
-                                           const char *description, const char *serverPath)
+int WriteRegistration(CLSID clsid, const char *progId, const char *description,
+                      const char *serverPath)
 {
     SetServerClsid(clsid);
     // An empty ProgID would put the server's values on HKEY_CLASSES_ROOT itself.
@@ -242,16 +238,7 @@ extern "C" int __stdcall HDAUpdateRegistry(CLSID clsid, const char *progId,
     return RegisterHdaCategory(clsid) ? 1 : 0;
 }
 
-extern "C" int __stdcall HDAUpdateRegistry1(const CLSID *clsid, const char *progId,
-                                            const char *description, const char *serverPath)
-{
-    if (clsid == nullptr)
-        return 0;
-    CLSID copy = *clsid;
-    return HDAUpdateRegistry(copy, progId, description, serverPath);
-}
-
-extern "C" int __stdcall HDAAddLocalServiceKeysToRegistry(const char *serviceName)
+int WriteServiceKeys(const char *serviceName)
 {
     char classText[kClassTextSize];
     FormatClassText(ServerClsid(), classText);
@@ -270,7 +257,7 @@ extern "C" int __stdcall HDAAddLocalServiceKeysToRegistry(const char *serviceNam
     return serviceWritten && parametersWritten ? 1 : 0;
 }
 
-extern "C" int __stdcall UnregisterHDAServer(CLSID clsid, const char *progId)
+int RemoveRegistration(CLSID clsid, const char *progId)
 {
     // An empty ProgID would make the deletions below address the root.
     if (!IsUsableProgId(progId))
@@ -326,10 +313,4 @@ extern "C" int __stdcall UnregisterHDAServer(CLSID clsid, const char *progId)
     return 1;
 }
 
-extern "C" int __stdcall UnregisterHDAServer1(const CLSID *clsid, const char *progId)
-{
-    if (clsid == nullptr)
-        return 0;
-    CLSID copy = *clsid;
-    return UnregisterHDAServer(copy, progId);
-}
+} // namespace zq

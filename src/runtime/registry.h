@@ -63,4 +63,12 @@ private:
 // terminating zero.
 bool SetText(HKEY key, const char *valueName, const char *text);
 
+// The registration exports' work (HDAUpdateRegistry,
+// HDAAddLocalServiceKeysToRegistry, UnregisterHDAServer; what each writes or
+// removes is said in the public header). 1 for success, else 0.
+int WriteRegistration(CLSID clsid, const char *progId, const char *description,
+                      const char *serverPath);
+int WriteServiceKeys(const char *serviceName);
+int RemoveRegistration(CLSID clsid, const char *progId);
+
 } // namespace zq

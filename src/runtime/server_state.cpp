@@ -17,50 +17,53 @@ ServerState &State() { return g_state; }
 HMODULE Module() { return g_module; }
 HANDLE TickEvent() { return g_tickEvent; }
 
-std::string ServerState::Vendor() const
+std::string HostSettings::Vendor() const
 {
     SrwShared hold(vendorLock_);
     return vendor_;
 }
 
-void ServerState::SetVendor(const char *text)
+void HostSettings::SetVendor(const char *text)
 {
     std::string value = text != nullptr ? text : "";
     SrwExclusive hold(vendorLock_);
     vendor_.swap(value);
 }
 
-ServerState::HostStatus ServerState::Status() const
+HostSettings::HostStatus HostSettings::Status() const
 {
     SrwShared hold(vendorLock_);
     return status_;
 }
 
-void ServerState::SetStatus(DWORD status, const char *text)
+bool HostSettings::SetStatus(DWORD status, const char *text)
 {
+    if (status != OPCHDA_UP && status != OPCHDA_DOWN && status != OPCHDA_INDETERMINATE)
+        return false;
     HostStatus value;
     value.status = status;
     value.text = text != nullptr ? text : "";
     SrwExclusive hold(vendorLock_);
     status_.status = value.status;
     status_.text.swap(value.text);
+    return true;
 }
 
 bool LoadServerState(HMODULE module)
 {
     g_module = module;
     ServerState &s = g_state;
-    s.callback = nullptr;
+    s.settings.callback = nullptr;
     s.lockCount = 0;
-    s.securitySwitch = 0;
-    s.minImpersonationLevel = 0;
+    s.settings.securitySwitch = 0;
+    s.settings.minImpersonationLevel = 0;
     s.clients.clear();
     s.clientCount = 0;
     // 1. qualifier, 2. server lock, 3. vendor string, 4. tick event.
-    s.qualifier = '.';
+    s.settings.qualifier = '.';
     InitializeCriticalSection(&s.serverLock);
-    s.SetVendor("Morvane OPC HDA Server");
-    s.SetStatus(OPCHDA_UP, "");
+    s.settings.SetVendor("Morvane OPC HDA Server");
+    s.settings.SetStatus(OPCHDA_UP, "");
     g_tickEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (g_tickEvent == nullptr) {
         DeleteCriticalSection(&s.serverLock);

@@ -6,6 +6,7 @@
 #include <objbase.h>
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,27 +16,63 @@ namespace zq {
 
 class HDAServerBase;
 
-// Lock order, everywhere in the library: server lock, then a client lock.
-// The address space (item tree and catalogues) and the user list have locks
-// of their own, which are never held while calling a client or the host.
-struct ServerState
+// The packed form of the library's aggregate configuration
+// (SetHDAAggregateConfiguration), one word so that a request never sees half
+// of a change: bit 0 TreatUncertainAsBad, bit 1 UseSlopedExtrapolation, bits
+// 8-15 PercentDataBad, bits 16-23 PercentDataGood.
+constexpr uint32_t PackAggregateConfig(bool uncertainAsBad, int bad, int good, bool sloped)
 {
-    // The host's object (SetHDAServerCallback) or the default object
-    // (Enable...Callback); read by the engines at every call.
+    return (uncertainAsBad ? 1u : 0u) | (sloped ? 2u : 0u) | (static_cast<uint32_t>(bad) << 8) |
+           (static_cast<uint32_t>(good) << 16);
+}
+
+// Every setting the host makes through the exports (src/api), in one record.
+// Each is a single atomic word written by an export and read by the code it
+// steers, at every use or once per request as its comment says; vendor and
+// status, being texts, are behind a lock of their own.
+struct HostSettings
+{
+    // The host's object (SetHDAServerCallback) or the default object, made
+    // current by installing a plain callback (Enable...Callback); read by
+    // every request once (Host()).
     std::atomic<CZqHDACallback *> callback{nullptr};
-    CZqHDACallback defaultCallback;
-    std::atomic<LONG> lockCount{0};
+    // The plain callbacks (Enable...Callback); null when the module loads.
+    // The host installs them while setting up; the default object and the
+    // engines read them at every call.
+    struct PlainCallbacks
+    {
+        std::atomic<ZQHDA_GetTimeStampsProc> getTimeStamps{nullptr};
+        std::atomic<ZQHDA_GetPreviousTimeStampProc> getPrevious{nullptr};
+        std::atomic<ZQHDA_GetNextTimeStampProc> getNext{nullptr};
+        std::atomic<ZQHDA_ReadAtProc> readAt{nullptr};
+        std::atomic<ZQHDA_ReadCurrentAttributeProc> readCurrentAttribute{nullptr};
+        std::atomic<ZQHDA_ReadAttributeAtProc> readAttributeAt{nullptr};
+        std::atomic<ZQHDA_PrepareAggregatesProc> prepareAggregates{nullptr};
+        std::atomic<ZQHDA_ReadProcessedProc> readProcessed{nullptr};
+        std::atomic<ZQHDA_QueryUpdateCapabilitiesProc> queryCapabilities{nullptr};
+        std::atomic<ZQHDA_UpdateProc> insert{nullptr};
+        std::atomic<ZQHDA_UpdateProc> replace{nullptr};
+        std::atomic<ZQHDA_UpdateProc> insertReplace{nullptr};
+        std::atomic<ZQHDA_DeleteRawProc> deleteRaw{nullptr};
+        std::atomic<ZQHDA_DeleteAtTimeProc> deleteAtTime{nullptr};
+        // Annotations and modified values exist only as plain callbacks;
+        // installing them leaves the callback object as it is.
+        std::atomic<ZQHDA_ReadAnnotationsProc> readAnnotations{nullptr};
+        std::atomic<ZQHDA_InsertAnnotationProc> insertAnnotation{nullptr};
+        std::atomic<ZQHDA_ReadModifiedProc> readModified{nullptr};
+    } plain;
+
+    // The host's trace function (EnableHDAEventMsgs; null: tracing off) and
+    // disconnect function (EnableHDADisconnectNotification).
+    std::atomic<ZQHDA_TraceProc> trace{nullptr};
+    std::atomic<ZQHDA_DisconnectProc> disconnect{nullptr};
+
+    // The tick period in ms (InitZqHDAsvr), at least 10 once started.
     std::atomic<DWORD> tickPeriod{0};
+    // The delimiter between item ID elements (SetZqHDAsvrQualifier).
     std::atomic<char> qualifier{'.'};
-    FILETIME startTime{};
-    std::atomic<IMalloc *> taskAllocator{nullptr};
 
-    // Guards the client list; in timer mode held across the tick of all
-    // clients. A plain (recursive) critical section.
-    CRITICAL_SECTION serverLock;
-    std::vector<HDAServerBase *> clients; // guarded by serverLock
-    std::atomic<LONG> clientCount{0};    // mirrors clients.size(), read without the lock
-
+    // Client access control (EnableHDASecurity).
     std::atomic<LONG> securitySwitch{0};
     std::atomic<DWORD> minImpersonationLevel{0};
 
@@ -49,18 +86,28 @@ struct ServerState
     // ones. Read once when a read starts.
     std::atomic<LONG> qualityStyle{0};
 
+    // Processed-data subscriptions (EnableHDAAdviseProcessed), the library's
+    // standard aggregates (EnableHDAStandardAggregates) and their
+    // configuration (SetHDAAggregateConfiguration, packed); each request
+    // reads them once when it arrives.
+    std::atomic<int> adviseProcessed{0};
+    std::atomic<int> standardAggregates{0};
+    std::atomic<uint32_t> aggregateConfig{PackAggregateConfig(false, 100, 100, false)};
+
+    // The vendor text (SetHDAVendorInfo) and the status the host reports to
+    // clients (SetHDAServerStatus); OPCHDA_UP with no text until the host
+    // says otherwise.
     std::string Vendor() const;
     void SetVendor(const char *text);
-
-    // The status the host reports to clients (SetHDAServerStatus);
-    // OPCHDA_UP with no text until the host says otherwise.
     struct HostStatus
     {
         DWORD status = OPCHDA_UP;
         std::string text;
     };
     HostStatus Status() const;
-    void SetStatus(DWORD status, const char *text);
+    // False (nothing changes) for a status other than OPCHDA_UP, OPCHDA_DOWN
+    // and OPCHDA_INDETERMINATE.
+    bool SetStatus(DWORD status, const char *text);
 
 private:
     // Guards vendor and status: the host may replace them while clients
@@ -70,11 +117,30 @@ private:
     HostStatus status_;
 };
 
+// Lock order, everywhere in the library: server lock, then a client lock.
+// The address space (item tree and catalogues) and the user list have locks
+// of their own, which are never held while calling a client or the host.
+struct ServerState
+{
+    HostSettings settings;
+
+    CZqHDACallback defaultCallback;
+    std::atomic<LONG> lockCount{0};
+    FILETIME startTime{};
+    std::atomic<IMalloc *> taskAllocator{nullptr};
+
+    // Guards the client list; in timer mode held across the tick of all
+    // clients. A plain (recursive) critical section.
+    CRITICAL_SECTION serverLock;
+    std::vector<HDAServerBase *> clients; // guarded by serverLock
+    std::atomic<LONG> clientCount{0};    // mirrors clients.size(), read without the lock
+};
+
 ServerState &State();
 
 // The host's callback object (null before any is installed). The engines are
 // handed it as a parameter: each request reads it once, here.
-inline CZqHDACallback *Host() { return State().callback.load(); }
+inline CZqHDACallback *Host() { return State().settings.callback.load(); }
 
 // Module load and unload (see module.h) in the runtime's part. Load sets
 // the qualifier, the server lock, the vendor string and the tick event; false

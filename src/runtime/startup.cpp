@@ -69,7 +69,7 @@ DWORD WINAPI TickThread(LPVOID)
     g_tickWindow = CreateWindowExA(0, "ZQTimerNotify", "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
                                    nullptr, nullptr);
-    g_tickThreadTimer = SetTimer(nullptr, 0, State().tickPeriod.load(), TickThreadTimerProc);
+    g_tickThreadTimer = SetTimer(nullptr, 0, State().settings.tickPeriod.load(), TickThreadTimerProc);
     if (g_tickWindow != nullptr) {
         ShowWindow(g_tickWindow, SW_HIDE);
         UpdateWindow(g_tickWindow);
@@ -136,11 +136,7 @@ void RevokeClassFactory(bool callCom)
     g_factoryCookie = 0;
 }
 
-} // namespace zq
-
-using namespace zq;
-
-extern "C" int __stdcall InitZqHDAsvr(CLSID clsid, DWORD tickPeriodMs)
+int StartServer(CLSID clsid, DWORD tickPeriodMs)
 {
     // 1. Refuse a second start.
     LONG expected = 0;
@@ -188,7 +184,7 @@ extern "C" int __stdcall InitZqHDAsvr(CLSID clsid, DWORD tickPeriodMs)
         g_objects.anchorInterfaces();
 
     // 9. Tick period, never below 10 ms.
-    s.tickPeriod = tickPeriodMs < 10 ? 10 : tickPeriodMs;
+    State().settings.tickPeriod = tickPeriodMs < 10 ? 10 : tickPeriodMs;
 
     // 10. The tick.
     if (threadMode) {
@@ -198,7 +194,7 @@ extern "C" int __stdcall InitZqHDAsvr(CLSID clsid, DWORD tickPeriodMs)
                                     STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     } else {
         g_tickMode = TickMode::Timer;
-        g_timerModeTimer = SetTimer(nullptr, 0, s.tickPeriod.load(), TimerModeProc);
+        g_timerModeTimer = SetTimer(nullptr, 0, State().settings.tickPeriod.load(), TimerModeProc);
     }
 
     // 11. Started.
@@ -206,10 +202,4 @@ extern "C" int __stdcall InitZqHDAsvr(CLSID clsid, DWORD tickPeriodMs)
     return 1;
 }
 
-extern "C" int __stdcall InitZqHDAsvr1(const CLSID *clsid, DWORD tickPeriodMs)
-{
-    if (clsid == nullptr)
-        return 0;
-    CLSID copy = *clsid;
-    return InitZqHDAsvr(copy, tickPeriodMs);
-}
+} // namespace zq

@@ -30,4 +30,9 @@ void SetServerObjects(const ServerObjects &objects);
 void StopTimerMode();
 void RevokeClassFactory(bool callCom);
 
+// InitZqHDAsvr: starts the COM server for the class with the tick period
+// (ms, at least 10). 1 if started by this call; 0 if already started or
+// failed.
+int StartServer(CLSID clsid, DWORD tickPeriodMs);
+
 } // namespace zq

@@ -5,16 +5,18 @@
 #include <cstdio>
 #include <cstring>
 
+#include "runtime/server_state.h"
+
 namespace zq {
 
-std::atomic<TraceFunction> g_traceFunction{nullptr};
+std::atomic<TraceFunction> &TraceSetting() { return State().settings.trace; }
 
 namespace {
 constexpr size_t kTraceBuffer = 100;
 
 void Deliver(char (&buffer)[kTraceBuffer])
 {
-    TraceFunction fn = g_traceFunction.load(std::memory_order_acquire);
+    TraceFunction fn = TraceSetting().load(std::memory_order_acquire);
     if (fn != nullptr)
         fn(buffer);
 }

@@ -38,7 +38,7 @@ const char kUnknown[] = "Unknown";
 
 CallerIdentity *SetCallerIdentity(CallerIdentity *identity) { return g_identity.exchange(identity); }
 
-AccessEvaluator::AccessEvaluator() : secure_(State().securitySwitch.load() != 0) {}
+AccessEvaluator::AccessEvaluator() : secure_(State().settings.securitySwitch.load() != 0) {}
 
 AccessEvaluator::~AccessEvaluator()
 {
@@ -59,7 +59,7 @@ bool AccessEvaluator::Prepare()
     if (!id->Impersonate())
         return false;
     DWORD level = 0;
-    if (!id->ImpersonationLevel(&level) || level < State().minImpersonationLevel.load())
+    if (!id->ImpersonationLevel(&level) || level < State().settings.minImpersonationLevel.load())
         return false;
     token_ = id->OpenToken();
     return token_ != nullptr;

@@ -176,18 +176,7 @@ void DeleteAllUsers(bool processExit)
     old.swap(g_users);
 }
 
-} // namespace zq
-
-using namespace zq;
-
-extern "C" int __stdcall EnableHDASecurity(int enable, DWORD minimumImpersonationLevel)
-{
-    State().minImpersonationLevel = minimumImpersonationLevel;
-    State().securitySwitch = enable;
-    return 1;
-}
-
-extern "C" DWORD __stdcall DefineHDAUser(const char *group, const char *user, DWORD rights)
+DWORD DefineUser(const char *group, const char *user, DWORD rights)
 {
     return GuardedOr<DWORD>(ERROR_OUTOFMEMORY, [&]() -> DWORD {
         if ((rights & 0xFFFF) == 0)
@@ -215,7 +204,4 @@ extern "C" DWORD __stdcall DefineHDAUser(const char *group, const char *user, DW
     });
 }
 
-extern "C" void *__stdcall DefineSecureHDAItem(const char *itemId, DWORD readAccess, DWORD writeAccess)
-{
-    return AddItem(itemId, readAccess, writeAccess);
-}
+} // namespace zq

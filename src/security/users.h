@@ -49,4 +49,9 @@ size_t UserCount();
 // ending and no other thread runs).
 void DeleteAllUsers(bool processExit = false);
 
+// DefineHDAUser: grants the account the rights (given in the upper 16 bits:
+// shifted down), replacing an earlier record of the same pair. 0 on success,
+// else a Windows error code (the record then grants nothing).
+DWORD DefineUser(const char *group, const char *user, DWORD rights);
+
 } // namespace zq

@@ -154,7 +154,7 @@ void TestHost::ClearCalls()
 
 // --- HostInstalled ------------------------------------------------------------
 
-HostInstalled::HostInstalled(CZqHDACallback *host) : previous_(zq::State().callback.load())
+HostInstalled::HostInstalled(CZqHDACallback *host) : previous_(zq::State().settings.callback.load())
 {
     SetHDAServerCallback(host);
 }

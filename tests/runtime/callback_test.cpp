@@ -176,29 +176,29 @@ TEST_F(Callbacks, DeleteRawPassesTheClientsRecord)
 TEST_F(Callbacks, LastInstallationDecidesWhichObjectTheEnginesUse)
 {
     HostObject host;
-    EXPECT_EQ(zq::State().callback.load(), nullptr);
+    EXPECT_EQ(zq::State().settings.callback.load(), nullptr);
 
     EXPECT_EQ(SetHDAServerCallback(&host), 1);
-    EXPECT_EQ(zq::State().callback.load(), &host);
+    EXPECT_EQ(zq::State().settings.callback.load(), &host);
 
     // A plain callback afterwards switches to the default object.
     EXPECT_EQ(EnableReadAtCallback(ReadAt42), 1);
-    EXPECT_EQ(zq::State().callback.load(), &def);
+    EXPECT_EQ(zq::State().settings.callback.load(), &def);
 
     EXPECT_EQ(SetHDAServerCallback(&host), 1);
     // Removing a plain callback leaves the object unchanged.
     EXPECT_EQ(EnableReadAtCallback(nullptr), 1);
-    EXPECT_EQ(zq::State().callback.load(), &host);
+    EXPECT_EQ(zq::State().settings.callback.load(), &host);
 
     EXPECT_EQ(SetHDAServerCallback(nullptr), 1);
-    EXPECT_EQ(zq::State().callback.load(), nullptr);
+    EXPECT_EQ(zq::State().settings.callback.load(), nullptr);
 }
 
 TEST_F(Callbacks, RemovedPlainCallbackRestoresTheDefault)
 {
     EnableInsertCallback(InsertedCode);
     EnableInsertCallback(nullptr);
-    EXPECT_EQ(zq::State().callback.load(), &def);
+    EXPECT_EQ(zq::State().settings.callback.load(), &def);
     VARIANT v;
     VariantInit(&v);
     EXPECT_EQ(def.Insert(const_cast<char *>("Unknown"), nullptr, Ft(1), &v, 0), E_FAIL);
@@ -209,7 +209,7 @@ TEST_F(Callbacks, HostClassReachesPlainCallbacksForMethodsItDoesNotOverride)
     HostObject host;
     EnableInsertCallback(InsertedCode);
     SetHDAServerCallback(&host);
-    CZqHDACallback *cb = zq::State().callback.load();
+    CZqHDACallback *cb = zq::State().settings.callback.load();
     VARIANT v;
     VariantInit(&v);
     unsigned long q = 0;

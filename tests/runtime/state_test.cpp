@@ -9,10 +9,10 @@
 TEST(ServerState, DefaultsAfterModuleLoad)
 {
     zq::ServerState &s = zq::State();
-    EXPECT_EQ(s.Vendor(), "Morvane OPC HDA Server");
-    EXPECT_EQ(s.qualifier.load(), '.');
-    EXPECT_EQ(s.callback.load(), nullptr);
-    EXPECT_EQ(s.securitySwitch.load(), 0);
+    EXPECT_EQ(s.settings.Vendor(), "Morvane OPC HDA Server");
+    EXPECT_EQ(s.settings.qualifier.load(), '.');
+    EXPECT_EQ(s.settings.callback.load(), nullptr);
+    EXPECT_EQ(s.settings.securitySwitch.load(), 0);
     EXPECT_EQ(NumbrHDAClientConnections(), 0);
     EXPECT_NE(zq::TickEvent(), nullptr);
     // Not signalled: a wait times out at once.
@@ -24,14 +24,14 @@ TEST(ServerState, VendorStringIsReplacedByACopy)
     char text[] = "Plant historian";
     EXPECT_NE(SetHDAVendorInfo(text), 0);
     text[0] = 'X';
-    EXPECT_EQ(zq::State().Vendor(), "Plant historian");
+    EXPECT_EQ(zq::State().settings.Vendor(), "Plant historian");
 
     std::string huge(10000, 'v');
     EXPECT_NE(SetHDAVendorInfo(huge.c_str()), 0);
-    EXPECT_EQ(zq::State().Vendor(), huge);
+    EXPECT_EQ(zq::State().settings.Vendor(), huge);
 
     EXPECT_NE(SetHDAVendorInfo(nullptr), 0);
-    EXPECT_EQ(zq::State().Vendor(), "");
+    EXPECT_EQ(zq::State().settings.Vendor(), "");
     SetHDAVendorInfo("Morvane OPC HDA Server");
 }
 

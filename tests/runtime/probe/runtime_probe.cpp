@@ -26,7 +26,7 @@ int ThreadMode(DWORD period)
     zq::ServerState &s = zq::State();
     printf("first=%d again=%d other=%d\n", first, again, other);
     printf("mode=%s period=%lu\n", zq::CurrentTickMode() == zq::TickMode::Thread ? "thread" : "timer",
-           static_cast<unsigned long>(s.tickPeriod.load()));
+           static_cast<unsigned long>(s.settings.tickPeriod.load()));
     printf("allocator=%d start=%d\n", s.taskAllocator.load() != nullptr ? 1 : 0,
            (s.startTime.dwLowDateTime | s.startTime.dwHighDateTime) != 0 ? 1 : 0);
     CLSID c = zq::ServerClsid();
