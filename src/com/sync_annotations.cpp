@@ -31,7 +31,6 @@ FILETIME AnnotationTimeNow()
 
 namespace {
 
-using AnnotationResults = ReadResults<OPCHDA_ANNOTATION, FreeAnnotationArrays>;
 
 class SyncAnnotationsInterface final : public InterfaceObject<IOPCHDA_SyncAnnotations>
 {
@@ -66,7 +65,7 @@ public:
             FILETIME start, end;
             if (FAILED(ResolveRequiredTimes(htStartTime, htEndTime, &start, &end)))
                 return E_INVALIDARG;
-            return ReadCheckedItems<AnnotationResults>(
+            return ReadCheckedItems<AnnotationRecords>(
                 owner_->Handles(), dwNumItems, phServer, ppAnnotationValues, ppErrors,
                 [&](DWORD, void *item, OPCHDA_ANNOTATION &record) {
                     return RunReadAnnotations(item, record, start, end);

@@ -19,10 +19,6 @@ namespace zq {
 
 namespace {
 
-using ItemResults = ReadResults<OPCHDA_ITEM, FreeItemArrays>;
-using AttributeResults = ReadResults<OPCHDA_ATTRIBUTE, FreeAttributeArrays>;
-using ModifiedResults = ReadResults<OPCHDA_MODIFIEDITEM, FreeModifiedArrays>;
-
 class SyncReadInterface final : public InterfaceObject<IOPCHDA_SyncRead>
 {
 public:
@@ -128,7 +124,7 @@ public:
             HRESULT hr = ResolveRawReadTimes(htStartTime, htEndTime, dwNumValues, &times);
             if (FAILED(hr))
                 return hr;
-            return ReadCheckedItems<ModifiedResults>(
+            return ReadCheckedItems<ModifiedRecords>(
                 owner_->Handles(), dwNumItems, phServer, ppItemValues, ppErrors,
                 [&](DWORD, void *item, OPCHDA_MODIFIEDITEM &record) {
                     return RunReadModified(item, record, times.Start(), times.End(),
@@ -156,16 +152,16 @@ public:
             if (FAILED(hr))
                 return hr;
 
-            AttributeResults results;
+            AttributeRecords results;
             if (!results.Allocate(dwNumAttributes))
                 return E_OUTOFMEMORY;
             CZqHDACallback *const host = Host();
             for (DWORD i = 0; i < dwNumAttributes; ++i) {
                 results[i].hClient = checked.client;
-                results.Error(i) = RunReadAttribute(host, checked.item, pdwAttributeIDs[i], results[i],
+                results.Code(i) = RunReadAttribute(host, checked.item, pdwAttributeIDs[i], results[i],
                                                     checked.start, checked.End());
             }
-            HRESULT overall = results.Overall();
+            HRESULT overall = results.OverallRead();
             results.HandTo(ppAttributeValues, ppErrors);
             return overall;
         });
@@ -176,7 +172,7 @@ private:
     HRESULT ReadItems(DWORD count, const OPCHANDLE *servers, OPCHDA_ITEM **records,
                       HRESULT **errors, Engine &&engine)
     {
-        return ReadCheckedItems<ItemResults>(owner_->Handles(), count, servers, records, errors,
+        return ReadCheckedItems<ItemRecords>(owner_->Handles(), count, servers, records, errors,
                                              std::forward<Engine>(engine));
     }
 };

@@ -18,10 +18,9 @@ HRESULT ReadAnnotationsTransaction::ReadItem(void *item, OPCHDA_ANNOTATION &reco
     return RunReadAnnotations(item, record, start_, end_);
 }
 
-void ReadAnnotationsTransaction::Hand(Delivery &out, TaskPtr<OPCHDA_ANNOTATION> results,
-                                      TaskPtr<HRESULT> codes)
+void ReadAnnotationsTransaction::Hand(Delivery &out, Records results)
 {
-    out.SetAnnotations(TransactionId(), ItemCount(), std::move(results), std::move(codes));
+    out.SetAnnotations(TransactionId(), std::move(results));
 }
 
 InsertAnnotationsTransaction::InsertAnnotationsTransaction(DWORD transactionId, DWORD count,

@@ -23,8 +23,7 @@ public:
 
 private:
     HRESULT ReadItem(void *item, OPCHDA_ANNOTATION &record) override;
-    void Hand(Delivery &out, TaskPtr<OPCHDA_ANNOTATION> results,
-              TaskPtr<HRESULT> codes) override;
+    void Hand(Delivery &out, Records results) override;
 
     FILETIME start_;
     FILETIME end_;

@@ -15,10 +15,9 @@ HRESULT ModifiedReadTransaction::ReadItem(void *item, OPCHDA_MODIFIEDITEM &recor
     return RunReadModified(item, record, times_.Start(), times_.End(), numValues_);
 }
 
-void ModifiedReadTransaction::Hand(Delivery &out, TaskPtr<OPCHDA_MODIFIEDITEM> results,
-                                   TaskPtr<HRESULT> codes)
+void ModifiedReadTransaction::Hand(Delivery &out, Records results)
 {
-    out.SetModified(TransactionId(), ItemCount(), std::move(results), std::move(codes));
+    out.SetModified(TransactionId(), std::move(results));
 }
 
 } // namespace zq

@@ -18,8 +18,7 @@ public:
 
 private:
     HRESULT ReadItem(void *item, OPCHDA_MODIFIEDITEM &record) override;
-    void Hand(Delivery &out, TaskPtr<OPCHDA_MODIFIEDITEM> results,
-              TaskPtr<HRESULT> codes) override;
+    void Hand(Delivery &out, Records results) override;
 
     RawReadTimes times_;
     DWORD numValues_;

@@ -1,58 +1,13 @@
-// ReadResults: the error array and the result records of a synchronous read
-// until they are handed to the client. Used on the calling thread only.
+// The per-item loop of a synchronous read over a checked item list.
+// Used on the calling thread only.
 #pragma once
 
 #include <windows.h>
 
 #include "history/item_check.h"
-#include "runtime/com_kit.h"
-#include "runtime/task_memory.h"
+#include "history/result_records.h"
 
 namespace zq {
-
-// The error array and the result records of a read, owned (with every
-// array the engine put into a record) until handed to the client.
-template <typename Record, void (*FreeArrays)(Record &)> class ReadResults
-{
-public:
-    ReadResults() = default;
-    ReadResults(const ReadResults &) = delete;
-    ReadResults &operator=(const ReadResults &) = delete;
-    ~ReadResults()
-    {
-        if (records_) {
-            for (DWORD i = 0; i < count_; ++i)
-                FreeArrays(records_[i]);
-        }
-    }
-
-    bool Allocate(DWORD count)
-    {
-        errors_.reset(ZeroedTaskArray<HRESULT>(count));
-        if (!errors_)
-            return false;
-        records_.reset(ZeroedTaskArray<Record>(count));
-        if (!records_)
-            return false;
-        count_ = count;
-        return true;
-    }
-
-    Record &operator[](DWORD i) { return records_[i]; }
-    HRESULT &Error(DWORD i) { return errors_[i]; }
-    HRESULT Overall() const { return OverallReadResult(errors_.get(), count_); }
-
-    void HandTo(Record **records, HRESULT **errors)
-    {
-        *records = records_.release();
-        *errors = errors_.release();
-    }
-
-private:
-    TaskPtr<HRESULT> errors_;
-    TaskPtr<Record> records_;
-    DWORD count_ = 0;
-};
 
 // The per-item part of a synchronous read: allocate the results, check each
 // item in request order (read right) and let the engine read the ones that
@@ -72,9 +27,9 @@ HRESULT ReadCheckedItems(const HandleList &handles, DWORD count, const OPCHANDLE
             results[i].hClient = found.client;
             hr = engine(i, found.item, results[i]);
         }
-        results.Error(i) = hr;
+        results.Code(i) = hr;
     }
-    HRESULT overall = results.Overall();
+    HRESULT overall = results.OverallRead();
     results.HandTo(records, errors);
     return overall;
 }

@@ -16,14 +16,12 @@ namespace {
 // Fills one record and one code per item in request order: an item refused
 // at request time is reported with its -1 client handle and
 // OPC_E_INVALIDHANDLE and never reaches the engine.
-template <typename Read>
-void ReadEachItem(const Transaction &t, OPCHDA_ITEM *records, HRESULT *codes, Read &&read)
+template <typename Read> void ReadEachItem(const Transaction &t, ItemRecords &results, Read &&read)
 {
     for (DWORD i = 0; i < t.ItemCount(); ++i) {
         const TransactionItem &item = t.Item(i);
-        records[i].hClient = item.client;
-        codes[i] = item.refused ? OPC_E_INVALIDHANDLE
-                                : read(i, item.item, records[i]);
+        results[i].hClient = item.client;
+        results.Code(i) = item.refused ? OPC_E_INVALIDHANDLE : read(i, item.item, results[i]);
     }
 }
 
@@ -37,28 +35,23 @@ uint64_t NowTicks()
 
 } // namespace
 
-// The results are still held only when the run did not finish (a host that
-// threw): what the engines had put into the records goes with them.
-ValueReadTransaction::~ValueReadTransaction() { FreeRecords(results_, ItemCount(), FreeItemArrays); }
-
+// The results are still held at destruction only when the run did not
+// finish (a host that threw): ResultRecords frees them.
 HRESULT ValueReadTransaction::Prepare()
 {
-    results_.reset(ZeroedTaskArray<OPCHDA_ITEM>(ItemCount()));
-    codes_.reset(ZeroedTaskArray<HRESULT>(ItemCount()));
-    return results_ && codes_ ? S_OK : E_OUTOFMEMORY;
+    return results_.Allocate(ItemCount()) ? S_OK : E_OUTOFMEMORY;
 }
 
 void ValueReadTransaction::Run(Delivery &out)
 {
     MarkDone();
-    if (!results_ || !codes_)
+    if (!results_.Held())
         return;
     CZqHDACallback *const host = Host();
-    ReadEachItem(*this, results_.get(), codes_.get(), [&](DWORD i, void *item, OPCHDA_ITEM &rec) {
+    ReadEachItem(*this, results_, [&](DWORD i, void *item, OPCHDA_ITEM &rec) {
         return ReadItem(host, i, item, rec);
     });
-    out.SetItems(Delivery::Callback::ReadComplete, TransactionId(), ItemCount(),
-                 std::move(results_), std::move(codes_));
+    out.SetItems(Delivery::Callback::ReadComplete, TransactionId(), std::move(results_));
 }
 
 RawReadTransaction::RawReadTransaction(DWORD transactionId, DWORD count, const OPCHANDLE *servers,
@@ -114,34 +107,24 @@ AttributeReadTransaction::AttributeReadTransaction(DWORD transactionId, OPCHANDL
     Accept(0, checked.client, checked.item);
 }
 
-AttributeReadTransaction::~AttributeReadTransaction()
-{
-    if (results_) {
-        for (DWORD i = 0; i < AttributeCount(); ++i)
-            FreeAttributeArrays(results_[i]);
-    }
-}
-
 HRESULT AttributeReadTransaction::Prepare()
 {
-    results_.reset(ZeroedTaskArray<OPCHDA_ATTRIBUTE>(AttributeCount()));
-    codes_.reset(ZeroedTaskArray<HRESULT>(AttributeCount()));
-    return results_ && codes_ ? S_OK : E_OUTOFMEMORY;
+    return results_.Allocate(AttributeCount()) ? S_OK : E_OUTOFMEMORY;
 }
 
 void AttributeReadTransaction::Run(Delivery &out)
 {
     MarkDone();
-    if (!results_ || !codes_)
+    if (!results_.Held())
         return;
     const TransactionItem &item = Item(0);
     CZqHDACallback *const host = Host();
     for (DWORD i = 0; i < AttributeCount(); ++i) {
         results_[i].hClient = item.client;
-        codes_[i] = RunReadAttribute(host, item.item, attributeIds_[i], results_[i], times_.start, times_.End());
+        results_.Code(i) = RunReadAttribute(host, item.item, attributeIds_[i], results_[i],
+                                            times_.start, times_.End());
     }
-    out.SetAttributes(TransactionId(), item.client, AttributeCount(), std::move(results_),
-                      std::move(codes_));
+    out.SetAttributes(TransactionId(), item.client, std::move(results_));
 }
 
 AdviseTransaction::AdviseTransaction(TransactionKind kind, DWORD transactionId, DWORD count,
@@ -171,22 +154,14 @@ void AdviseTransaction::Run(Delivery &out)
     // The next window starts here whether or not this one is delivered.
     windowStart_ = windowEnd;
 
-    TaskPtr<OPCHDA_ITEM> results(ZeroedTaskArray<OPCHDA_ITEM>(ItemCount()));
-    TaskPtr<HRESULT> codes(ZeroedTaskArray<HRESULT>(ItemCount()));
-    if (!results || !codes)
+    ItemRecords results;
+    if (!results.Allocate(ItemCount()))
         return; // skipped, not retried
-    struct Unhanded
-    {
-        TaskPtr<OPCHDA_ITEM> &records;
-        DWORD count;
-        ~Unhanded() { FreeRecords(records, count, FreeItemArrays); }
-    } unhanded{results, ItemCount()};
     CZqHDACallback *const host = Host();
-    ReadEachItem(*this, results.get(), codes.get(), [&](DWORD i, void *item, OPCHDA_ITEM &record) {
+    ReadEachItem(*this, results, [&](DWORD i, void *item, OPCHDA_ITEM &record) {
         return ReadWindow(host, i, item, record, start, end);
     });
-    out.SetItems(Delivery::Callback::DataChange, TransactionId(), ItemCount(), std::move(results),
-                 std::move(codes));
+    out.SetItems(Delivery::Callback::DataChange, TransactionId(), std::move(results));
 }
 
 RawAdviseTransaction::RawAdviseTransaction(DWORD transactionId, DWORD count,

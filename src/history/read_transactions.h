@@ -28,7 +28,6 @@ constexpr int kAdviseCatchUpLimit = 32;
 class ValueReadTransaction : public Transaction
 {
 public:
-    ~ValueReadTransaction() override;
     HRESULT Prepare() override;
     void Run(Delivery &out) override;
 
@@ -41,8 +40,7 @@ protected:
     const QualityWords words_ = CurrentQualityWords();
 
 private:
-    TaskPtr<OPCHDA_ITEM> results_;
-    TaskPtr<HRESULT> codes_;
+    ItemRecords results_;
 };
 
 class RawReadTransaction final : public ValueReadTransaction
@@ -97,7 +95,6 @@ public:
                              const AttributeReadTimes &checked, DWORD numAttributes,
                              const DWORD *attributeIds);
 
-    ~AttributeReadTransaction() override;
     DWORD AttributeCount() const { return static_cast<DWORD>(attributeIds_.size()); }
     HRESULT Prepare() override;
     void Run(Delivery &out) override;
@@ -105,8 +102,7 @@ public:
 private:
     std::vector<DWORD> attributeIds_;
     AttributeReadTimes times_;
-    TaskPtr<OPCHDA_ATTRIBUTE> results_;
-    TaskPtr<HRESULT> codes_;
+    AttributeRecords results_;
 };
 
 // The windowing of a subscription: each run whose window (start, start +

@@ -13,34 +13,27 @@ template <typename Record, void (*FreeArrays)(Record &)>
 class RecordReadTransaction : public Transaction
 {
 public:
-    // The results are still held only when the run did not finish: what the
-    // engine had put into the records goes with them.
-    ~RecordReadTransaction() override
-    {
-        if (results_) {
-            for (DWORD i = 0; i < ItemCount(); ++i)
-                FreeArrays(results_[i]);
-        }
-    }
+    using Records = ResultRecords<Record, FreeArrays>;
 
+    // The results are still held at destruction only when the run did not
+    // finish: ResultRecords frees them.
     HRESULT Prepare() override
     {
-        results_.reset(ZeroedTaskArray<Record>(ItemCount()));
-        codes_.reset(ZeroedTaskArray<HRESULT>(ItemCount()));
-        return results_ && codes_ ? S_OK : E_OUTOFMEMORY;
+        return results_.Allocate(ItemCount()) ? S_OK : E_OUTOFMEMORY;
     }
 
     void Run(Delivery &out) override
     {
         MarkDone();
-        if (!results_ || !codes_)
+        if (!results_.Held())
             return;
         for (DWORD i = 0; i < ItemCount(); ++i) {
             const TransactionItem &item = Item(i);
             results_[i].hClient = item.client;
-            codes_[i] = item.refused ? OPC_E_INVALIDHANDLE : ReadItem(item.item, results_[i]);
+            results_.Code(i) =
+                item.refused ? OPC_E_INVALIDHANDLE : ReadItem(item.item, results_[i]);
         }
-        Hand(out, std::move(results_), std::move(codes_));
+        Hand(out, std::move(results_));
     }
 
 protected:
@@ -48,11 +41,10 @@ protected:
     // The engine for one accepted item.
     virtual HRESULT ReadItem(void *item, Record &record) = 0;
     // Puts the filled arrays into the delivery.
-    virtual void Hand(Delivery &out, TaskPtr<Record> results, TaskPtr<HRESULT> codes) = 0;
+    virtual void Hand(Delivery &out, Records results) = 0;
 
 private:
-    TaskPtr<Record> results_;
-    TaskPtr<HRESULT> codes_;
+    Records results_;
 };
 
 } // namespace zq

@@ -11,37 +11,33 @@ Delivery::~Delivery() { Free(); }
 
 void Delivery::Free()
 {
-    FreeRecords(items_, count_, FreeItemArrays);
-    FreeRecords(attributes_, count_, FreeAttributeArrays);
-    FreeRecords(annotations_, count_, FreeAnnotationArrays);
-    FreeRecords(modified_, count_, FreeModifiedArrays);
+    items_.Free();
+    attributes_.Free();
+    annotations_.Free();
+    modified_.Free();
     clients_.reset();
     codes_.reset();
     callback_ = Callback::None;
     count_ = 0;
 }
 
-void Delivery::SetItems(Callback callback, DWORD transactionId, DWORD count,
-                        TaskPtr<OPCHDA_ITEM> items, TaskPtr<HRESULT> codes)
+void Delivery::SetItems(Callback callback, DWORD transactionId, ItemRecords items)
 {
     Free();
     callback_ = callback;
     transactionId_ = transactionId;
-    count_ = count;
+    count_ = items.Count();
     items_ = std::move(items);
-    codes_ = std::move(codes);
 }
 
-void Delivery::SetAttributes(DWORD transactionId, OPCHANDLE client, DWORD count,
-                             TaskPtr<OPCHDA_ATTRIBUTE> attributes, TaskPtr<HRESULT> codes)
+void Delivery::SetAttributes(DWORD transactionId, OPCHANDLE client, AttributeRecords attributes)
 {
     Free();
     callback_ = Callback::AttributeComplete;
     transactionId_ = transactionId;
     client_ = client;
-    count_ = count;
+    count_ = attributes.Count();
     attributes_ = std::move(attributes);
-    codes_ = std::move(codes);
 }
 
 void Delivery::SetUpdates(DWORD transactionId, DWORD count, TaskPtr<OPCHANDLE> clients,
@@ -55,33 +51,51 @@ void Delivery::SetUpdates(DWORD transactionId, DWORD count, TaskPtr<OPCHANDLE> c
     codes_ = std::move(codes);
 }
 
-void Delivery::SetAnnotations(DWORD transactionId, DWORD count,
-                              TaskPtr<OPCHDA_ANNOTATION> annotations, TaskPtr<HRESULT> codes)
+void Delivery::SetAnnotations(DWORD transactionId, AnnotationRecords annotations)
 {
     Free();
     callback_ = Callback::ReadAnnotations;
     transactionId_ = transactionId;
-    count_ = count;
+    count_ = annotations.Count();
     annotations_ = std::move(annotations);
-    codes_ = std::move(codes);
 }
 
-void Delivery::SetModified(DWORD transactionId, DWORD count, TaskPtr<OPCHDA_MODIFIEDITEM> items,
-                           TaskPtr<HRESULT> codes)
+void Delivery::SetModified(DWORD transactionId, ModifiedRecords items)
 {
     Free();
     callback_ = Callback::ReadModified;
     transactionId_ = transactionId;
-    count_ = count;
+    count_ = items.Count();
     modified_ = std::move(items);
-    codes_ = std::move(codes);
+}
+
+HRESULT *Delivery::Codes() const
+{
+    switch (callback_) {
+    case Callback::ReadComplete:
+    case Callback::DataChange:
+        return items_.Codes();
+    case Callback::AttributeComplete:
+        return attributes_.Codes();
+    case Callback::ReadAnnotations:
+        return annotations_.Codes();
+    case Callback::ReadModified:
+        return modified_.Codes();
+    case Callback::UpdateComplete:
+    case Callback::InsertAnnotations:
+        return codes_.get();
+    case Callback::None:
+        break;
+    }
+    return nullptr;
 }
 
 HRESULT Delivery::Status() const
 {
-    if (codes_) {
+    const HRESULT *codes = Codes();
+    if (codes != nullptr) {
         for (DWORD i = 0; i < count_; ++i) {
-            if (codes_[i] != 0)
+            if (codes[i] != 0)
                 return S_FALSE;
         }
     }
@@ -99,13 +113,13 @@ HRESULT Delivery::Deliver(IOPCHDA_DataCallback *sink) const
     if (sink == nullptr || callback_ == Callback::None)
         return S_OK;
     HRESULT noCode = S_OK;
-    HRESULT *codes = NeverNull(codes_.get(), noCode);
+    HRESULT *codes = NeverNull(Codes(), noCode);
     const HRESULT status = Status();
     switch (callback_) {
     case Callback::ReadComplete:
     case Callback::DataChange: {
         OPCHDA_ITEM noItem{};
-        OPCHDA_ITEM *items = NeverNull(items_.get(), noItem);
+        OPCHDA_ITEM *items = NeverNull(items_.Records(), noItem);
         if (callback_ == Callback::ReadComplete)
             return sink->OnReadComplete(transactionId_, status, count_, items, codes);
         return sink->OnDataChange(transactionId_, status, count_, items, codes);
@@ -113,7 +127,7 @@ HRESULT Delivery::Deliver(IOPCHDA_DataCallback *sink) const
     case Callback::AttributeComplete: {
         OPCHDA_ATTRIBUTE noAttribute{};
         return sink->OnReadAttributeComplete(transactionId_, status, client_, count_,
-                                             NeverNull(attributes_.get(), noAttribute), codes);
+                                             NeverNull(attributes_.Records(), noAttribute), codes);
     }
     case Callback::UpdateComplete:
     case Callback::InsertAnnotations: {
@@ -126,12 +140,12 @@ HRESULT Delivery::Deliver(IOPCHDA_DataCallback *sink) const
     case Callback::ReadModified: {
         OPCHDA_MODIFIEDITEM noItem{};
         return sink->OnReadModifiedComplete(transactionId_, status, count_,
-                                            NeverNull(modified_.get(), noItem), codes);
+                                            NeverNull(modified_.Records(), noItem), codes);
     }
     case Callback::ReadAnnotations: {
         OPCHDA_ANNOTATION noAnnotation{};
         return sink->OnReadAnnotations(transactionId_, status, count_,
-                                       NeverNull(annotations_.get(), noAnnotation), codes);
+                                       NeverNull(annotations_.Records(), noAnnotation), codes);
     }
     case Callback::None:
         break;

@@ -22,23 +22,12 @@
 #include <string>
 #include <vector>
 
+#include "history/result_records.h"
 #include "opchda.h"
 #include "runtime/handle_list.h"
 #include "runtime/task_memory.h"
 
 namespace zq {
-
-// Empties count records (their arrays) and gives the record array back;
-// null records are fine.
-template <typename Record>
-void FreeRecords(TaskPtr<Record> &records, DWORD count, void (*freeArrays)(Record &))
-{
-    if (records) {
-        for (DWORD i = 0; i < count; ++i)
-            freeArrays(records[i]);
-    }
-    records.reset();
-}
 
 enum class TransactionKind : DWORD
 {
@@ -86,17 +75,14 @@ public:
     Delivery &operator=(const Delivery &) = delete;
     ~Delivery();
 
-    void SetItems(Callback callback, DWORD transactionId, DWORD count, TaskPtr<OPCHDA_ITEM> items,
-                  TaskPtr<HRESULT> codes);
-    void SetAttributes(DWORD transactionId, OPCHANDLE client, DWORD count,
-                       TaskPtr<OPCHDA_ATTRIBUTE> attributes, TaskPtr<HRESULT> codes);
+    // Each takes the records (and their codes) over.
+    void SetItems(Callback callback, DWORD transactionId, ItemRecords items);
+    void SetAttributes(DWORD transactionId, OPCHANDLE client, AttributeRecords attributes);
     // callback: UpdateComplete or InsertAnnotations.
     void SetUpdates(DWORD transactionId, DWORD count, TaskPtr<OPCHANDLE> clients,
                     TaskPtr<HRESULT> codes, Callback callback = Callback::UpdateComplete);
-    void SetAnnotations(DWORD transactionId, DWORD count, TaskPtr<OPCHDA_ANNOTATION> annotations,
-                        TaskPtr<HRESULT> codes);
-    void SetModified(DWORD transactionId, DWORD count, TaskPtr<OPCHDA_MODIFIEDITEM> items,
-                     TaskPtr<HRESULT> codes);
+    void SetAnnotations(DWORD transactionId, AnnotationRecords annotations);
+    void SetModified(DWORD transactionId, ModifiedRecords items);
 
     Callback Kind() const { return callback_; }
     explicit operator bool() const { return callback_ != Callback::None; }
@@ -115,17 +101,20 @@ public:
 
 private:
     void Free();
+    // The codes of whichever records are held (null for none).
+    HRESULT *Codes() const;
 
     Callback callback_ = Callback::None;
     DWORD cancelId_ = 0;
     DWORD transactionId_ = 0;
     DWORD count_ = 0;
     OPCHANDLE client_ = 0;
-    TaskPtr<OPCHDA_ITEM> items_;
-    TaskPtr<OPCHDA_ATTRIBUTE> attributes_;
+    ItemRecords items_;
+    AttributeRecords attributes_;
+    AnnotationRecords annotations_;
+    ModifiedRecords modified_;
+    // Updates: client handles and codes, no records.
     TaskPtr<OPCHANDLE> clients_;
-    TaskPtr<OPCHDA_ANNOTATION> annotations_;
-    TaskPtr<OPCHDA_MODIFIEDITEM> modified_;
     TaskPtr<HRESULT> codes_;
 };
 
