@@ -5,7 +5,7 @@
 
 #include "com/interface_object.h"
 #include "com/sync_annotations.h"
-#include "com/transaction_list.h"
+#include "com/queue_request.h"
 #include "history/annotation_transactions.h"
 #include "history/item_check.h"
 #include "opchda.h"
@@ -82,7 +82,7 @@ public:
         // The client's one transaction list: any of its requests can be
         // cancelled here.
         return Guarded([&] {
-            CancelTransaction(*owner_, dwCancelID);
+            owner_->Requests().Cancel(dwCancelID);
             return S_OK;
         });
     }

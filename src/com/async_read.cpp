@@ -4,7 +4,7 @@
 #include <new>
 
 #include "com/interface_object.h"
-#include "com/transaction_list.h"
+#include "com/queue_request.h"
 #include "runtime/civil_time.h"
 #include "history/item_check.h"
 #include "history/modified_engine.h"
@@ -193,7 +193,7 @@ public:
     {
         Trace(texts::kIHDA_ASyncRead_Cancel);
         return Guarded([&] {
-            CancelTransaction(*owner_, dwCancelID);
+            owner_->Requests().Cancel(dwCancelID);
             return S_OK;
         });
     }

@@ -5,7 +5,7 @@
 
 #include "com/interface_object.h"
 #include "com/sync_update.h"
-#include "com/transaction_list.h"
+#include "com/queue_request.h"
 #include "history/update_transactions.h"
 #include "opchda.h"
 #include "runtime/guard.h"
@@ -100,7 +100,7 @@ public:
         Trace(texts::kIHDA_ASyncUpdate_Cancel);
         // The same list as the reads': a read can be cancelled here too.
         return Guarded([&] {
-            CancelTransaction(*owner_, dwCancelID);
+            owner_->Requests().Cancel(dwCancelID);
             return S_OK;
         });
     }

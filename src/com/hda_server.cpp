@@ -45,7 +45,6 @@ HDAServer::HDAServer()
             server->TickStep();
     };
     worker_.crew.owner = this;
-    InitializeCriticalSection(&clientLock_);
     for (auto &s : slots_)
         s.store(nullptr);
 }
@@ -145,10 +144,11 @@ void HDAServer::StopRunning()
 
 void HDAServer::TickStep()
 {
-    if (!BeginStep())
+    // Only one tick step of a client runs at a time (the worker's, the
+    // crew's, or in timer mode the host thread's); a step that finds another
+    // one running leaves at once.
+    if (!requests_.Step())
         return;
-    RunPendingTransactions(*this);
-    EndStep();
     // Counted once the step is over, callbacks included.
     ++tickSteps_;
 }
@@ -185,11 +185,9 @@ void HDAServer::SetClientName(std::string name)
 
 void HDAServer::Destroy()
 {
-    // 1. Transactions, under the client lock; then the lock itself.
-    LockClient();
-    transactions_.clear();
-    UnlockClient();
-    DeleteCriticalSection(&clientLock_);
+    // 1. Transactions, under the client lock (the lock itself goes with the
+    // object).
+    requests_.Clear();
     // 2. Handle entries.
     handles_.Clear();
     // 3. Interface objects in slot order (the container releases advised sinks).

@@ -7,8 +7,10 @@
 // destroys it after the next tick. It is never destroyed inside Release.
 //
 // Locks: the server lock (client list) is taken before a client lock; the
-// client lock guards the transaction list and is held while transactions
-// run (not while their results are delivered). The handle list has its own reader-writer lock; the interface-object
+// client lock (of the client's requests, history/client_requests.h) guards
+// the transaction list and is held while transactions run (not while their
+// results are delivered). The handle list has its own reader-writer lock;
+// the interface-object
 // slots are filled with a compare-and-swap, so two simultaneous first
 // requests for one interface leave exactly one object.
 #pragma once
@@ -21,7 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "history/delivery_gate.h"
+#include "com/data_callback_sink.h"
+#include "history/client_requests.h"
 #include "runtime/client.h"
 #include "runtime/com_kit.h"
 #include "runtime/handle_list.h"
@@ -29,8 +32,6 @@
 #include "runtime/client_worker.h"
 
 namespace zq {
-
-class Transaction;
 
 // An interface object as its owner sees it: deleted by the owner.
 class OwnedInterface
@@ -94,22 +95,17 @@ public:
         return slots_[static_cast<int>(slot)].load(std::memory_order_acquire);
     }
 
-    // The client lock and the transaction list it guards.
-    void LockClient() { EnterCriticalSection(&clientLock_); }
-    void UnlockClient() { LeaveCriticalSection(&clientLock_); }
-    std::vector<std::unique_ptr<Transaction>> &Transactions() { return transactions_; }
+    // The client's asynchronous requests: the transaction list, the client
+    // lock that guards it, the delivery gate and the tick step.
+    ClientRequests &Requests() { return requests_; }
+    void LockClient() { requests_.Lock(); }
+    void UnlockClient() { requests_.Unlock(); }
+    std::vector<std::unique_ptr<Transaction>> &Transactions() { return requests_.Transactions(); }
+    // Whether a tick step of the client is running.
+    bool Stepping() const { return requests_.Stepping(); }
 
-    // How the client's worker is woken, and the coordination of Cancel with
-    // the callbacks being made.
+    // The client's worker: how it is woken, and its part in the tick.
     ClientWorker &Worker() { return worker_; }
-    DeliveryGate &Gate() { return gate_; }
-
-    // Only one tick step of a client runs at a time (the worker's, or in
-    // timer mode the host thread's); a step that finds another one running
-    // leaves at once.
-    bool BeginStep() { return !stepping_.exchange(true); }
-    void EndStep() { stepping_ = false; }
-    bool Stepping() const { return stepping_.load(); }
 
     LONG RefCount() const { return refs_.Count(); }
     // Tick steps completed so far by the worker (or the timer-mode tick).
@@ -132,21 +128,14 @@ private:
     std::string clientName_;
     HandleList handles_;
     std::atomic<LONG> running_{1};
-    CRITICAL_SECTION clientLock_;
     TracedRefCount refs_{texts::kHDAServer_AddRef, texts::kHDAServer_Release,
                          TracedRefCount::ReleaseShows::Before};
     std::atomic<LONG> tickSteps_{0};
-    std::atomic<bool> stepping_{false};
     ClientWorker worker_;
-    DeliveryGate gate_;
+    DataCallbackSink sink_{*this};
+    ClientRequests requests_{sink_};
     std::atomic<OwnedInterface *> slots_[static_cast<int>(Slot::Count)];
-    std::vector<std::unique_ptr<Transaction>> transactions_;
 };
-
-// The body of the per-client tick step (HDAServer::TickStep, which also
-// keeps one step of a client at a time): runs the client's pending
-// transactions once, under its client lock. Throws nothing.
-void RunPendingTransactions(HDAServer &server);
 
 // Calls ShutdownRequest("") on the client's advised IOPCShutdown sink, if any.
 void SendShutdownToSink(HDAServer &server);
