@@ -5,7 +5,7 @@
 #include "com/interface_object.h"
 #include "history/annotation_engine.h"
 #include "history/item_check.h"
-#include "history/read_results.h"
+#include "history/sync_requests.h"
 #include "opchda.h"
 #include "runtime/guard.h"
 #include "runtime/task_memory.h"
@@ -65,11 +65,8 @@ public:
             FILETIME start, end;
             if (FAILED(ResolveRequiredTimes(htStartTime, htEndTime, &start, &end)))
                 return E_INVALIDARG;
-            return ReadCheckedItems<AnnotationRecords>(
-                owner_->Handles(), dwNumItems, phServer, ppAnnotationValues, ppErrors,
-                [&](DWORD, void *item, OPCHDA_ANNOTATION &record) {
-                    return RunReadAnnotations(item, record, start, end);
-                });
+            return ReadAnnotationsRequest(owner_->Handles(), start, end, dwNumItems, phServer,
+                                          ppAnnotationValues, ppErrors);
         });
     }
 
@@ -84,21 +81,8 @@ public:
             return E_INVALIDARG;
         return Guarded([&] {
             const FILETIME now = AnnotationTimeNow();
-            TaskPtr<HRESULT> codes(ZeroedTaskArray<HRESULT>(dwNumItems));
-            if (!codes)
-                return E_OUTOFMEMORY;
-            for (DWORD i = 0; i < dwNumItems; ++i) {
-                char user[kUserNameBuffer];
-                CheckedItem found;
-                HRESULT hr = CheckUpdateItem(owner_->Handles(), phServer[i], &found, user);
-                if (hr == S_OK)
-                    hr = RunInsertAnnotations(user, found.item, ftTimeStamps[i],
-                                              pAnnotationValues[i], now);
-                codes[i] = hr;
-            }
-            HRESULT overall = OverallUpdateResult(codes.get(), dwNumItems);
-            *ppErrors = codes.release();
-            return overall;
+            return InsertAnnotationsRequest(owner_->Handles(), dwNumItems, phServer, ftTimeStamps,
+                                            pAnnotationValues, now, ppErrors);
         });
     }
 };

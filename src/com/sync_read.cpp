@@ -7,8 +7,7 @@
 #include "runtime/civil_time.h"
 #include "history/item_check.h"
 #include "history/modified_engine.h"
-#include "history/read_engine.h"
-#include "history/read_results.h"
+#include "history/sync_requests.h"
 #include "opchda.h"
 #include "runtime/guard.h"
 #include "runtime/server_state.h"
@@ -41,17 +40,12 @@ public:
             ppErrors == nullptr)
             return E_INVALIDARG;
         return Guarded([&] {
-            const QualityWords words = CurrentQualityWords();
-            CZqHDACallback *const host = Host();
             RawReadTimes times;
             HRESULT hr = ResolveRawReadTimes(htStartTime, htEndTime, dwNumValues, &times);
             if (FAILED(hr))
                 return hr;
-            return ReadItems(dwNumItems, phServer, ppItemValues, ppErrors,
-                             [&](DWORD, void *item, OPCHDA_ITEM &record) {
-                                 return RunReadRaw(host, item, record, times.Start(), times.End(),
-                                                   dwNumValues, bBounds, words);
-                             });
+            return ReadRawRequest(owner_->Handles(), times, dwNumValues, bBounds, dwNumItems,
+                                  phServer, ppItemValues, ppErrors);
         });
     }
 
@@ -72,14 +66,9 @@ public:
             FILETIME start, end;
             if (FAILED(ResolveRequiredTimes(htStartTime, htEndTime, &start, &end)))
                 return E_INVALIDARG;
-            const uint64_t interval = TicksFromFileTime(ftResampleInterval);
-            const QualityWords words = CurrentQualityWords();
-            CZqHDACallback *const host = Host();
-            return ReadItems(dwNumItems, phServer, ppItemValues, ppErrors,
-                             [&](DWORD i, void *item, OPCHDA_ITEM &record) {
-                                 return RunReadProcessed(host, item, record, haAggregate[i], start,
-                                                         end, interval, words);
-                             });
+            return ReadProcessedRequest(owner_->Handles(), start, end,
+                                        TicksFromFileTime(ftResampleInterval), dwNumItems,
+                                        phServer, haAggregate, ppItemValues, ppErrors);
         });
     }
 
@@ -94,13 +83,8 @@ public:
             phServer == nullptr || ppItemValues == nullptr || ppErrors == nullptr)
             return E_INVALIDARG;
         return Guarded([&] {
-            const QualityWords words = CurrentQualityWords();
-            CZqHDACallback *const host = Host();
-            return ReadItems(dwNumItems, phServer, ppItemValues, ppErrors,
-                             [&](DWORD, void *item, OPCHDA_ITEM &record) {
-                                 return RunReadAtTime(host, item, record, dwNumTimeStamps,
-                                                      ftTimeStamps, words);
-                             });
+            return ReadAtTimeRequest(owner_->Handles(), dwNumTimeStamps, ftTimeStamps,
+                                     dwNumItems, phServer, ppItemValues, ppErrors);
         });
     }
 
@@ -124,12 +108,8 @@ public:
             HRESULT hr = ResolveRawReadTimes(htStartTime, htEndTime, dwNumValues, &times);
             if (FAILED(hr))
                 return hr;
-            return ReadCheckedItems<ModifiedRecords>(
-                owner_->Handles(), dwNumItems, phServer, ppItemValues, ppErrors,
-                [&](DWORD, void *item, OPCHDA_MODIFIEDITEM &record) {
-                    return RunReadModified(item, record, times.Start(), times.End(),
-                                           dwNumValues);
-                });
+            return ReadModifiedRequest(owner_->Handles(), times, dwNumValues, dwNumItems,
+                                       phServer, ppItemValues, ppErrors);
         });
     }
 
@@ -151,29 +131,9 @@ public:
                 CheckAttributeRead(owner_->Handles(), hServer, htStartTime, htEndTime, &checked);
             if (FAILED(hr))
                 return hr;
-
-            AttributeRecords results;
-            if (!results.Allocate(dwNumAttributes))
-                return E_OUTOFMEMORY;
-            CZqHDACallback *const host = Host();
-            for (DWORD i = 0; i < dwNumAttributes; ++i) {
-                results[i].hClient = checked.client;
-                results.Code(i) = RunReadAttribute(host, checked.item, pdwAttributeIDs[i], results[i],
-                                                    checked.start, checked.End());
-            }
-            HRESULT overall = results.OverallRead();
-            results.HandTo(ppAttributeValues, ppErrors);
-            return overall;
+            return ReadAttributeRequest(checked, dwNumAttributes, pdwAttributeIDs,
+                                        ppAttributeValues, ppErrors);
         });
-    }
-
-private:
-    template <typename Engine>
-    HRESULT ReadItems(DWORD count, const OPCHANDLE *servers, OPCHDA_ITEM **records,
-                      HRESULT **errors, Engine &&engine)
-    {
-        return ReadCheckedItems<ItemRecords>(owner_->Handles(), count, servers, records, errors,
-                                             std::forward<Engine>(engine));
     }
 };
 

@@ -4,6 +4,7 @@
 
 #include "com/interface_object.h"
 #include "history/item_check.h"
+#include "history/sync_requests.h"
 #include "history/update_engine.h"
 #include "runtime/com_kit.h"
 #include "runtime/guard.h"
@@ -23,9 +24,6 @@ HRESULT SyncUpdateQueryCapabilities(OPCHDA_UPDATECAPABILITIES *capabilities)
 }
 
 namespace {
-
-using ValueUpdate = HRESULT (*)(CZqHDACallback *, const char *, void *, const FILETIME &,
-                                VARIANT *, DWORD);
 
 class SyncUpdateInterface final : public InterfaceObject<IOPCHDA_SyncUpdate>
 {
@@ -47,7 +45,7 @@ public:
                                      DWORD *pdwQualities, HRESULT **ppErrors) override
     {
         Trace(texts::kIHDA_SyncUpdate_Insert);
-        return UpdateValues(RunInsert, dwNumItems, phServer, ftTimeStamps, vDataValues,
+        return UpdateValues(ValueEdit::Insert, dwNumItems, phServer, ftTimeStamps, vDataValues,
                             pdwQualities, ppErrors);
     }
 
@@ -56,7 +54,7 @@ public:
                                       DWORD *pdwQualities, HRESULT **ppErrors) override
     {
         Trace(texts::kIHDA_SyncUpdate_Replace);
-        return UpdateValues(RunReplace, dwNumItems, phServer, ftTimeStamps, vDataValues,
+        return UpdateValues(ValueEdit::Replace, dwNumItems, phServer, ftTimeStamps, vDataValues,
                             pdwQualities, ppErrors);
     }
 
@@ -65,7 +63,7 @@ public:
                                             DWORD *pdwQualities, HRESULT **ppErrors) override
     {
         Trace(texts::kIHDA_SyncUpdate_InsertReplace);
-        return UpdateValues(RunInsertReplace, dwNumItems, phServer, ftTimeStamps, vDataValues,
+        return UpdateValues(ValueEdit::InsertReplace, dwNumItems, phServer, ftTimeStamps, vDataValues,
                             pdwQualities, ppErrors);
     }
 
@@ -80,10 +78,10 @@ public:
         }
         // The client's records go to the host as they came: a relative text
         // stays text, and nothing is written back.
-        return UpdateItems(dwNumItems, phServer, ppErrors,
-                           [&](CZqHDACallback *host, DWORD, const char *user, void *item) {
-                               return RunDeleteRaw(host, user, item, htStartTime, htEndTime);
-                           });
+        return UpdateItems(dwNumItems, phServer, ppErrors, [&] {
+            return DeleteRawRequest(owner_->Handles(), htStartTime, htEndTime, dwNumItems,
+                                    phServer, ppErrors);
+        });
     }
 
     HRESULT STDMETHODCALLTYPE DeleteAtTime(DWORD dwNumItems, OPCHANDLE *phServer,
@@ -94,14 +92,14 @@ public:
             ClearOut(ppErrors);
             return E_INVALIDARG;
         }
-        return UpdateItems(dwNumItems, phServer, ppErrors,
-                           [&](CZqHDACallback *host, DWORD i, const char *user, void *item) {
-                               return RunDeleteAtTime(host, user, item, ftTimeStamps[i]);
-                           });
+        return UpdateItems(dwNumItems, phServer, ppErrors, [&] {
+            return DeleteAtTimeRequest(owner_->Handles(), dwNumItems, phServer, ftTimeStamps,
+                                       ppErrors);
+        });
     }
 
 private:
-    HRESULT UpdateValues(ValueUpdate run, DWORD count, const OPCHANDLE *servers,
+    HRESULT UpdateValues(ValueEdit edit, DWORD count, const OPCHANDLE *servers,
                          const FILETIME *times, VARIANT *values, const DWORD *qualities,
                          HRESULT **errors)
     {
@@ -109,39 +107,22 @@ private:
             ClearOut(errors);
             return E_INVALIDARG;
         }
-        return UpdateItems(count, servers, errors,
-                           [&](CZqHDACallback *host, DWORD i, const char *user, void *item) {
-                               return run(host, user, item, times[i], &values[i], qualities[i]);
-                           });
+        return UpdateItems(count, servers, errors, [&] {
+            return UpdateValuesRequest(owner_->Handles(), edit, count, servers, times, values,
+                                       qualities, errors);
+        });
     }
 
-    // The per-item part of every update: the error array, then in request
-    // order the item check and the engine for the items that pass (with the
-    // host's object, read once for the request). A zero count or a missing
-    // array is refused rather than used.
-    template <typename Engine>
-    HRESULT UpdateItems(DWORD count, const OPCHANDLE *servers, HRESULT **errors, Engine &&engine)
+    // The common checks of every update: the error pointer cleared, a zero
+    // count or a missing array refused rather than used; then the request.
+    template <typename Request>
+    static HRESULT UpdateItems(DWORD count, const OPCHANDLE *servers, HRESULT **errors,
+                               Request &&request)
     {
         ClearOut(errors);
         if (count == 0 || servers == nullptr || errors == nullptr)
             return E_INVALIDARG;
-        return Guarded([&] {
-            TaskPtr<HRESULT> codes(ZeroedTaskArray<HRESULT>(count));
-            if (!codes)
-                return E_OUTOFMEMORY;
-            CZqHDACallback *const host = Host();
-            for (DWORD i = 0; i < count; ++i) {
-                char user[kUserNameBuffer];
-                CheckedItem found;
-                HRESULT hr = CheckUpdateItem(owner_->Handles(), servers[i], &found, user);
-                if (hr == S_OK)
-                    hr = engine(host, i, user, found.item);
-                codes[i] = hr;
-            }
-            HRESULT overall = OverallUpdateResult(codes.get(), count);
-            *errors = codes.release();
-            return overall;
-        });
+        return Guarded(request);
     }
 };
 

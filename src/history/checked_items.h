@@ -1,5 +1,5 @@
-// The per-item loop of a synchronous read over a checked item list.
-// Used on the calling thread only.
+// The per-item loops of a client's synchronous requests over a checked item
+// list: the read loop and the update loop. Used on the calling thread only.
 #pragma once
 
 #include <windows.h>
@@ -31,6 +31,30 @@ HRESULT ReadCheckedItems(const HandleList &handles, DWORD count, const OPCHANDLE
     }
     HRESULT overall = results.OverallRead();
     results.HandTo(records, errors);
+    return overall;
+}
+
+// The per-item part of a synchronous update: the error array, then in
+// request order the item check (write right, with the entry's user name)
+// and the engine for the items that pass; the codes go to the client. The
+// overall result as for every update.
+template <typename Engine>
+HRESULT UpdateCheckedItems(const HandleList &handles, DWORD count, const OPCHANDLE *servers,
+                           HRESULT **errors, Engine &&engine)
+{
+    TaskPtr<HRESULT> codes(ZeroedTaskArray<HRESULT>(count));
+    if (!codes)
+        return E_OUTOFMEMORY;
+    for (DWORD i = 0; i < count; ++i) {
+        char user[kUserNameBuffer];
+        CheckedItem found;
+        HRESULT hr = CheckUpdateItem(handles, servers[i], &found, user);
+        if (hr == S_OK)
+            hr = engine(i, user, found.item);
+        codes[i] = hr;
+    }
+    HRESULT overall = OverallUpdateResult(codes.get(), count);
+    *errors = codes.release();
     return overall;
 }
 
