@@ -162,8 +162,9 @@ public:
             CZqHDACallback *const host = Host();
             for (DWORD i = 0; i < dwNumAttributes; ++i) {
                 results[i].hClient = checked.client;
-                results.Error(i) = RunReadAttribute(host, checked.item, pdwAttributeIDs[i], results[i],
-                                                    checked.start, checked.End());
+                results.Error(i) = results.Admit(
+                    i, RunReadAttribute(host, checked.item, pdwAttributeIDs[i], results[i],
+                                        checked.start, checked.End()));
             }
             HRESULT overall = results.Overall();
             results.HandTo(ppAttributeValues, ppErrors);

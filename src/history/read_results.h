@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "history/item_check.h"
+#include "history/read_limits.h"
 #include "runtime/com_kit.h"
 #include "runtime/task_memory.h"
 
@@ -40,6 +41,10 @@ public:
 
     Record &operator[](DWORD i) { return records_[i]; }
     HRESULT &Error(DWORD i) { return errors_[i]; }
+    // Record i's code once its engine has run: the engine's, or
+    // OPC_E_MAXEXCEEDED (and the record emptied) when the reply has no room
+    // left for its values.
+    HRESULT Admit(DWORD i, HRESULT code) { return budget_.Admit(records_[i], code, FreeArrays); }
     HRESULT Overall() const { return OverallReadResult(errors_.get(), count_); }
 
     void HandTo(Record **records, HRESULT **errors)
@@ -52,6 +57,7 @@ private:
     TaskPtr<HRESULT> errors_;
     TaskPtr<Record> records_;
     DWORD count_ = 0;
+    ReplyBudget budget_;
 };
 
 // The per-item part of a synchronous read: allocate the results, check each
@@ -70,7 +76,7 @@ HRESULT ReadCheckedItems(const HandleList &handles, DWORD count, const OPCHANDLE
         HRESULT hr = CheckReadItem(handles, servers[i], &found);
         if (hr == S_OK) {
             results[i].hClient = found.client;
-            hr = engine(i, found.item, results[i]);
+            hr = results.Admit(i, engine(i, found.item, results[i]));
         }
         results.Error(i) = hr;
     }

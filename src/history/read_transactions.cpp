@@ -6,6 +6,7 @@
 
 #include "runtime/civil_time.h"
 #include "history/read_engine.h"
+#include "history/read_limits.h"
 #include "opchda_constants.h"
 #include "runtime/server_state.h"
 
@@ -15,15 +16,18 @@ namespace {
 
 // Fills one record and one code per item in request order: an item refused
 // at request time is reported with its -1 client handle and
-// OPC_E_INVALIDHANDLE and never reaches the engine.
+// OPC_E_INVALIDHANDLE and never reaches the engine. All records together
+// are one delivery, within the bound of one reply.
 template <typename Read>
 void ReadEachItem(const Transaction &t, OPCHDA_ITEM *records, HRESULT *codes, Read &&read)
 {
+    ReplyBudget budget;
     for (DWORD i = 0; i < t.ItemCount(); ++i) {
         const TransactionItem &item = t.Item(i);
         records[i].hClient = item.client;
         codes[i] = item.refused ? OPC_E_INVALIDHANDLE
-                                : read(i, item.item, records[i]);
+                                : budget.Admit(records[i], read(i, item.item, records[i]),
+                                               FreeItemArrays);
     }
 }
 
@@ -136,9 +140,13 @@ void AttributeReadTransaction::Run(Delivery &out)
         return;
     const TransactionItem &item = Item(0);
     CZqHDACallback *const host = Host();
+    ReplyBudget budget;
     for (DWORD i = 0; i < AttributeCount(); ++i) {
         results_[i].hClient = item.client;
-        codes_[i] = RunReadAttribute(host, item.item, attributeIds_[i], results_[i], times_.start, times_.End());
+        codes_[i] = budget.Admit(results_[i],
+                                 RunReadAttribute(host, item.item, attributeIds_[i], results_[i],
+                                                  times_.start, times_.End()),
+                                 FreeAttributeArrays);
     }
     out.SetAttributes(TransactionId(), item.client, AttributeCount(), std::move(results_),
                       std::move(codes_));

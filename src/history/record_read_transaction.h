@@ -4,6 +4,7 @@
 // item refused at request time is reported with OPC_E_INVALIDHANDLE.
 #pragma once
 
+#include "history/read_limits.h"
 #include "history/transaction.h"
 #include "opchda_constants.h"
 
@@ -35,10 +36,13 @@ public:
         MarkDone();
         if (!results_ || !codes_)
             return;
+        ReplyBudget budget;
         for (DWORD i = 0; i < ItemCount(); ++i) {
             const TransactionItem &item = Item(i);
             results_[i].hClient = item.client;
-            codes_[i] = item.refused ? OPC_E_INVALIDHANDLE : ReadItem(item.item, results_[i]);
+            codes_[i] = item.refused ? OPC_E_INVALIDHANDLE
+                                     : budget.Admit(results_[i], ReadItem(item.item, results_[i]),
+                                                    FreeArrays);
         }
         Hand(out, std::move(results_), std::move(codes_));
     }
