@@ -230,6 +230,21 @@ std::string Client::ErrorText(HRESULT code)
     return s;
 }
 
+HRESULT ReadRaw(Client &c, OPCHANDLE h, OPCHDA_TIME start, OPCHDA_TIME end, DWORD max, BOOL bounds,
+                Values *out)
+{
+    OPCHDA_ITEM *items = nullptr;
+    HRESULT *errors = nullptr;
+    HRESULT hr = c.read->ReadRaw(&start, &end, max, bounds, 1, &h, &items, &errors);
+    if (FAILED(hr))
+        return hr;
+    HRESULT item = errors[0];
+    *out = Copy(items[0]);
+    FreeItems(items, 1);
+    CoTaskMemFree(errors);
+    return item;
+}
+
 Values Copy(const OPCHDA_ITEM &item)
 {
     Values v;
