@@ -65,8 +65,9 @@ public:
         // and COM reads LocalServer32 from the client's view: the installer
         // of a server for clients of both bitnesses names the one server in
         // both views. Here the client's view names the other build's.
-        if (!OtherArchitectureBin().empty())
+        if (!OtherArchitectureBin().empty()) {
             ASSERT_TRUE(NameServerForThisView(OtherArchitectureBin() + "\\ZqHistorian.exe"));
+        }
     }
 
     static bool NameServerForThisView(const std::string &program)
