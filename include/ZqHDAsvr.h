@@ -249,9 +249,20 @@ ZQHDA_API int __stdcall SetHDAServerStatus(DWORD status, const char *text);
    number of returned values.
    maxIntervalsPerItem: most resample intervals of one item in a processed
    read; more give that item OPC_E_MAXEXCEEDED.
-   Without limits, a raw read's working memory still follows the values the
-   host has (GetTimeStamps with maxCount 0 is asked first when numValues is
-   large), not the numValues a client asks for. */
+   One reply's bound, with or without these limits: a reply (a synchronous
+   call's results, or one asynchronous delivery) holds at most 1,000,000
+   values in all its items together, about 44 MB once marshalled, so that
+   it can cross between processes of either bitness. Limits above it do not
+   lift it. Past it, as for maxValuesPerItem: a processed read of more
+   intervals or an at-time read of more time stamps gives the item
+   OPC_E_MAXEXCEEDED before anything is read or allocated; raw, modified
+   and annotation reads of more (numValues 0, or larger than the bound)
+   stop at the bound with OPC_S_MOREDATA; an item whose values no longer
+   fit beside the items before it gets OPC_E_MAXEXCEEDED and no values.
+   Without host limits GetHistorianStatus reports the bound.
+   A raw read's working memory follows the values the host has
+   (GetTimeStamps with maxCount 0 is asked first when numValues is large),
+   not the numValues a client asks for. */
 ZQHDA_API int __stdcall SetHDAReadLimits(DWORD maxValuesPerItem, DWORD maxIntervalsPerItem);
 /* Quality words the library writes itself, where the host's quality does
    not apply: for a requested bound that does not exist (raw read with

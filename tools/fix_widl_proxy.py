@@ -30,6 +30,18 @@ redirected to the array; any other stray target stops the build, as does
 anything else that does not have the expected shape. Every change is logged.
 The same walk serves 32-bit (--win32) and 64-bit (--win64) format strings.
 
+Under Wine, the interpreted stub never frees the memory it allocates for an
+[in, out] structure passed by simple reference whose memory layout is not its
+wire layout (FC_BOGUS_STRUCT: OPCHDA_TIME in 64-bit processes, which holds a
+pointer): the stub's memory list, which Windows frees after every call, is
+never freed there, so a server loses that memory at every call. For each
+such parameter that fits the stub's own allocation (ServerAllocSize, at most
+56 bytes) the tool writes a function, zq_wine_server_alloc_<file>(), that
+sets ServerAllocSize in the parameter's flags, and leaves the procedure
+format string writable for it. The proxy/stub DLL calls it when it is loaded
+under Wine only; the bytes on the wire and the behaviour on Windows do not
+change. Each such parameter is logged.
+
   fix_widl_proxy.py --in X_p.c --out X_p_fixed.c [--log FILE] [--report-only]
 
 --report-only copies the input unchanged (after the same checks) and logs what
@@ -43,6 +55,7 @@ import sys
 
 # Parameter attribute bits (PARAM_ATTRIBUTES).
 IS_PIPE = 0x0004
+IS_IN = 0x0008
 IS_OUT = 0x0010
 IS_RETURN = 0x0020
 IS_BASETYPE = 0x0040
@@ -56,12 +69,15 @@ FC_OP = 0x13
 FC_FP = 0x14
 FC_CARRAY = 0x1b
 FC_BOGUS_ARRAY = 0x21
+FC_BOGUS_STRUCT = 0x1a
 FC_AUTO_HANDLE = 0x33
 FC_CALLBACK_HANDLE = 0x34
 POINTER_FLAG_SIMPLE = 0x08
 POINTER_FLAG_DEREF = 0x10
 
 OI_HAS_RPCFLAGS = 0x08
+SERVER_ALLOC_SHIFT = 13   # ServerAllocSize: bits 13-15 of the flags, in 8-byte units
+SERVER_ALLOC_MAX = 7
 OI2_HAS_EXTENSIONS = 0x40
 
 
@@ -98,12 +114,16 @@ TOKEN_BYTE = re.compile(r"^(0x[0-9a-fA-F]+|\d+)$")
 MARKER = re.compile(r"^/\*\s*(\d+)\s*(?:\((.*)\))?\s*\*/$")
 
 
+def format_string_head(kind, const=True):
+    return "static %sMIDL_%s_FORMAT_STRING __MIDL_%sFormatString" % (
+        "const " if const else "", kind, "Type" if kind == "TYPE" else "Proc")
+
+
 def parse_format_string(lines, kind):
     """kind is 'TYPE' or 'PROC'."""
-    head = "static const MIDL_%s_FORMAT_STRING __MIDL_%sFormatString =" % (
-        kind, "Type" if kind == "TYPE" else "Proc")
+    heads = (format_string_head(kind) + " =", format_string_head(kind, False) + " =")
     try:
-        start = next(i for i, l in enumerate(lines) if l.strip() == head)
+        start = next(i for i, l in enumerate(lines) if l.strip() in heads)
     except StopIteration:
         raise ShapeError("no %s format string" % kind.lower())
     # Expect: '{', '0,', '{' and then the bytes up to a line '}'.
@@ -368,6 +388,49 @@ def misdirected_pointers(types):
     return len(sites), fixes
 
 
+def wine_server_alloc_params(types, procs):
+    """(Param, units) for every [in, out] simple-reference parameter whose
+    structure the stub would allocate and, under Wine, never free."""
+    found = []
+    for _, _, params in procs:
+        for prm in params:
+            f = prm.flags
+            if prm.type_offset is None or (f & (IS_IN | IS_OUT | IS_SIMPLE_REF)) != (IS_IN | IS_OUT | IS_SIMPLE_REF):
+                continue
+            if f & (IS_BYVALUE | IS_RETURN | IS_PIPE) or f >> SERVER_ALLOC_SHIFT:
+                continue
+            if types.u8(prm.type_offset) != FC_BOGUS_STRUCT:
+                continue
+            units = (types.u16(prm.type_offset + 2) + 7) // 8
+            if 0 < units <= SERVER_ALLOC_MAX:
+                found.append((prm, units))
+    return found
+
+
+def wine_server_alloc_function(stem, found):
+    """C code that sets ServerAllocSize for the parameters found (see above)."""
+    out = ["",
+           "/* Written by tools/fix_widl_proxy.py. Wine's interpreted stubs never free",
+           "   what they allocate for an [in, out] structure passed by simple reference",
+           "   whose memory layout is not its wire layout; the proxy/stub DLL calls this",
+           "   under Wine only, before any call, to have the stub allocate and free",
+           "   these parameters itself (ServerAllocSize). The wire does not change. */",
+           "void zq_wine_server_alloc_%s(void)" % stem,
+           "{"]
+    if found:
+        out.append("    /* the high byte of each parameter's flags, and its size in 8-byte units */")
+        out.append("    static const unsigned short at[] = {%s};"
+                   % ", ".join(str(prm.pos + 1) for prm, _ in found))
+        out.append("    static const unsigned char units[] = {%s};"
+                   % ", ".join(str(u) for _, u in found))
+        out.append("    unsigned i;")
+        out.append("    for (i = 0; i < sizeof at / sizeof at[0]; ++i)")
+        out.append("        __MIDL_ProcFormatString.Format[at[i]] |= (unsigned char)(units[i] << %d);"
+                   % (SERVER_ALLOC_SHIFT - 8))
+    out.append("}")
+    return "\n".join(out) + "\n"
+
+
 def analyse(text):
     """Returns (proc, types, procs, corrections[(Param, old, new)], checked,
     pointers checked, pointer corrections[(PointerSite, new target)])."""
@@ -411,6 +474,10 @@ def analyse(text):
 
 def apply(text, proc, types, corrections, pointer_fixes):
     lines = text.split("\n")
+    # The procedure format string stays writable for the Wine seam.
+    for i, line in enumerate(lines):
+        if line.startswith(format_string_head("PROC")):
+            lines[i] = format_string_head("PROC", False) + line[len(format_string_head("PROC")):]
     for site, new in pointer_fixes:
         li = types.short_sites[site.offset_pos]
         line = lines[li]
@@ -460,10 +527,17 @@ def main():
             log.append("%s: %s at %d in %s: target %d -> %s (%s)"
                        % (name, site.kind, site.pos, enclosing(types, site.pos), site.target,
                           describe(types, new), verb))
+        stem = re.sub(r"_p\.c$", "", name)
+        wine_alloc = wine_server_alloc_params(types, procs)
+        for prm, units in wine_alloc:
+            log.append("%s: %s %s: ServerAllocSize %d under Wine (%d bytes)"
+                       % (name, prm.proc, prm.name, units, units * 8))
         if args.report_only:
             out = text
         else:
             out = apply(text, proc, types, corrections, pointer_fixes)
+            if "void zq_wine_server_alloc_%s(void)" % stem not in out:
+                out += wine_server_alloc_function(stem, wine_alloc)
             # The corrected code must pass the same walk with nothing left to correct.
             _, _, _, left, rechecked, repointers, left_pointers = analyse(out)
             if left or rechecked != checked or left_pointers or repointers != pointers:

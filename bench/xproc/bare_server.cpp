@@ -167,15 +167,16 @@ Factory g_factory;
 
 } // namespace
 
-int main()
+int main(int argc, char **argv)
 {
+    const bool soak = argc > 1 && std::strcmp(argv[1], "--soak") == 0;
     if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
         return 1;
     DWORD cookie = 0;
     int status = 3;
     if (SUCCEEDED(CoRegisterClassObject(kBareServerClsid, &g_factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,
                                         &cookie))) {
-        status = WaitForSingleObject(g_lastReleased, kServerLifetimeMs) == WAIT_OBJECT_0 ? 0 : 4;
+        status = WaitForSingleObject(g_lastReleased, soak ? kSoakServerLifetimeMs : kServerLifetimeMs) == WAIT_OBJECT_0 ? 0 : 4;
         CoRevokeClassObject(cookie);
     }
     CoUninitialize();

@@ -32,6 +32,25 @@ inline constexpr DWORD kQuality = 0xC0;
 inline constexpr char kAdviseItemPrefix[] = "Bench.Tag";
 inline constexpr int kAdviseItems = 10;
 
+// The server handle of the benchmark's item (client handle 7); false when
+// the server has none.
+inline bool BenchItemHandle(IOPCHDA_Server *server, OPCHANDLE *handle)
+{
+    wchar_t id[sizeof kItemId];
+    for (size_t i = 0; i < sizeof kItemId; ++i)
+        id[i] = static_cast<wchar_t>(kItemId[i]);
+    LPWSTR ids[] = {id};
+    OPCHANDLE client = 7;
+    OPCHANDLE *handles = nullptr;
+    HRESULT *errors = nullptr;
+    bool ok = server->GetItemHandles(1, ids, &client, &handles, &errors) == S_OK && handles != nullptr;
+    if (ok)
+        *handle = handles[0];
+    CoTaskMemFree(handles);
+    CoTaskMemFree(errors);
+    return ok;
+}
+
 // Frees the results of a one-item read the way a client does.
 inline void FreeReadResult(OPCHDA_ITEM *items, HRESULT *errors)
 {
@@ -46,7 +65,9 @@ inline void FreeReadResult(OPCHDA_ITEM *items, HRESULT *errors)
     CoTaskMemFree(errors);
 }
 
-// However the client behaves, a server process ends after this long.
+// However the client behaves, a server process ends after this long (the
+// memory soak's servers, started with --soak: after two hours).
 inline constexpr DWORD kServerLifetimeMs = 300000;
+inline constexpr DWORD kSoakServerLifetimeMs = 7200000;
 
 } // namespace zqbench

@@ -87,18 +87,7 @@ struct Connection
             return false;
         if (FAILED(server->QueryInterface(IID_IOPCHDA_SyncRead, reinterpret_cast<void **>(&read))))
             return false;
-        std::wstring id(kItemId, kItemId + sizeof kItemId - 1);
-        LPWSTR ids[] = {&id[0]};
-        OPCHANDLE client = 7;
-        OPCHANDLE *handles = nullptr;
-        HRESULT *errors = nullptr;
-        HRESULT hr = server->GetItemHandles(1, ids, &client, &handles, &errors);
-        bool ok = hr == S_OK && handles != nullptr;
-        if (ok)
-            handle = handles[0];
-        CoTaskMemFree(handles);
-        CoTaskMemFree(errors);
-        return ok;
+        return BenchItemHandle(server, &handle);
     }
     // One read of kValues values; false unless all of them arrived.
     bool Read()

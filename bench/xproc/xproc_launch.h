@@ -25,12 +25,15 @@ inline std::wstring ThisProgram()
     return n == 0 || n >= MAX_PATH ? std::wstring() : std::wstring(path, n);
 }
 
-// HKCR\CLSID\{clsid}\LocalServer32 = command (a quoted path and arguments).
-inline bool RegisterLocalServer(REFCLSID clsid, const std::wstring &command)
+// HKCR\CLSID\{clsid}\LocalServer32 = command (a quoted path and arguments),
+// in the 32-bit registry view unless another is asked for (0: the caller's
+// own, which is the one COM reads for the caller's activations).
+inline bool RegisterLocalServer(REFCLSID clsid, const std::wstring &command,
+                                REGSAM view = KEY_WOW64_32KEY)
 {
     std::wstring key = L"CLSID\\" + GuidText(clsid) + L"\\LocalServer32";
     HKEY hkey = nullptr;
-    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE | KEY_WOW64_32KEY,
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE | view,
                         nullptr, &hkey, nullptr) != ERROR_SUCCESS)
         return false;
     LONG rc = RegSetValueExW(hkey, nullptr, 0, REG_SZ,

@@ -7,6 +7,8 @@
 // ended, and meanwhile publishes the
 // process's CPU time (100-ns units, every 100 ms) in the mapping NAME "Cpu":
 // under Wine, GetProcessTimes of another process reports no CPU time.
+// --soak (the memory soak's server): the library's aggregates on, and a
+// longer lifetime.
 #include <windows.h>
 
 #include <cstdio>
@@ -38,11 +40,12 @@ void __stdcall OnDisconnect(long remaining)
 
 int main(int argc, char **argv)
 {
-    bool ticking = false;
+    bool ticking = false, soak = false;
     HANDLE stop = nullptr, owner = nullptr, cpuMapping = nullptr;
     volatile ULONGLONG *cpu = nullptr;
     for (int i = 1; i < argc; ++i) {
         ticking = ticking || std::strcmp(argv[i], "--ticking") == 0;
+        soak = soak || std::strcmp(argv[i], "--soak") == 0;
         if (std::strcmp(argv[i], "--owner") == 0 && i + 1 < argc)
             owner = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(std::atol(argv[++i])));
         if (std::strcmp(argv[i], "--stop") == 0 && i + 1 < argc) {
@@ -66,6 +69,9 @@ int main(int argc, char **argv)
         SetHDAServerCallback(&g_host);
         DefineHDAItem(kItemId);
     }
+    // The memory soak reads processed values too: the library computes them.
+    if (soak)
+        EnableHDAStandardAggregates(1);
     EnableHDADisconnectNotification(OnDisconnect);
     if (!InitZqHDAsvr(kLibraryServerClsid, ticking ? 10 : 100))
         return 1;
@@ -75,7 +81,8 @@ int main(int argc, char **argv)
         if (h != nullptr)
             ends[count++] = h;
     DWORD end = WAIT_TIMEOUT;
-    for (DWORD waited = 0; end == WAIT_TIMEOUT && waited < kServerLifetimeMs; waited += 100) {
+    const DWORD lifetime = soak ? kSoakServerLifetimeMs : kServerLifetimeMs;
+    for (DWORD waited = 0; end == WAIT_TIMEOUT && waited < lifetime; waited += 100) {
         FILETIME created, exited, kernel, user;
         if (cpu != nullptr && GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
             *cpu = ((ULONGLONG(kernel.dwHighDateTime) << 32) | kernel.dwLowDateTime) +

@@ -1,6 +1,7 @@
 #include "value.h"
 
 #include <cstring>
+#include <cwchar>
 
 namespace historian {
 
@@ -137,6 +138,11 @@ HRESULT Value::ChangeType(VARTYPE vt)
 {
     if (v_.vt == vt)
         return S_OK;
+    // A text with a NUL inside would be read up to the NUL: "12\0junk" is
+    // not the number 12. Refused rather than stored as something else.
+    if (v_.vt == VT_BSTR && v_.bstrVal != nullptr &&
+        wcslen(v_.bstrVal) != SysStringLen(v_.bstrVal))
+        return DISP_E_TYPEMISMATCH;
     VARIANT out;
     VariantInit(&out);
     // LOCALE_INVARIANT: "1.5" is one and a half whatever the user's settings.

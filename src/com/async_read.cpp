@@ -57,14 +57,17 @@ public:
     {
         Trace(texts::kIHDA_ASyncRead_AdviseRaw);
         ClearOut(pdwCancelID, ppErrors);
+        // An update interval of 0 defines no window: each would be the same
+        // instant, delivered again at every tick. Refused, as for processed
+        // subscriptions.
+        const uint64_t interval = TicksFromFileTime(ftUpdateInterval);
         if (dwNumItems == 0 || phServer == nullptr || htStartTime == nullptr ||
-            ppErrors == nullptr)
+            ppErrors == nullptr || interval == 0)
             return E_INVALIDARG;
         return Guarded([&] {
             FILETIME start;
             if (FAILED(ResolveRequiredTime(htStartTime, &start)) || pdwCancelID == nullptr)
                 return E_INVALIDARG;
-            const uint64_t interval = TicksFromFileTime(ftUpdateInterval);
             return QueueRequest(*owner_, dwNumItems, true, pdwCancelID, ppErrors,
                                 Build<RawAdviseTransaction>(dwTransactionID, dwNumItems, phServer,
                                                             start, interval));

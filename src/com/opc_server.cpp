@@ -7,6 +7,7 @@
 #include "addrspace/browser.h"
 #include "addrspace/catalogue.h"
 #include "addrspace/item_registry.h"
+#include "history/read_limits.h"
 #include "history/standard_aggregates.h"
 #include "opchda_constants.h"
 #include "runtime/com_kit.h"
@@ -190,7 +191,7 @@ HRESULT STDMETHODCALLTYPE OpcHdaServerInterface::GetHistorianStatus(
         *majorVersion = 1;
         *minorVersion = 0;
         *buildNumber = 0;
-        *maxReturnValues = State().settings.maxValuesPerItem.load(); // 0: no limit
+        *maxReturnValues = CurrentReadLimits().values; // the host's, at most one reply's
         *currentTime = now.release();
         *startTime = started.release();
         *statusString = text.release();

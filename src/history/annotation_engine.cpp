@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "history/read_limits.h"
 #include "history/update_engine.h"
 #include "runtime/civil_time.h"
 #include "opchda_constants.h"
@@ -139,7 +140,7 @@ HRESULT RunReadAnnotations(void *item, OPCHDA_ANNOTATION &result, const FILETIME
     if (fn == nullptr)
         return E_NOTIMPL;
     Collected collected;
-    collected.limit = State().settings.maxValuesPerItem.load();
+    collected.limit = CurrentReadLimits().values;
     long hostResult = E_FAIL; // a callback that stores no result has failed
     fn(item, start, end, &collected, AddAnnotation, &hostResult);
     if (FAILED(hostResult))

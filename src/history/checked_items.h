@@ -25,7 +25,7 @@ HRESULT ReadCheckedItems(const HandleList &handles, DWORD count, const OPCHANDLE
         HRESULT hr = CheckReadItem(handles, servers[i], &found);
         if (hr == S_OK) {
             results[i].hClient = found.client;
-            hr = engine(i, found.item, results[i]);
+            hr = results.Admit(i, engine(i, found.item, results[i]));
         }
         results.Code(i) = hr;
     }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "history/read_limits.h"
 #include "opchda_constants.h"
 #include "runtime/server_state.h"
 #include "runtime/task_memory.h"
@@ -79,8 +80,6 @@ void __stdcall AddModifiedValue(void *list, FILETIME time, VARIANT *value, unsig
     }
 }
 
-bool Exceeds(uint64_t n, DWORD limit) { return limit != 0 && n > limit; }
-
 } // namespace
 
 bool ModifiedValuesOffered() { return State().settings.plain.readModified.load() != nullptr; }
@@ -91,11 +90,11 @@ HRESULT RunReadModified(void *item, OPCHDA_MODIFIEDITEM &result, const FILETIME 
     ZQHDA_ReadModifiedProc fn = State().settings.plain.readModified.load();
     if (fn == nullptr)
         return E_NOTIMPL;
-    const DWORD limit = State().settings.maxValuesPerItem.load();
-    if (Exceeds(numValues, limit))
+    const ReadLimits limits = CurrentReadLimits();
+    if (Exceeds(numValues, limits.hostValues))
         return OPC_E_MAXEXCEEDED;
     Collected collected;
-    collected.cap = numValues != 0 ? numValues : limit;
+    collected.cap = numValues != 0 && numValues < limits.values ? numValues : limits.values;
     // The host gets copies: whatever it does with them, the caller's times stay.
     FILETIME startCopy = start != nullptr ? *start : FILETIME{};
     FILETIME endCopy = end != nullptr ? *end : FILETIME{};

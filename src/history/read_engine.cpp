@@ -6,6 +6,7 @@
 #include <new>
 
 #include "addrspace/catalogue.h"
+#include "history/read_limits.h"
 #include "history/standard_aggregates.h"
 #include "runtime/civil_time.h"
 #include "opchda_constants.h"
@@ -34,12 +35,6 @@ size_t ClampCount(int reported, size_t capacity)
         return 0;
     size_t n = static_cast<size_t>(reported);
     return n < capacity ? n : capacity;
-}
-
-// The host's limit (0: none) taken as a cap on n.
-bool Exceeds(uint64_t n, DWORD limit)
-{
-    return limit != 0 && n > limit;
 }
 
 // Capacity of the first scratch list of a raw read that allows more values
@@ -131,8 +126,8 @@ QualityWords CurrentQualityWords()
 
 DWORD WithinValueLimit(DWORD n)
 {
-    const DWORD limit = State().settings.maxValuesPerItem.load();
-    return Exceeds(n, limit) ? limit : n;
+    const DWORD limit = CurrentReadLimits().values;
+    return n > limit ? limit : n;
 }
 
 namespace {
@@ -190,7 +185,7 @@ private:
     TimeList list_;
     size_t n_ = 0;           // places in the list: the result is full when k_ reaches it
     size_t k_ = 0;           // entries in the list
-    bool cutByLimit_ = false; // a read of everything stopped at the host's limit
+    bool cutByLimit_ = false; // the read stopped at the limit, not at the client's count
     bool startMissing_ = false;
     bool endMissing_ = false;
 };
@@ -200,6 +195,10 @@ HRESULT RawRead::CollectTimeStamps(DWORD numValues, DWORD limit)
     // Most entries the result may have, N: the client's count, or what the
     // host counts plus room for the two bounds (cut to the limit).
     uint64_t wanted = numValues;
+    if (wanted > limit) {
+        wanted = limit;
+        cutByLimit_ = true;
+    }
     uint64_t capacity = wanted; // of the scratch list, at most N
     if (wanted == 0) {
         int counted = GetTimeStamps(0, nullptr);
@@ -324,13 +323,14 @@ HRESULT RunReadRaw(CZqHDACallback *host, void *item, OPCHDA_ITEM &result, const 
     if (host == nullptr)
         return OPC_S_NODATA;
     // The host's limit on values per item: a client asking for more gets
-    // OPC_E_MAXEXCEEDED; a read of everything stops at the limit.
-    const DWORD limit = State().settings.maxValuesPerItem.load();
-    if (Exceeds(numValues, limit))
+    // OPC_E_MAXEXCEEDED. A read of everything, or of more than one reply
+    // carries, stops at the limit (OPC_S_MOREDATA when the host has more).
+    const ReadLimits limits = CurrentReadLimits();
+    if (Exceeds(numValues, limits.hostValues))
         return OPC_E_MAXEXCEEDED;
 
     RawRead read(host, item, start, end, bounds);
-    HRESULT hr = read.CollectTimeStamps(numValues, limit);
+    HRESULT hr = read.CollectTimeStamps(numValues, limits.values);
     if (hr != S_OK)
         return hr;
     read.AddBounds();
@@ -347,7 +347,7 @@ HRESULT RunReadAtTime(CZqHDACallback *host, void *item, OPCHDA_ITEM &result, DWO
         return OPC_S_NODATA;
     if (count != 0 && times == nullptr)
         return E_INVALIDARG;
-    if (Exceeds(count, State().settings.maxValuesPerItem.load()))
+    if (Exceeds(count, CurrentReadLimits().values))
         return OPC_E_MAXEXCEEDED;
 
     ItemArrays arrays;
@@ -480,11 +480,10 @@ HRESULT RunReadProcessed(CZqHDACallback *host, void *item, OPCHDA_ITEM &result, 
                                     CurrentAggregateConfig());
     }
 
-    // Checked before the host is asked anything: the host's limits on
-    // intervals and on values per item.
+    // Checked before the host is asked anything or anything is allocated:
+    // the limits on intervals and on values per item.
     const uint64_t n = CountResampleIntervals(start, end, interval);
-    if (Exceeds(n, State().settings.maxIntervalsPerItem.load()) ||
-        Exceeds(n, State().settings.maxValuesPerItem.load()))
+    if (Exceeds(n, CurrentReadLimits().intervals))
         return OPC_E_MAXEXCEEDED;
 
     ULONG_PTR context = 0;

@@ -6,6 +6,7 @@
 
 #include "runtime/civil_time.h"
 #include "history/read_engine.h"
+#include "history/read_limits.h"
 #include "opchda_constants.h"
 #include "runtime/server_state.h"
 
@@ -15,13 +16,16 @@ namespace {
 
 // Fills one record and one code per item in request order: an item refused
 // at request time is reported with its -1 client handle and
-// OPC_E_INVALIDHANDLE and never reaches the engine.
+// OPC_E_INVALIDHANDLE and never reaches the engine. All records together
+// are one delivery, within the bound of one reply.
 template <typename Read> void ReadEachItem(const Transaction &t, ItemRecords &results, Read &&read)
 {
+    ReplyBudget budget;
     for (DWORD i = 0; i < t.ItemCount(); ++i) {
         const TransactionItem &item = t.Item(i);
         results[i].hClient = item.client;
-        results.Code(i) = item.refused ? OPC_E_INVALIDHANDLE : read(i, item.item, results[i]);
+        results.Code(i) = item.refused ? OPC_E_INVALIDHANDLE
+                                       : results.Admit(i, read(i, item.item, results[i]));
     }
 }
 
@@ -119,10 +123,12 @@ void AttributeReadTransaction::Run(Delivery &out)
         return;
     const TransactionItem &item = Item(0);
     CZqHDACallback *const host = Host();
+    ReplyBudget budget;
     for (DWORD i = 0; i < AttributeCount(); ++i) {
         results_[i].hClient = item.client;
-        results_.Code(i) = RunReadAttribute(host, item.item, attributeIds_[i], results_[i],
-                                            times_.start, times_.End());
+        results_.Code(i) = results_.Admit(i, RunReadAttribute(host, item.item, attributeIds_[i],
+                                                              results_[i], times_.start,
+                                                              times_.End()));
     }
     out.SetAttributes(TransactionId(), item.client, std::move(results_));
 }

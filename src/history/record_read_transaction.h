@@ -1,9 +1,11 @@
 // A one-shot read transaction with one result record and one code per item,
 // both allocated at request time (Prepare) and moved into the delivery by
 // the run. Subclasses read one accepted item and choose the delivery; an
-// item refused at request time is reported with OPC_E_INVALIDHANDLE.
+// item refused at request time is reported with OPC_E_INVALIDHANDLE. All
+// records together are one delivery, within the bound of one reply.
 #pragma once
 
+#include "history/read_limits.h"
 #include "history/transaction.h"
 #include "opchda_constants.h"
 
@@ -27,11 +29,12 @@ public:
         MarkDone();
         if (!results_.Held())
             return;
+        ReplyBudget budget;
         for (DWORD i = 0; i < ItemCount(); ++i) {
             const TransactionItem &item = Item(i);
             results_[i].hClient = item.client;
-            results_.Code(i) =
-                item.refused ? OPC_E_INVALIDHANDLE : ReadItem(item.item, results_[i]);
+            results_.Code(i) = item.refused ? OPC_E_INVALIDHANDLE
+                                            : results_.Admit(i, ReadItem(item.item, results_[i]));
         }
         Hand(out, std::move(results_));
     }

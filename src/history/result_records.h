@@ -1,6 +1,7 @@
 // ResultRecords: the one owner of a request's result records (one record
 // and one code per item or attribute, with every array the engines put into
-// the records). A synchronous request hands them to the client; an
+// the records), which are one reply, within the bound of one reply
+// (read_limits.h). A synchronous request hands them to the client; an
 // asynchronous one moves them into the Delivery of its run. Whatever is not
 // handed over is freed here, and only here, on every path.
 //
@@ -16,6 +17,7 @@
 #include "history/item_check.h"
 #include "history/modified_engine.h"
 #include "history/read_engine.h"
+#include "history/read_limits.h"
 #include "runtime/task_memory.h"
 
 namespace zq {
@@ -26,7 +28,7 @@ public:
     ResultRecords() = default;
     ResultRecords(ResultRecords &&other) noexcept
         : records_(std::move(other.records_)), codes_(std::move(other.codes_)),
-          count_(std::exchange(other.count_, 0))
+          count_(std::exchange(other.count_, 0)), budget_(other.budget_)
     {
     }
     ResultRecords &operator=(ResultRecords &&other) noexcept
@@ -36,6 +38,7 @@ public:
             records_ = std::move(other.records_);
             codes_ = std::move(other.codes_);
             count_ = std::exchange(other.count_, 0);
+            budget_ = other.budget_;
         }
         return *this;
     }
@@ -58,6 +61,7 @@ public:
             return false;
         }
         count_ = count;
+        budget_ = ReplyBudget();
         return true;
     }
 
@@ -67,6 +71,11 @@ public:
     HRESULT &Code(DWORD i) { return codes_[i]; }
     Record *Records() const { return records_.get(); }
     HRESULT *Codes() const { return codes_.get(); }
+
+    // Record i's code once its engine has run: the engine's, or
+    // OPC_E_MAXEXCEEDED (and the record emptied) when the reply has no room
+    // left for its values.
+    HRESULT Admit(DWORD i, HRESULT code) { return budget_.Admit(records_[i], code, FreeArrays); }
 
     // The overall result of a read over the codes.
     HRESULT OverallRead() const { return OverallReadResult(codes_.get(), count_); }
@@ -96,6 +105,7 @@ private:
     TaskPtr<Record> records_;
     TaskPtr<HRESULT> codes_;
     DWORD count_ = 0;
+    ReplyBudget budget_;
 };
 
 using ItemRecords = ResultRecords<OPCHDA_ITEM, FreeItemArrays>;

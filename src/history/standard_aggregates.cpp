@@ -8,6 +8,7 @@
 #include "addrspace/catalogue.h"
 #include "history/annotation_engine.h"
 #include "history/host_raw_source.h"
+#include "history/read_limits.h"
 #include "opchda_constants.h"
 #include "runtime/civil_time.h"
 #include "runtime/server_state.h"
@@ -175,9 +176,7 @@ HRESULT RunStandardProcessed(CZqHDACallback *host, void *item, OPCHDA_ITEM &resu
     uint64_t n = 1;
     if (interval != 0)
         n = span == 0 ? 1 : (span + interval - 1) / interval;
-    const DWORD maxIntervals = State().settings.maxIntervalsPerItem.load();
-    const DWORD maxValues = State().settings.maxValuesPerItem.load();
-    if ((maxIntervals != 0 && n > maxIntervals) || (maxValues != 0 && n > maxValues))
+    if (Exceeds(n, CurrentReadLimits().intervals))
         return OPC_E_MAXEXCEEDED;
     if (n > 0x7FFFFFFF / sizeof(VARIANT))
         return E_OUTOFMEMORY;

@@ -69,8 +69,9 @@ HRESULT ReadAttributeRequest(const AttributeReadTimes &checked, DWORD count,
     CZqHDACallback *const host = Host();
     for (DWORD i = 0; i < count; ++i) {
         results[i].hClient = checked.client;
-        results.Code(i) = RunReadAttribute(host, checked.item, attributeIds[i], results[i],
-                                           checked.start, checked.End());
+        results.Code(i) = results.Admit(i, RunReadAttribute(host, checked.item, attributeIds[i],
+                                                            results[i], checked.start,
+                                                            checked.End()));
     }
     HRESULT overall = results.OverallRead();
     results.HandTo(records, errors);

@@ -34,3 +34,33 @@ const CLSID *ZqPsFactoryClsid(void)
 {
     return &CLSID_PSFactoryBuffer;
 }
+
+#ifndef ZQ_PS_UNFIXED
+/* Written into the corrected proxy code by tools/fix_widl_proxy.py: under
+   Wine, the [in, out] structures that the stub would allocate and never free
+   (OPCHDA_TIME in 64-bit processes) are allocated and freed by the stub
+   itself. */
+void zq_wine_server_alloc_opccomn(void);
+void zq_wine_server_alloc_opchda(void);
+
+static int UnderWine(void)
+{
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != NULL && GetProcAddress(ntdll, "wine_get_version") != NULL;
+}
+
+/* Before the first call through this DLL, on the loading thread: the format
+   strings it changes are this DLL's own. On Windows nothing changes. */
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void *reserved)
+{
+    (void)reserved;
+    if (reason == DLL_PROCESS_ATTACH) {
+        DisableThreadLibraryCalls(instance);
+        if (UnderWine()) {
+            zq_wine_server_alloc_opccomn();
+            zq_wine_server_alloc_opchda();
+        }
+    }
+    return TRUE;
+}
+#endif

@@ -1,6 +1,7 @@
 // IOPCHDA_Server: historian status, catalogues, item handles per client,
 // validation, browsers, refused arguments and traces.
 #include "server_fixture.h"
+#include "history/read_limits.h"
 
 #include "alloc_counter.h"
 #include "runtime/server_state.h"
@@ -111,7 +112,7 @@ TEST_F(Methods, HistorianStatus)
     EXPECT_EQ(s.major, 1);
     EXPECT_EQ(s.minor, 0);
     EXPECT_EQ(s.build, 0);
-    EXPECT_EQ(s.maxValues, 0u);
+    EXPECT_EQ(s.maxValues, zq::kReplyValueLimit) << "without host limits: the bound of one reply";
     EXPECT_EQ(s.text, "");
     EXPECT_EQ(s.vendor, "Morvane OPC HDA Server");
     // The clocks may differ by their resolution (about 16 ms on Windows).

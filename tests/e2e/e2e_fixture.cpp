@@ -65,8 +65,9 @@ public:
         // and COM reads LocalServer32 from the client's view: the installer
         // of a server for clients of both bitnesses names the one server in
         // both views. Here the client's view names the other build's.
-        if (!OtherArchitectureBin().empty())
+        if (!OtherArchitectureBin().empty()) {
             ASSERT_TRUE(NameServerForThisView(OtherArchitectureBin() + "\\ZqHistorian.exe"));
+        }
     }
 
     static bool NameServerForThisView(const std::string &program)
@@ -228,6 +229,21 @@ std::string Client::ErrorText(HRESULT code)
         s += static_cast<char>(*p < 128 ? *p : '?');
     CoTaskMemFree(text);
     return s;
+}
+
+HRESULT ReadRaw(Client &c, OPCHANDLE h, OPCHDA_TIME start, OPCHDA_TIME end, DWORD max, BOOL bounds,
+                Values *out)
+{
+    OPCHDA_ITEM *items = nullptr;
+    HRESULT *errors = nullptr;
+    HRESULT hr = c.read->ReadRaw(&start, &end, max, bounds, 1, &h, &items, &errors);
+    if (FAILED(hr))
+        return hr;
+    HRESULT item = errors[0];
+    *out = Copy(items[0]);
+    FreeItems(items, 1);
+    CoTaskMemFree(errors);
+    return item;
 }
 
 Values Copy(const OPCHDA_ITEM &item)

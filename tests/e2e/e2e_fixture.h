@@ -96,6 +96,10 @@ struct Values
 Values Copy(const OPCHDA_ITEM &item);
 // Frees what a server handed out, the client's way.
 void FreeItems(OPCHDA_ITEM *items, DWORD count);
+// One synchronous raw read of one item: the item's code (or the call's
+// failure), its values in out.
+HRESULT ReadRaw(Client &c, OPCHANDLE h, OPCHDA_TIME start, OPCHDA_TIME end, DWORD max, BOOL bounds,
+                Values *out);
 
 // The historian's process, found by its executable name; 0 if none runs.
 DWORD HistorianProcess();

@@ -27,22 +27,6 @@ std::vector<std::wstring> Enumerate(IEnumString *e)
     return names;
 }
 
-// One raw read of one item.
-HRESULT ReadRaw(Client &c, OPCHANDLE h, OPCHDA_TIME start, OPCHDA_TIME end, DWORD max, BOOL bounds,
-                Values *out)
-{
-    OPCHDA_ITEM *items = nullptr;
-    HRESULT *errors = nullptr;
-    HRESULT hr = c.read->ReadRaw(&start, &end, max, bounds, 1, &h, &items, &errors);
-    if (FAILED(hr))
-        return hr;
-    HRESULT item = errors[0];
-    *out = Copy(items[0]);
-    FreeItems(items, 1);
-    CoTaskMemFree(errors);
-    return item;
-}
-
 } // namespace
 
 TEST(EndToEnd, StatusBrowseAndErrorTexts)

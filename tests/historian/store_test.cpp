@@ -125,6 +125,13 @@ TEST_F(StoreTest, ValuesAreConvertedToTheItemsType)
     SysFreeString(text.bstrVal);
     text.bstrVal = SysAllocString(L"not a number");
     EXPECT_EQ(store.Insert(*series, Sec(40), text, 0xC0), OPC_E_BADTYPE);
+    // A number followed by a NUL and more text is no number.
+    SysFreeString(text.bstrVal);
+    text.bstrVal = SysAllocStringLen(L"12\0junk", 7);
+    EXPECT_EQ(store.Insert(*series, Sec(40), text, 0xC0), OPC_E_BADTYPE);
+    EXPECT_EQ(store.Replace(*series, Sec(30), text, 0xC0), OPC_E_BADTYPE);
+    series->ValueAt(Sec(30), &v, &q);
+    EXPECT_DOUBLE_EQ(AsDouble(v), 12.5);
     VariantClear(&text);
 
     VARIANT empty;

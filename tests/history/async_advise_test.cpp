@@ -1,6 +1,6 @@
 // Raw-data advise through the in-process server: every due window in order,
 // a backlog caught up a limited number of windows per step, windows not yet
-// due, an update interval of 0, windows
+// due, an update interval of 0 refused, windows
 // without data or with more than 5000 values, skipped windows, and the ways
 // an advise ends (cancel, the sink going away, the client object's
 // destruction).
@@ -106,26 +106,25 @@ TEST_F(AsyncAdvise, AnAdviseFarBehindCatchesUpALimitedNumberOfWindowsPerStepInOr
     EXPECT_EQ(Windows(), 100u);
 }
 
-TEST_F(AsyncAdvise, UpdateIntervalZeroDeliversTheSameInstantEveryTick)
+// An interval of 0 would make every window the same instant, delivered
+// again at every tick: the request is refused and nothing runs.
+TEST_F(AsyncAdvise, UpdateIntervalZeroIsRefused)
 {
     AddItem(1, 10);
     const uint64_t start = NowTicks() - 60 * kMinute;
     host.AddValue(ItemOf(1), start, Variant::R8(3));
-    host.AddValue(ItemOf(1), start + kSecond, Variant::R8(4));
     RequestOut out;
-    ASSERT_EQ(Advise(1, start, 0, {1}, out), S_OK);
+    EXPECT_EQ(Advise(1, start, 0, {1}, out), E_INVALIDARG);
+    EXPECT_TRUE(out.Cleared());
+    EXPECT_EQ(Pending(), 0u);
     for (int tick = 0; tick < 3; ++tick)
         ASSERT_TRUE(Tick());
-    std::vector<Received> windows = sink.CallsOf(Received::DataChange);
-    ASSERT_GE(windows.size(), 3u);
-    for (const Received &w : windows) {
-        EXPECT_EQ(w.values[0].times, std::vector<uint64_t>{start});
-        EXPECT_EQ(w.status, S_OK);
-    }
-    for (const Call &c : host.CallsOf(Method::GetTimeStamps)) {
-        EXPECT_EQ(c.start, start);
-        EXPECT_EQ(c.end, start);
-    }
+    EXPECT_EQ(Windows(), 0u);
+    EXPECT_TRUE(host.CallsOf(Method::GetTimeStamps).empty());
+    // The smallest interval there is still makes a subscription.
+    RequestOut smallest;
+    ASSERT_EQ(Advise(2, start, 1, {1}, smallest), S_OK);
+    EXPECT_EQ(Pending(), 1u);
 }
 
 TEST_F(AsyncAdvise, WindowWithoutDataStillDeliversWithNoDataCodes)

@@ -4,6 +4,8 @@
 // the connection rules.
 #include "async_fixture.h"
 
+#include "history/read_limits.h"
+
 #include "history/time_resolution.h"
 #include <olectl.h>
 
@@ -336,6 +338,30 @@ TEST_F(AsyncRead, AtTimeReadOfThreeItemsAtTenStamps)
             EXPECT_DOUBLE_EQ(r.values[item].values[i].Get().dblVal, 100.0 * (item + 1) + i);
         }
     }
+}
+
+// One delivery is one reply: items whose values no longer fit into it are
+// refused, the ones before keep theirs.
+TEST_F(AsyncRead, ADeliveryHoldsNoMoreThanOneReplyCarries)
+{
+    const DWORD perItem = zq::kReplyValueLimit / 5 * 2; // two fit, the third does not
+    std::vector<FILETIME> stamps(perItem);
+    for (DWORD i = 0; i < perItem; ++i)
+        stamps[i] = Ft(Sec(0) + i);
+    for (OPCHANDLE h = 1; h <= 3; ++h)
+        AddItem(h, h * 10);
+    OPCHANDLE items[] = {1, 2, 3};
+    RequestOut out;
+    ASSERT_EQ(read->ReadAtTime(4, perItem, stamps.data(), 3, items, &out.cancelId, &out.errors), S_OK);
+    ASSERT_TRUE(Tick());
+    ASSERT_EQ(sink.Count(), 1u);
+    Received r = sink.Calls()[0];
+    EXPECT_EQ(r.status, S_FALSE);
+    EXPECT_EQ(r.codes, (std::vector<HRESULT>{S_OK, S_OK, OPC_E_MAXEXCEEDED}));
+    ASSERT_EQ(r.values.size(), 3u);
+    EXPECT_EQ(r.values[0].times.size(), perItem);
+    EXPECT_EQ(r.values[1].times.size(), perItem);
+    EXPECT_TRUE(r.values[2].times.empty());
 }
 
 TEST_F(AsyncRead, AttributeReadIsAcceptedWholeAndDeliveredPerAttribute)

@@ -280,11 +280,13 @@ TEST_F(ProcessedRead, AFailedIntervalIsMarked)
     EXPECT_EQ(v.times[1], Sec(5));
 }
 
-TEST_F(ProcessedRead, TooManyIntervalsAreOutOfMemory)
+// 2^40 intervals are far more than one reply carries: refused before
+// anything is allocated.
+TEST_F(ProcessedRead, TooManyIntervalsExceedTheBoundOfOneReply)
 {
     ItemRecord rec;
     EXPECT_EQ(zq::RunReadProcessed(zq::Host(), kItem, rec.r, 1, Ft(Sec(0)), Ft(Sec(0) + (1ull << 40)), 1),
-              E_OUTOFMEMORY);
+              OPC_E_MAXEXCEEDED);
     EXPECT_TRUE(rec.Empty());
     EXPECT_EQ(host.CountOf(Method::ReadProcessed), 0);
 }

@@ -6,6 +6,7 @@
 #include <climits>
 
 #include "alloc_counter.h"
+#include "history/read_limits.h"
 
 #include "opchda_constants.h"
 
@@ -313,25 +314,80 @@ TEST_F(RawRead, ACountBeyondTheCapacityIsCutToTheCapacity)
     }
 }
 
-TEST_F(RawRead, CountsThatCannotBeHeldAreOutOfMemory)
+// The largest GetTimeStamps capacity asked for since the host's calls were
+// cleared.
+int LargestCapacity(const TestHost &host)
 {
-    // 0x10000000 values (about 10 GB of scratch list) exceed a 32-bit
-    // process's address space; a 64-bit process may well hold them.
-    std::vector<int> counts = {INT_MAX, INT_MAX - 2};
-    if (sizeof(void *) == 4)
-        counts.push_back(0x10000000);
-    for (int count : counts) {
-        host.SetCountAnswer(count);
+    int largest = 0;
+    for (const Call &c : host.CallsOf(Method::GetTimeStamps))
+        largest = c.maxCount > largest ? c.maxCount : largest;
+    return largest;
+}
+
+// Without limits of the host's, a read of everything, or of more values
+// than one reply carries, asks the host for no more than that many and
+// tells the client that there is more: however many values a host claims,
+// the memory of the read stays that of one reply.
+TEST_F(RawRead, ReadsStopAtTheBoundOfOneReply)
+{
+    const int bound = static_cast<int>(zq::kReplyValueLimit);
+    for (int count : {INT_MAX, INT_MAX - 2, 0x10000000}) {
+        host.SetCountAnswer(count); // claimed, never delivered
+        host.ClearCalls();
         ItemRecord rec;
-        EXPECT_EQ(Read(rec, 0, 10, 0, FALSE), E_OUTOFMEMORY) << count;
+        EXPECT_EQ(Read(rec, 0, 10, 0, FALSE), OPC_S_NODATA) << count;
         EXPECT_TRUE(rec.Empty());
+        EXPECT_EQ(LargestCapacity(host), bound) << count;
     }
-    // The largest numValues is no such count: the list follows the host's 3.
     host.ClearKnobs();
+    // A history longer than one reply, one value per 100 ns from 1 s on.
+    host.AddSeries(kItem, Sec(1), 1, bound + 10);
+    for (DWORD numValues : {DWORD{0}, zq::kReplyValueLimit + 1}) {
+        SCOPED_TRACE(numValues);
+        ItemRecord rec;
+        EXPECT_EQ(Read(rec, 0, 10, numValues, FALSE), OPC_S_MOREDATA);
+        ASSERT_EQ(rec.r.dwCount, zq::kReplyValueLimit);
+        EXPECT_EQ(Ticks(rec.r.pftTimeStamps[0]), Sec(1));
+        EXPECT_EQ(Ticks(rec.r.pftTimeStamps[bound - 1]), Sec(1) + bound - 1);
+    }
+    EXPECT_EQ(zq::WithinValueLimit(0xFFFFFFFFu), zq::kReplyValueLimit);
+    // The largest numValues is no such count: the list follows the host's 3.
+    host.Reset();
     host.AddSeries(kItem, Sec(1), kSecond, 3);
     ItemRecord rec;
     EXPECT_EQ(Read(rec, 0, 10, 0xFFFFFFFFu, FALSE), S_OK);
     EXPECT_EQ(rec.r.dwCount, 3u);
+}
+
+// Requests that one reply could never carry are refused before the host is
+// asked anything and before anything of their size is allocated: 10^8
+// intervals, a million and one time stamps. A host limit above the bound
+// does not lift it.
+TEST_F(RawRead, RequestsBeyondTheBoundOfOneReplyAreRefusedAtOnce)
+{
+    struct Limits
+    {
+        Limits() { SetHDAReadLimits(5000000, 0); }
+        ~Limits() { SetHDAReadLimits(0, 0); }
+    } limits;
+    std::vector<FILETIME> times(zq::kReplyValueLimit + 1, Ft(Sec(1)));
+    host.AddSeries(kItem, Sec(1), kSecond, 3);
+    host.ClearCalls();
+    zqtest::ResetLargestAllocation();
+    ItemRecord processed;
+    EXPECT_EQ(zq::RunReadProcessed(zq::Host(), kItem, processed.r, 1, Ft(Sec(0)), Ft(Sec(10)), 1),
+              OPC_E_MAXEXCEEDED);
+    EXPECT_TRUE(processed.Empty());
+    ItemRecord atTimes;
+    EXPECT_EQ(zq::RunReadAtTime(zq::Host(), kItem, atTimes.r, zq::kReplyValueLimit + 1, times.data()),
+              OPC_E_MAXEXCEEDED);
+    EXPECT_TRUE(atTimes.Empty());
+    EXPECT_TRUE(host.Calls().empty());
+    EXPECT_LT(zqtest::LargestAllocation(), size_t{1} << 20);
+    // Exactly the bound is a reply.
+    EXPECT_EQ(zq::RunReadProcessed(zq::Host(), kItem, processed.r, 1, Ft(Sec(0)), Ft(Sec(10)), 100),
+              S_OK);
+    EXPECT_EQ(processed.r.dwCount, zq::kReplyValueLimit);
 }
 
 TEST_F(RawRead, ACapacityOfOneWithBoundsHoldsOnlyTheStartBound)
@@ -345,15 +401,6 @@ TEST_F(RawRead, ACapacityOfOneWithBoundsHoldsOnlyTheStartBound)
 
 // --- Memory and the host's limits -------------------------------------------
 
-// The largest GetTimeStamps capacity asked for since the host's calls were
-// cleared.
-int LargestCapacity(const TestHost &host)
-{
-    int largest = 0;
-    for (const Call &c : host.CallsOf(Method::GetTimeStamps))
-        largest = c.maxCount > largest ? c.maxCount : largest;
-    return largest;
-}
 
 // A client's numValues far beyond what the host has costs memory for what
 // the host has: the result is that of a read of everything.

@@ -4,6 +4,7 @@ build: exactly the misdirected parameters change, a second run changes
 nothing, and code of an unexpected shape stops the build."""
 
 import argparse
+import importlib.util
 import os
 import re
 import subprocess
@@ -35,9 +36,21 @@ def generated(name):
 
 
 def changed_lines(before, after):
+    """The lines that changed in place, and the lines appended."""
     a, b = before.split("\n"), after.split("\n")
-    assert len(a) == len(b)
-    return [(x, y) for x, y in zip(a, b) if x != y]
+    assert len(a) <= len(b)
+    return [(x, y) for x, y in zip(a, b) if x != y], b[len(a):]
+
+
+def tool_module():
+    spec = importlib.util.spec_from_file_location("fix_widl_proxy", ARGS.tool)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+SERVER_ALLOC = re.compile(r"static const unsigned short at\[\] = \{([0-9, ]+)\};\s*"
+                          r"static const unsigned char units\[\] = \{([0-9, ]+)\};")
 
 
 TYPE_OFFSET_CHANGE = (re.compile(r"NdrFcShort\(0x([0-9a-f]+)\),\s*/\* type offset = (\d+) \*/"),
@@ -60,10 +73,15 @@ class RealGeneratedCode(unittest.TestCase):
         proc, out = run(text)
         self.assertEqual(proc.returncode, 0, proc.stderr)
         self.assertIn("%d corrected;" % corrected, proc.stdout)
-        changes = changed_lines(text, out)
+        changes, appended = changed_lines(text, out)
         params = [c for c in changes if "type offset" in c[0]]
         moved = [c for c in changes if "Offset=" in c[0]]
-        self.assertEqual(len(params) + len(moved), len(changes))
+        writable = [c for c in changes if c[0].startswith("static const MIDL_PROC_FORMAT_STRING")]
+        self.assertEqual(len(params) + len(moved) + len(writable), len(changes))
+        self.assertEqual([after for _, after in writable],
+                         ["static MIDL_PROC_FORMAT_STRING __MIDL_ProcFormatString;",
+                          "static MIDL_PROC_FORMAT_STRING __MIDL_ProcFormatString ="])
+        self.check_wine_server_alloc(text, "\n".join(appended), proc.stdout)
         self.assertEqual(len(params), corrected)
         if pointers is None:
             self.assertGreaterEqual(len(moved), 2)
@@ -92,6 +110,38 @@ class RealGeneratedCode(unittest.TestCase):
             if " at " in line and "target" in line:
                 self.assertIn("(OPCHDA_ANNOTATION", line)
         return out
+
+    def check_wine_server_alloc(self, text, appended, log):
+        """The function written for Wine names the flags of exactly the
+        [in, out] simple-reference parameters whose structure has another
+        memory than wire layout, each with its memory size."""
+        self.assertIn("void zq_wine_server_alloc_x(void)", appended)
+        fix = tool_module()
+        lines = text.split("\n")
+        proc = fix.parse_format_string(lines, "PROC")
+        types = fix.parse_format_string(lines, "TYPE")
+        expected = sorted((prm.pos + 1, units) for prm, units in
+                          fix.wine_server_alloc_params(types, fix.walk_procedures(proc)))
+        m = SERVER_ALLOC.search(appended)
+        found = [] if m is None else sorted(zip((int(v) for v in m.group(1).split(",")),
+                                                (int(v) for v in m.group(2).split(","))))
+        self.assertEqual(found, expected)
+        self.assertEqual(log.count("ServerAllocSize"), len(found))
+        for at, units in found:
+            flags = proc.u16(at - 1)
+            self.assertEqual(flags & 0x118, 0x118, at)   # in, out, simple reference
+            self.assertEqual(flags >> 13, 0, at)
+            struct = proc.u16(at + 3)
+            self.assertEqual(types.u8(struct), 0x1a, at)  # FC_BOGUS_STRUCT
+            self.assertEqual(units, (types.u16(struct + 2) + 7) // 8)
+        # OPCHDA_TIME holds a pointer: in 64-bit code it is such a structure
+        # and every [in, out] time of the read, update and annotation methods
+        # is concerned; in 32-bit code it is not, and nothing is.
+        bogus_time = re.search(r"/\* \d+ \(OPCHDA_TIME\) \*/\s*0x1a,", text) is not None
+        times = [line for line in log.splitlines() if "ServerAllocSize" in line]
+        self.assertTrue(all(" htStartTime:" in line or " htEndTime:" in line for line in times), times)
+        if "OPCHDA_TIME" in text:
+            self.assertEqual(len(times) >= 30, bogus_time, times)
 
     def test_opchda_string_out_parameters_and_annotation_strings_are_redirected(self):
         out = self.check("opchda", 8, None)
