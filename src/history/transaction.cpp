@@ -21,51 +21,44 @@ void Delivery::Free()
     count_ = 0;
 }
 
-void Delivery::SetItems(Callback callback, DWORD transactionId, ItemRecords items)
+void Delivery::Start(Callback callback, DWORD transactionId, DWORD count)
 {
     Free();
     callback_ = callback;
     transactionId_ = transactionId;
-    count_ = items.Count();
+    count_ = count;
+}
+
+void Delivery::SetItems(Callback callback, DWORD transactionId, ItemRecords items)
+{
+    Start(callback, transactionId, items.Count());
     items_ = std::move(items);
 }
 
 void Delivery::SetAttributes(DWORD transactionId, OPCHANDLE client, AttributeRecords attributes)
 {
-    Free();
-    callback_ = Callback::AttributeComplete;
-    transactionId_ = transactionId;
+    Start(Callback::AttributeComplete, transactionId, attributes.Count());
     client_ = client;
-    count_ = attributes.Count();
     attributes_ = std::move(attributes);
 }
 
 void Delivery::SetUpdates(DWORD transactionId, DWORD count, TaskPtr<OPCHANDLE> clients,
                           TaskPtr<HRESULT> codes, Callback callback)
 {
-    Free();
-    callback_ = callback;
-    transactionId_ = transactionId;
-    count_ = count;
+    Start(callback, transactionId, count);
     clients_ = std::move(clients);
     codes_ = std::move(codes);
 }
 
 void Delivery::SetAnnotations(DWORD transactionId, AnnotationRecords annotations)
 {
-    Free();
-    callback_ = Callback::ReadAnnotations;
-    transactionId_ = transactionId;
-    count_ = annotations.Count();
+    Start(Callback::ReadAnnotations, transactionId, annotations.Count());
     annotations_ = std::move(annotations);
 }
 
 void Delivery::SetModified(DWORD transactionId, ModifiedRecords items)
 {
-    Free();
-    callback_ = Callback::ReadModified;
-    transactionId_ = transactionId;
-    count_ = items.Count();
+    Start(Callback::ReadModified, transactionId, items.Count());
     modified_ = std::move(items);
 }
 

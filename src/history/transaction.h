@@ -101,6 +101,8 @@ public:
 
 private:
     void Free();
+    // Frees what was held and starts a delivery of count entries.
+    void Start(Callback callback, DWORD transactionId, DWORD count);
     // The codes of whichever records are held (null for none).
     HRESULT *Codes() const;
 

@@ -112,19 +112,9 @@ TEST_F(AsyncAdviseProcessed, EachDueWindowGivesWhatAProcessedReadOfThatWindowGiv
     // The processed read of the same six windows.
     host.ClearCalls();
     sink.Clear();
-    OPCHDA_TIME s = AbsoluteTime(start), e = AbsoluteTime(start + 6 * interval);
-    OPCHANDLE items[] = {1, 2};
-    DWORD aggregates[] = {kCountAggregate, kAverage};
-    RequestOut readOut;
-    ASSERT_EQ(read->ReadProcessed(7, &s, &e, Ft(interval), 2, items, aggregates,
-                                  &readOut.cancelId, &readOut.errors),
-              S_OK);
-    ASSERT_TRUE(Tick());
-    const std::vector<Received> reads = sink.CallsOf(Received::ReadComplete);
-    ASSERT_EQ(reads.size(), 1u);
-    const Received &whole = reads[0];
-    ASSERT_EQ(whole.values.size(), 2u);
-    ASSERT_EQ(whole.values[0].values.size(), 6u);
+    Received whole;
+    ASSERT_NO_FATAL_FAILURE(
+        ReadSameWindows(7, start, interval, 6, {1, 2}, {kCountAggregate, kAverage}, &whole));
 
     const long counts[] = {4, 3, 3, 4, 3, 3};
     for (size_t k = 0; k < 6; ++k) {
@@ -136,16 +126,7 @@ TEST_F(AsyncAdviseProcessed, EachDueWindowGivesWhatAProcessedReadOfThatWindowGiv
         EXPECT_EQ(w.codes, (std::vector<HRESULT>{S_OK, OPC_E_INVALIDHANDLE, S_OK}));
         EXPECT_EQ(w.status, S_FALSE);
         // One interval per item: the window's own, as the read gave it.
-        for (size_t item : {0u, 2u}) {
-            SCOPED_TRACE(item);
-            const size_t r = item / 2;
-            const ItemValues &got = w.values[item];
-            ASSERT_EQ(got.values.size(), 1u);
-            EXPECT_EQ(got.times, std::vector<uint64_t>{start + k * interval});
-            EXPECT_EQ(got.times[0], whole.values[r].times[k]);
-            EXPECT_EQ(got.qualities[0], whole.values[r].qualities[k]);
-            EXPECT_TRUE(SameValue(got.values[0].Get(), whole.values[r].values[k].Get()));
-        }
+        ExpectWindowAsRead(w, k, start + k * interval, whole, {{0, 0}, {2, 1}});
         EXPECT_EQ(w.values[0].values[0].Get().lVal, counts[k]);
         EXPECT_TRUE(w.values[1].times.empty());
     }

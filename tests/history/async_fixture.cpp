@@ -266,6 +266,39 @@ void AsyncTest::Unadvise()
     ASSERT_EQ(point->Unadvise(cookie), S_OK);
 }
 
+void AsyncTest::ReadSameWindows(DWORD tid, uint64_t start, uint64_t interval, size_t count,
+                                std::vector<OPCHANDLE> items, std::vector<DWORD> aggregates,
+                                Received *whole)
+{
+    OPCHDA_TIME s = AbsoluteTime(start), e = AbsoluteTime(start + count * interval);
+    RequestOut readOut;
+    ASSERT_EQ(read->ReadProcessed(tid, &s, &e, Ft(interval), static_cast<DWORD>(items.size()),
+                                  items.data(), aggregates.data(), &readOut.cancelId,
+                                  &readOut.errors),
+              S_OK);
+    ASSERT_TRUE(Tick());
+    const std::vector<Received> reads = sink.CallsOf(Received::ReadComplete);
+    ASSERT_EQ(reads.size(), 1u);
+    *whole = reads[0];
+    ASSERT_EQ(whole->values.size(), items.size());
+    ASSERT_EQ(whole->values[0].values.size(), count);
+}
+
+void AsyncTest::ExpectWindowAsRead(const Received &window, size_t k, uint64_t windowStart,
+                                   const Received &whole,
+                                   std::vector<std::pair<size_t, size_t>> items)
+{
+    for (const auto &[item, r] : items) {
+        SCOPED_TRACE(item);
+        const ItemValues &got = window.values[item];
+        ASSERT_EQ(got.values.size(), 1u);
+        EXPECT_EQ(got.times, std::vector<uint64_t>{windowStart});
+        EXPECT_EQ(got.times[0], whole.values[r].times[k]);
+        EXPECT_EQ(got.qualities[0], whole.values[r].qualities[k]);
+        EXPECT_TRUE(SameValue(got.values[0].Get(), whole.values[r].values[k].Get()));
+    }
+}
+
 std::vector<std::string> MethodTraces(const TraceCapture &cap)
 {
     std::vector<std::string> texts;

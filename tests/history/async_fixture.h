@@ -137,6 +137,20 @@ protected:
     // Releases every reference the test holds on the client.
     void ReleaseClient();
 
+    // The asynchronous processed read (transaction tid) of count windows of
+    // the interval from start on, run at the next tick: its one
+    // OnReadComplete, with count intervals for each item, in *whole.
+    void ReadSameWindows(DWORD tid, uint64_t start, uint64_t interval, size_t count,
+                         std::vector<OPCHANDLE> items, std::vector<DWORD> aggregates,
+                         Received *whole);
+    // Window k of a processed advise (starting at windowStart) against that
+    // read: for each pair (the item's place in the window, its place in the
+    // read) exactly one value stamped at the window's start, with the time,
+    // quality and value of the read's interval k.
+    static void ExpectWindowAsRead(const Received &window, size_t k, uint64_t windowStart,
+                                   const Received &whole,
+                                   std::vector<std::pair<size_t, size_t>> items);
+
     TestHost host;
     DataSink sink;
     IUnknown *unknown = nullptr;

@@ -48,31 +48,17 @@ TEST_F(AsyncStandardAggregates, ReadAndAdviseOfTheSameWindowsAgreeWithoutTheHost
     ASSERT_EQ(windows.size(), 6u);
 
     sink.Clear();
-    OPCHDA_TIME e = AbsoluteTime(start + 6 * interval);
-    RequestOut readOut;
-    ASSERT_EQ(read->ReadProcessed(7, &s, &e, Ft(interval), 2, items, aggregates,
-                                  &readOut.cancelId, &readOut.errors),
-              S_OK);
-    ASSERT_TRUE(Tick());
-    const std::vector<Received> reads = sink.CallsOf(Received::ReadComplete);
-    ASSERT_EQ(reads.size(), 1u);
-    const Received &whole = reads[0];
-    ASSERT_EQ(whole.values.size(), 2u);
-    ASSERT_EQ(whole.values[0].values.size(), 6u);
+    Received whole;
+    ASSERT_NO_FATAL_FAILURE(ReadSameWindows(7, start, interval, 6, {1, 1},
+                                            {OPCHDA_COUNT, OPCHDA_AVERAGE}, &whole));
 
     const long counts[] = {4, 3, 3, 4, 3, 3};
     const double averages[] = {1.5, 5, 8, 11.5, 15, 18};
     for (size_t k = 0; k < 6; ++k) {
         SCOPED_TRACE(k);
-        for (size_t item = 0; item < 2; ++item) {
-            const ItemValues &got = windows[k].values[item];
-            ASSERT_EQ(got.values.size(), 1u);
-            EXPECT_EQ(got.times[0], start + k * interval);
-            EXPECT_EQ(got.times[0], whole.values[item].times[k]);
-            EXPECT_EQ(got.qualities[0], whole.values[item].qualities[k]);
-            EXPECT_EQ(got.qualities[0], kGoodQuality | OPCHDA_CALCULATED);
-            EXPECT_TRUE(SameValue(got.values[0].Get(), whole.values[item].values[k].Get()));
-        }
+        ExpectWindowAsRead(windows[k], k, start + k * interval, whole, {{0, 0}, {1, 1}});
+        for (size_t item = 0; item < 2; ++item)
+            EXPECT_EQ(windows[k].values[item].qualities.at(0), kGoodQuality | OPCHDA_CALCULATED);
         EXPECT_EQ(windows[k].values[0].values[0].Get().lVal, counts[k]);
         EXPECT_DOUBLE_EQ(windows[k].values[1].values[0].Get().dblVal, averages[k]);
     }
