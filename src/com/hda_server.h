@@ -98,9 +98,6 @@ public:
     // The client's asynchronous requests: the transaction list, the client
     // lock that guards it, the delivery gate and the tick step.
     ClientRequests &Requests() { return requests_; }
-    void LockClient() { requests_.Lock(); }
-    void UnlockClient() { requests_.Unlock(); }
-    std::vector<std::unique_ptr<Transaction>> &Transactions() { return requests_.Transactions(); }
     // Whether a tick step of the client is running.
     bool Stepping() const { return requests_.Stepping(); }
 

@@ -255,9 +255,9 @@ void AsyncTest::Pulse() { zq::TickWorkers(); }
 
 size_t AsyncTest::Pending()
 {
-    server->LockClient();
-    size_t n = server->Transactions().size();
-    server->UnlockClient();
+    server->Requests().Lock();
+    size_t n = server->Requests().Transactions().size();
+    server->Requests().Unlock();
     return n;
 }
 

@@ -247,9 +247,9 @@ TEST_F(AsyncMemory, DeliveredCancelledAndUndeliverableWorkLeavesNoTaskMemory)
         }
         EXPECT_EQ(Pending(), 1u);
         {
-            server->LockClient();
-            DWORD adviseId = server->Transactions().front()->CancelId();
-            server->UnlockClient();
+            server->Requests().Lock();
+            DWORD adviseId = server->Requests().Transactions().front()->CancelId();
+            server->Requests().Unlock();
             EXPECT_EQ(read->Cancel(adviseId), S_OK);
         }
         EXPECT_EQ(Pending(), 0u);

@@ -447,9 +447,9 @@ TEST_F(AsyncRead, ClientWithoutContainerCannotQueue)
               CONNECT_E_NOCONNECTION);
     EXPECT_TRUE(raw.Cleared());
     EXPECT_TRUE(attr.Cleared());
-    other->LockClient();
-    EXPECT_TRUE(other->Transactions().empty());
-    other->UnlockClient();
+    other->Requests().Lock();
+    EXPECT_TRUE(other->Requests().Transactions().empty());
+    other->Requests().Unlock();
     bare->Release();
 }
 
