@@ -35,11 +35,13 @@ const CLSID *ZqPsFactoryClsid(void)
     return &CLSID_PSFactoryBuffer;
 }
 
-#ifndef ZQ_PS_UNFIXED
+#if defined(_WIN64) && !defined(ZQ_PS_UNFIXED)
 /* Written into the corrected proxy code by tools/fix_widl_proxy.py: under
    Wine, the [in, out] structures that the stub would allocate and never free
    (OPCHDA_TIME in 64-bit processes) are allocated and freed by the stub
-   itself. */
+   itself. In 32-bit code no parameter is concerned (the structures' memory
+   and wire layouts agree there), and the DLL keeps the runtime's own
+   DllMain. */
 void zq_wine_server_alloc_opccomn(void);
 void zq_wine_server_alloc_opchda(void);
 
