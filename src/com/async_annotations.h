@@ -2,7 +2,7 @@
 // annotation reads and inserts queued as transactions on the client's list
 // and answered through its IOPCHDA_DataCallback sink (OnReadAnnotations,
 // OnInsertAnnotations) at the next tick; Cancel removes one. Made by
-// CreateAsyncAnnotationsInterface (below); the server object
+// CreateAsyncAnnotationsInterface (below); the HDAServer
 // offers it only while the host has an annotation callback installed.
 //
 // Like the asynchronous reads: arguments are checked, times resolved and

@@ -1,5 +1,5 @@
 // Interface objects: one small object per OPC interface a client asked its
-// server object for. They have no reference count of their own: AddRef,
+// HDAServer for. They have no reference count of their own: AddRef,
 // Release and QueryInterface trace their text and forward to the owning
 // HDAServer, which deletes them when it is destroyed.
 #pragma once
