@@ -268,7 +268,9 @@ TEST_F(AsyncAdvise, ClientLeavingWithALiveAdviseIsDestroyedWithItsTransactions)
 
     // The sink stays advised; the client lets go of everything.
     ReleaseClient();
-    EXPECT_EQ(zq::HDAServer::LiveObjects(), 1);
+    // Its worker destroys it, on a thread of its own: it may have done so
+    // already (checking for exactly one here raced with it).
+    EXPECT_LE(zq::HDAServer::LiveObjects(), 1);
     EXPECT_TRUE(AllServersDestroyed());
     EXPECT_EQ(sink.refs, 1);
     // Destroyed at the next tick, before running anything: no callback.
