@@ -229,7 +229,7 @@ void AsyncTest::ReleaseClient()
     unknown = nullptr;
 }
 
-bool AsyncTest::Tick()
+bool AsyncTest::Tick(DWORD timeoutMs)
 {
     const LONG before = server->TickSteps();
     // A worker whose client has no transactions is not woken by a tick.
@@ -238,7 +238,7 @@ bool AsyncTest::Tick()
         return true;
     }
     const DWORD start = GetTickCount();
-    while (GetTickCount() - start < 5000) {
+    while (GetTickCount() - start < timeoutMs) {
         // A tick that comes while the worker is busy makes it step again
         // when it is done; pulsing again only repeats the signal.
         Pulse();

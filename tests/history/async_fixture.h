@@ -127,8 +127,9 @@ protected:
 
     // One tick, and the wait until the client's worker has completed one more
     // step (callbacks included) if its client has transactions; false if it
-    // did not within a few seconds.
-    bool Tick();
+    // did not within timeoutMs (a few seconds unless a step has a million
+    // values to read).
+    bool Tick(DWORD timeoutMs = 5000);
     // One tick of thread mode (what the tick thread's timer does).
     static void Pulse();
     // Transactions on the client's list.
