@@ -4,12 +4,13 @@ build: exactly the misdirected parameters change, a second run changes
 nothing, and code of an unexpected shape stops the build."""
 
 import argparse
-import importlib.util
 import os
 import re
+import runpy
 import subprocess
 import sys
 import tempfile
+import types
 import unittest
 
 ARGS = None
@@ -43,10 +44,8 @@ def changed_lines(before, after):
 
 
 def tool_module():
-    spec = importlib.util.spec_from_file_location("fix_widl_proxy", ARGS.tool)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+    """The tool's functions, loaded from its file (its main() is not run)."""
+    return types.SimpleNamespace(**runpy.run_path(ARGS.tool))
 
 
 SERVER_ALLOC = re.compile(r"static const unsigned short at\[\] = \{([0-9, ]+)\};\s*"
