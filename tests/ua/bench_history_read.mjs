@@ -1,0 +1,211 @@
+// The OPC UA benchmark's client: a raw HistoryRead of one node over a time
+// range, following continuation points until the server returns none, timed
+// over several repetitions.
+//
+//   node bench_history_read.mjs URL [options]
+//     --node ID         node to read (default ns=1;s=Plant.Area1.Boiler.Temperature)
+//     --expect N        values every read must return (default 100000)
+//     --per-read P      numValuesPerNode of each request (default 10000)
+//     --start TIME      start of the range: ISO 8601, or now-<seconds>s
+//                       (default now-(N+100)s, taken anew for every read)
+//     --end TIME        end of the range, likewise (default now)
+//     --repeat R        timed reads (default 3), after --warmup W untimed ones (1)
+//     --timeout S       seconds for any one network wait (default 60); the whole
+//                       run is given up after 10 times that
+//
+// Prints one line:
+//   values=N requests=K repetitions=R best_seconds=.. median_seconds=..
+//   values_per_second=.. best_values_per_second=..
+// (values_per_second from the median). Exits 1 when a read returns another
+// count than N, a bad status, or time stamps out of order or outside the
+// range; 2 on a bad command line; 3 when the whole run timed out.
+import {
+    HistoryData,
+    HistoryReadRequest,
+    MessageSecurityMode,
+    OPCUAClient,
+    ReadRawModifiedDetails,
+    SecurityPolicy,
+    TimestampsToReturn,
+    coerceNodeId,
+} from "node-opcua-client";
+
+const USAGE = "usage: node bench_history_read.mjs opc.tcp://HOST:PORT [--node ID] [--expect N] " +
+    "[--per-read P] [--start TIME] [--end TIME] [--repeat R] [--warmup W] [--timeout S]";
+
+function fail(message, code = 1) {
+    process.stderr.write(`bench_history_read: ${message}\n`);
+    process.exit(code);
+}
+
+function parseArgs(argv) {
+    const o = {
+        url: null, node: "ns=1;s=Plant.Area1.Boiler.Temperature", expect: 100000,
+        perRead: 10000, start: null, end: null, repeat: 3, warmup: 1, timeout: 60,
+    };
+    const counts = { "--expect": "expect", "--per-read": "perRead", "--repeat": "repeat",
+        "--warmup": "warmup", "--timeout": "timeout" };
+    for (let i = 0; i < argv.length; ++i) {
+        const a = argv[i];
+        if (!a.startsWith("--")) {
+            if (o.url !== null) fail(USAGE, 2);
+            o.url = a;
+            continue;
+        }
+        if (i + 1 >= argv.length) fail(`${a} needs a value`, 2);
+        const v = argv[++i];
+        if (a in counts) {
+            const n = Number(v);
+            const least = a === "--warmup" ? 0 : 1;
+            if (!/^[0-9]+$/.test(v) || n < least || n > 0xFFFFFFFF) fail(`${a} is a whole number of at least ${least}`, 2);
+            o[counts[a]] = n;
+        } else if (a === "--node") {
+            o.node = v;
+        } else if (a === "--start" || a === "--end") {
+            if (parseTime(v, Date.now()) === null) fail(`${a}: '${v}' is neither ISO 8601 nor now-<seconds>s`, 2);
+            o[a.slice(2)] = v;
+        } else {
+            fail(`unknown option ${a}\n${USAGE}`, 2);
+        }
+    }
+    if (o.url === null || !o.url.startsWith("opc.tcp://")) fail(USAGE, 2);
+    try {
+        o.nodeId = coerceNodeId(o.node);
+    } catch (e) {
+        fail(`--node: ${e.message}`, 2);
+    }
+    return o;
+}
+
+// Milliseconds since 1970 (fractions kept), or null.
+function parseTime(text, now) {
+    const rel = /^now(?:-([0-9]+(?:\.[0-9]+)?)s)?$/i.exec(text);
+    if (rel) return now - (rel[1] ? Number(rel[1]) * 1000 : 0);
+    if (!/^\d{4}-\d\d-\d\dT/.test(text)) return null;
+    const t = Date.parse(text);
+    return Number.isNaN(t) ? null : t;
+}
+
+// A promise that fails after ms (its timer cleared when the work ends first).
+async function within(ms, what, work) {
+    let timer;
+    const late = new Promise((_, reject) => {
+        timer = setTimeout(() => reject(new Error(`${what}: no answer within ${ms / 1000} s`)), ms);
+    });
+    try {
+        return await Promise.race([work, late]);
+    } finally {
+        clearTimeout(timer);
+    }
+}
+
+// One whole read of the range; returns { values, requests }. Throws on any
+// failure, after releasing a continuation point the server still holds.
+async function readRange(session, o) {
+    const now = Date.now();
+    const startMs = o.start !== null ? parseTime(o.start, now) : now - (o.expect + 100) * 1000;
+    const endMs = o.end !== null ? parseTime(o.end, now) : now;
+    const details = new ReadRawModifiedDetails({
+        isReadModified: false,
+        startTime: new Date(startMs),
+        endTime: new Date(endMs),
+        numValuesPerNode: o.perRead,
+        returnBounds: false,
+    });
+    // Date keeps milliseconds only: the range as the server receives it.
+    const low = Math.min(details.startTime.getTime(), details.endTime.getTime());
+    const high = Math.max(details.startTime.getTime(), details.endTime.getTime());
+    const request = (continuationPoint, release) => new HistoryReadRequest({
+        historyReadDetails: details,
+        timestampsToReturn: TimestampsToReturn.Both,
+        releaseContinuationPoints: release,
+        nodesToRead: [{ nodeId: o.nodeId, continuationPoint }],
+    });
+    let continuationPoint = null;
+    let values = 0, requests = 0, previous = -Infinity;
+    try {
+        do {
+            const response = await within(o.timeout * 1000, "HistoryRead",
+                session.historyRead(request(continuationPoint, false)));
+            ++requests;
+            continuationPoint = null;
+            const results = response.results || [];
+            if (results.length !== 1) throw new Error(`${results.length} results for one node`);
+            const r = results[0];
+            if (r.continuationPoint && r.continuationPoint.length > 0) continuationPoint = r.continuationPoint;
+            if (!r.statusCode.isGood()) throw new Error(`HistoryRead status ${r.statusCode.toString()}`);
+            if (!(r.historyData instanceof HistoryData)) throw new Error("the result holds no HistoryData");
+            for (const dv of r.historyData.dataValues || []) {
+                if (!dv.statusCode.isGood()) throw new Error(`value ${values} has status ${dv.statusCode.toString()}`);
+                const t = dv.sourceTimestamp ? dv.sourceTimestamp.getTime() : NaN;
+                if (!(t > previous) || t < low || t > high)
+                    throw new Error(`value ${values}: time stamp ${dv.sourceTimestamp?.toISOString()} out of order or range`);
+                previous = t;
+                ++values;
+            }
+        } while (continuationPoint !== null);
+    } catch (e) {
+        if (continuationPoint !== null) {
+            await within(o.timeout * 1000, "releasing the continuation point",
+                session.historyRead(request(continuationPoint, true))).catch(() => {});
+        }
+        throw e;
+    }
+    return { values, requests };
+}
+
+async function main() {
+    const o = parseArgs(process.argv.slice(2));
+    const watchdog = setTimeout(() => fail(`gave up after ${o.timeout * 10} s`, 3), o.timeout * 10000);
+    const client = OPCUAClient.create({
+        applicationName: "ZqHDAsvr UA benchmark client",
+        securityMode: MessageSecurityMode.None,
+        securityPolicy: SecurityPolicy.None,
+        endpointMustExist: false,
+        connectionStrategy: { maxRetry: 0, initialDelay: 100, maxDelay: 1000 },
+        transportTimeout: o.timeout * 1000,
+        defaultTransactionTimeout: o.timeout * 1000,
+        requestedSessionTimeout: o.timeout * 10000,
+    });
+    let session = null;
+    let code = 0;
+    try {
+        await within(o.timeout * 1000, "connect", client.connect(o.url));
+        session = await within(o.timeout * 1000, "CreateSession", client.createSession());
+        const check = (read) => {
+            if (read.values !== o.expect) throw new Error(`read ${read.values} values, expected ${o.expect}`);
+            return read;
+        };
+        for (let i = 0; i < o.warmup; ++i) check(await readRange(session, o));
+        const seconds = [];
+        let last = null;
+        for (let i = 0; i < o.repeat; ++i) {
+            const t0 = process.hrtime.bigint();
+            last = await readRange(session, o);
+            seconds.push(Number(process.hrtime.bigint() - t0) / 1e9);
+            check(last);
+        }
+        seconds.sort((a, b) => a - b);
+        const median = seconds.length % 2 ? seconds[(seconds.length - 1) / 2]
+            : (seconds[seconds.length / 2 - 1] + seconds[seconds.length / 2]) / 2;
+        const best = seconds[0];
+        console.log(`values=${last.values} requests=${last.requests} repetitions=${o.repeat} ` +
+            `best_seconds=${best.toFixed(4)} median_seconds=${median.toFixed(4)} ` +
+            `values_per_second=${Math.round(last.values / median)} ` +
+            `best_values_per_second=${Math.round(last.values / best)}`);
+    } catch (e) {
+        process.stderr.write(`bench_history_read: ${e.message}\n`);
+        code = 1;
+    }
+    try {
+        if (session !== null) await within(o.timeout * 1000, "CloseSession", session.close());
+        await within(o.timeout * 1000, "disconnect", client.disconnect());
+    } catch (e) {
+        process.stderr.write(`bench_history_read: ${e.message}\n`);
+        code = code || 1;
+    }
+    clearTimeout(watchdog);
+    process.exit(code);
+}
+
+main();
