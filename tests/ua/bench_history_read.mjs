@@ -19,6 +19,7 @@
 // (values_per_second from the median). Exits 1 when a read returns another
 // count than N, a bad status, or time stamps out of order or outside the
 // range; 2 on a bad command line; 3 when the whole run timed out.
+import { format } from "node:util";
 import {
     HistoryData,
     HistoryReadRequest,
@@ -29,6 +30,10 @@ import {
     TimestampsToReturn,
     coerceNodeId,
 } from "node-opcua-client";
+
+// node-opcua prints its notes with console.log: to stderr with them, so that
+// standard output holds the result line alone.
+console.log = console.info = console.warn = (...args) => process.stderr.write(format(...args) + "\n");
 
 const USAGE = "usage: node bench_history_read.mjs opc.tcp://HOST:PORT [--node ID] [--expect N] " +
     "[--per-read P] [--start TIME] [--end TIME] [--repeat R] [--warmup W] [--timeout S]";
@@ -189,10 +194,10 @@ async function main() {
         const median = seconds.length % 2 ? seconds[(seconds.length - 1) / 2]
             : (seconds[seconds.length / 2 - 1] + seconds[seconds.length / 2]) / 2;
         const best = seconds[0];
-        console.log(`values=${last.values} requests=${last.requests} repetitions=${o.repeat} ` +
+        process.stdout.write(`values=${last.values} requests=${last.requests} repetitions=${o.repeat} ` +
             `best_seconds=${best.toFixed(4)} median_seconds=${median.toFixed(4)} ` +
             `values_per_second=${Math.round(last.values / median)} ` +
-            `best_values_per_second=${Math.round(last.values / best)}`);
+            `best_values_per_second=${Math.round(last.values / best)}\n`);
     } catch (e) {
         process.stderr.write(`bench_history_read: ${e.message}\n`);
         code = 1;
