@@ -81,6 +81,7 @@ import socket
 s = [socket.socket() for _ in range(2)]
 for x in s: x.bind(("127.0.0.1", 0))
 print(*(x.getsockname()[1] for x in s))')
+[ -n "${hist_port:-}" ] || { echo "no free loopback ports found" >&2; exit 1; }
 ref_url=opc.tcp://127.0.0.1:$ref_port hist_url=opc.tcp://127.0.0.1:$hist_port
 
 # wait_for PID LOG TEXT SECONDS: until LOG holds TEXT; fails when the process
