@@ -132,7 +132,7 @@ UA_StatusCode ReadRawNode(void *sessionContext, const UA_HistoryReadValueId &nod
     status = AdoptOneNode(ReadRawRequest(items.Handles(), page.times, page.numValues,
                                          d.returnBounds, 1, items.Servers(), &records, &codes,
                                          UaQualityWords()),
-                          records, codes, owned, &code);
+                          &records, &codes, owned, &code);
     if (status != UA_STATUSCODE_GOOD)
         return status;
     const OPCHDA_ITEM &r = owned[0];
@@ -170,7 +170,7 @@ UA_StatusCode ReadModifiedNode(void *sessionContext, const UA_HistoryReadValueId
     HRESULT code = S_OK;
     status = AdoptOneNode(ReadModifiedRequest(items.Handles(), page.times, page.numValues, 1,
                                               items.Servers(), &records, &codes),
-                          records, codes, owned, &code);
+                          &records, &codes, owned, &code);
     if (status != UA_STATUSCODE_GOOD)
         return status;
     const OPCHDA_MODIFIEDITEM &r = owned[0];

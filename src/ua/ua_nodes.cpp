@@ -155,7 +155,7 @@ UA_StatusCode ReadLatestValue(UA_Server *, const UA_NodeId *, void *sessionConte
         const UA_StatusCode status =
             AdoptOneNode(ReadRawRequest(items.Handles(), times, 1, FALSE, 1, items.Servers(),
                                         &records, &codes, UaQualityWords()),
-                         records, codes, owned, &code);
+                         &records, &codes, owned, &code);
         if (status != UA_STATUSCODE_GOOD)
             return status;
         const OPCHDA_ITEM &r = owned[0];

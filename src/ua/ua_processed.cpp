@@ -190,7 +190,7 @@ UA_StatusCode ReadProcessedNode(void *sessionContext, const UA_HistoryReadValueI
         ReadProcessedRequest(items.Handles(), start, end, q.interval, 1, items.Servers(),
                              &aggregate, &records, &codes, UaQualityWords(),
                              q.ownConfig ? &q.config : nullptr),
-        records, codes, owned, &code);
+        &records, &codes, owned, &code);
     if (status != UA_STATUSCODE_GOOD)
         return status;
     const OPCHDA_ITEM &r = owned[0];

@@ -38,15 +38,17 @@ bool ReadGoesOn(UA_TimestampsToReturn timestamps, UA_Boolean release,
                 UA_HistoryReadResponse *response);
 
 // Takes over what a request of one node handed out (its overall result,
-// records and codes): Good with the node's code in *code, or the status the
-// node's result then has (BadOutOfMemory, or its failure).
+// and the records and codes it wrote; passed by address, so that they are
+// read only after the request has run): Good with the node's code in
+// *code, or the status the node's result then has (BadOutOfMemory, or its
+// failure).
 template <typename Records, typename Record>
-UA_StatusCode AdoptOneNode(HRESULT overall, Record *records, HRESULT *codes, Records &owned,
-                           HRESULT *code)
+UA_StatusCode AdoptOneNode(HRESULT overall, Record *const *records, HRESULT *const *codes,
+                           Records &owned, HRESULT *code)
 {
     if (FAILED(overall))
         return UA_STATUSCODE_BADOUTOFMEMORY;
-    owned.Adopt(records, codes, 1);
+    owned.Adopt(*records, *codes, 1);
     *code = owned.Code(0);
     return FAILED(*code) ? UaStatusOfResult(*code) : UA_STATUSCODE_GOOD;
 }
