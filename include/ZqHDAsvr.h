@@ -469,6 +469,57 @@ ZQHDA_API DWORD __stdcall DefineHDAUser(const char *group, const char *user, DWO
 ZQHDA_API void *__stdcall DefineSecureHDAItem(const char *itemId, DWORD readAccess,
                                              DWORD writeAccess);
 
+/* --- OPC UA endpoint ---------------------------------------------------- */
+
+/* OPC UA Historical Access from the same host, off until started. Once
+   started, an OPC UA server (open62541 1.4) in a thread of its own serves
+   the item tree and its history to OPC UA clients beside the COM server,
+   through the same callbacks, engines, read limits, aggregates and access
+   control; classic clients may come and go meanwhile.
+   Address space: below the Objects folder, each branch a folder and each
+   item a variable with the NodeId ns=1;s=<item ID>, Historizing, with the
+   access levels Read and HistoryRead (and HistoryWrite when the host
+   updates history), DataType, Description and EngineeringUnits from the
+   item's attributes, and its latest raw value as Value. The nodes are made
+   when the endpoint starts: items defined later appear at the next start.
+   Services: HistoryRead with ReadRawModifiedDetails (raw, bounds, value
+   counts, continuation points; modified values through the modified-values
+   callback), ReadProcessedDetails (the standard aggregates of namespace 0,
+   the host's own as ns=1;i=<aggregate ID>, the request's aggregate
+   configuration), ReadAtTimeDetails; HistoryUpdate with UpdateDataDetails
+   (insert, replace, update), DeleteRawModifiedDetails (raw) and
+   DeleteAtTimeDetails.
+   Security: the security policy None only: nothing is signed or encrypted,
+   user names and passwords included. Keep the endpoint on the loopback
+   address (the default) or on a network the plant trusts.
+   Who may do what: anonymous sessions read (unless ZQHDA_UA_NO_ANONYMOUS);
+   updates need a user whose name and password the check installed with
+   SetHDAUaUserCheck accepts, and the host then receives that user name.
+   With EnableHDASecurity on, each item's read and write words are checked
+   against the DefineHDAUser records naming the user ("user" or
+   "DOMAIN\user", letter case aside) instead of a Windows token; an
+   anonymous session then reads only items that require no read right.
+
+   url: "opc.tcp://host:port" (null or "": opc.tcp://127.0.0.1:4840). The
+   endpoint listens on that host's address only; any address beyond
+   loopback is the host's explicit choice. flags: 0 or
+   ZQHDA_UA_NO_ANONYMOUS. Returns S_OK once it listens; E_INVALIDARG for
+   another kind of URL or unknown flags; HRESULT_FROM_WIN32(
+   ERROR_ALREADY_EXISTS) when an endpoint runs already; E_FAIL when it
+   cannot listen there (port taken, address not of this machine);
+   E_OUTOFMEMORY. Any thread. */
+#define ZQHDA_UA_NO_ANONYMOUS 0x1
+ZQHDA_API long __stdcall StartHDAUaEndpoint(const char *url, int flags);
+/* Ends every session and the endpoint's thread, then returns S_OK (S_FALSE
+   when none runs). Call it before the DLL is unloaded. Any thread but one
+   of the host's callbacks called by the endpoint. */
+ZQHDA_API long __stdcall StopHDAUaEndpoint(void);
+/* The check of a UA user's name and password (ANSI text): not 0 accepts.
+   Called on the endpoint's thread when a session is activated; null (the
+   default) accepts nobody. Returns 1. */
+typedef int(__stdcall *ZQHDA_UaUserCheckProc)(const char *user, const char *password);
+ZQHDA_API int __stdcall SetHDAUaUserCheck(ZQHDA_UaUserCheckProc check);
+
 /* --- Time conversion ----------------------------------------------------- */
 
 /* OLE Automation dates <-> UTC FILETIMEs (the date's clock time is taken as UTC). */

@@ -2,15 +2,16 @@
 # Checks that the library's layers run one way: a file in src/ may include
 # headers of its own layer or of a lower one, never of a higher one.
 #
-#   runtime → addrspace → security → history → com → module → api
+#   runtime → addrspace → security → history → com → ua → module → api
 #
-# (module: src/module.* and src/dllmain.cpp; api: the exports, src/api.) The proxy/stub DLL in
+# (ua: the OPC UA endpoint; module: src/module.* and src/dllmain.cpp; api:
+# the exports, src/api.) The proxy/stub DLL in
 # src/proxystub is a program of its own and may include only itself.
 # Exit status 1 and one line per offending include when the rule is broken.
 set -euo pipefail
 
 src="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/src"
-layers=(runtime addrspace security history com module api)
+layers=(runtime addrspace security history com ua module api)
 
 rank_of() {
     local i

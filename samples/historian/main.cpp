@@ -7,6 +7,8 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "address_space.h"
 #include "csv_history.h"
@@ -50,6 +52,19 @@ BOOL WINAPI OnConsoleControl(DWORD)
 }
 
 void __stdcall PrintTrace(char *text) { Say("trace: %s\n", text); }
+
+// The OPC UA users of --ua-user, as "name:password"; read by the endpoint's
+// thread only after they are set.
+std::vector<std::string> g_uaUsers;
+
+int __stdcall CheckUaUser(const char *user, const char *password)
+{
+    const std::string given = std::string(user) + ":" + password;
+    for (const std::string &u : g_uaUsers)
+        if (u == given)
+            return 1;
+    return 0;
+}
 
 std::string ExecutablePath()
 {
@@ -233,6 +248,9 @@ bool StopActivations()
 const char *RunUntilDone(const Options &o)
 {
     const DWORD started = GetTickCount();
+    // Started by hand with an OPC UA endpoint: serve until told to stop,
+    // whatever the classic clients do.
+    const bool stay = o.stay || (!o.embedding && !o.uaEndpoint.empty());
     bool hadClient = false;
     HANDLE events[2] = {g_stop, g_idle};
     for (;;) {
@@ -241,7 +259,7 @@ const char *RunUntilDone(const Options &o)
             return "stop requested";
         long clients = NumbrHDAClientConnections();
         hadClient = hadClient || clients > 0 || w == WAIT_OBJECT_0 + 1;
-        if (hadClient && clients == 0 && !o.stay) {
+        if (hadClient && clients == 0 && !stay) {
             if (WaitForSingleObject(g_stop, kLingerMs) == WAIT_OBJECT_0)
                 return "stop requested";
             if (NumbrHDAClientConnections() == 0 && StopActivations())
@@ -295,10 +313,31 @@ int Serve(const Options &o)
         Say("the server could not be started\n");
         return 1;
     }
+    bool ua = false;
+    if (!o.uaEndpoint.empty()) {
+        g_uaUsers = o.uaUsers;
+        SetHDAUaUserCheck(CheckUaUser);
+        long started = StartHDAUaEndpoint(o.uaEndpoint.c_str(), 0);
+        if (started != S_OK) {
+            Say("the OPC UA endpoint %s could not be started: 0x%08lX\n", o.uaEndpoint.c_str(),
+                static_cast<unsigned long>(started));
+            return 1;
+        }
+        ua = true;
+        Say("OPC UA endpoint %s (security policy None)\n", o.uaEndpoint.c_str());
+        // Clients see where in GetHistorianStatus (a refused journal first).
+        const std::string where = "OPC UA endpoint " + o.uaEndpoint;
+        if (refusal.empty())
+            SetHDAServerStatus(OPCHDA_UP, where.c_str());
+        else
+            SetHDAServerStatus(OPCHDA_DOWN, (refusal + "; " + where).c_str());
+    }
     Say("serving %s%s; stop with Ctrl+C or the event \"%s\"\n", kHistorianProgId,
         o.embedding ? " (started by COM)" : "", o.stopEvent.c_str());
 
     const char *why = RunUntilDone(o);
+    if (ua)
+        StopHDAUaEndpoint();
     long told = RequestHDADisconnect();
     Say("stopping: %s; %ld client(s) asked to disconnect\n", why, told);
     for (DWORD waited = 0; NumbrHDAClientConnections() > 0 && waited < kShutdownWaitMs;

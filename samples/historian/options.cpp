@@ -65,8 +65,9 @@ bool ParseOptions(const std::vector<std::string> &args, Options *options, std::s
             name = arg.substr(0, eq);
             value = arg.substr(eq + 1);
         }
-        static const char *const valued[] = {"--data", "--journal", "--days", "--step",
-                                             "--tick", "--grace", "--stop-event"};
+        static const char *const valued[] = {"--data",       "--journal", "--days",
+                                             "--step",       "--tick",    "--grace",
+                                             "--stop-event", "--ua-endpoint", "--ua-user"};
         bool known = false;
         for (const char *v : valued)
             known = known || name == v;
@@ -94,6 +95,11 @@ bool ParseOptions(const std::vector<std::string> &args, Options *options, std::s
             ok = ParseUnsigned(value, 10, 60000, &o.tickMs);
         else if (name == "--grace")
             ok = ParseUnsigned(value, 1, 3600, &o.graceSeconds);
+        else if (name == "--ua-endpoint")
+            o.uaEndpoint = value, ok = value.compare(0, 10, "opc.tcp://") == 0;
+        else if (name == "--ua-user")
+            o.uaUsers.push_back(value), ok = value.find(':') != std::string::npos &&
+                                             value.find(':') != 0;
         else
             o.stopEvent = value, ok = !value.empty() && value.find('\\') == std::string::npos;
         if (!ok) {
@@ -136,6 +142,10 @@ std::vector<std::string> ServerArguments(const Options &o)
         add("--grace", std::to_string(o.graceSeconds));
     if (o.stopEvent != defaults.stopEvent)
         add("--stop-event", o.stopEvent);
+    if (!o.uaEndpoint.empty())
+        add("--ua-endpoint", o.uaEndpoint);
+    for (const std::string &u : o.uaUsers)
+        add("--ua-user", u);
     if (o.stay)
         args.push_back("--stay");
     return args;
@@ -155,6 +165,10 @@ const char *Usage()
            "  --tick <ms>          tick period of the server (100)\n"
            "  --grace <seconds>    started by COM: wait this long for the first client (60)\n"
            "  --stop-event <name>  named event that stops the server (ZqHDA.Historian.1.Stop)\n"
+           "  --ua-endpoint <url>  also serve OPC UA at opc.tcp://HOST:PORT; started by hand,\n"
+           "                       until Ctrl+C or the stop event\n"
+           "  --ua-user <name:password>  a user the OPC UA endpoint accepts for updates\n"
+           "                       (repeatable)\n"
            "  --stay               keep serving when the last client leaves\n"
            "  --trace              print trace texts and updates\n";
 }

@@ -18,6 +18,12 @@
 //                       1..3600 (60)
 //   --stop-event <name> named event that stops the server when set
 //                       (default "ZqHDA.Historian.1.Stop")
+//   --ua-endpoint <url> also serve OPC UA at opc.tcp://HOST:PORT (started by
+//                       hand: until Ctrl+C or the stop event, whatever the
+//                       classic clients do)
+//   --ua-user <name:password>  a user name and password the OPC UA endpoint
+//                       accepts for updates (repeatable; kept in plain text
+//                       in the registration, as a sample's convenience)
 //   --stay              keep serving when the last client leaves
 //   --trace             print the library's trace texts and every update
 //   --help
@@ -40,6 +46,8 @@ struct Options
     unsigned tickMs = 100;
     unsigned graceSeconds = 60;
     std::string stopEvent = "ZqHDA.Historian.1.Stop";
+    std::string uaEndpoint;
+    std::vector<std::string> uaUsers; // "name:password"
     bool stay = false;
     bool trace = false;
 };

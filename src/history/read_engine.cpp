@@ -466,7 +466,8 @@ uint64_t CountResampleIntervals(const FILETIME &start, const FILETIME &end, uint
 }
 
 HRESULT RunReadProcessed(CZqHDACallback *host, void *item, OPCHDA_ITEM &result, DWORD aggregate, const FILETIME &start,
-                         const FILETIME &end, uint64_t interval, QualityWords words)
+                         const FILETIME &end, uint64_t interval, QualityWords words,
+                         const AggregateConfig *config)
 {
     if (host == nullptr)
         return OPC_S_NODATA;
@@ -477,7 +478,7 @@ HRESULT RunReadProcessed(CZqHDACallback *host, void *item, OPCHDA_ITEM &result, 
         if (own == nullptr)
             return OPC_E_INVALIDAGGREGATE;
         return RunStandardProcessed(host, item, result, *own, start, end, interval, words,
-                                    CurrentAggregateConfig());
+                                    config != nullptr ? *config : CurrentAggregateConfig());
     }
 
     // Checked before the host is asked anything or anything is allocated:

@@ -27,6 +27,8 @@
 
 namespace zq {
 
+struct AggregateConfig; // history/aggregate_math.h
+
 // Quality words the engine sets itself; every other quality is the host's.
 constexpr DWORD kQualityNoBound = 0x10; // a requested bound does not exist
 constexpr DWORD kQualityNoValue = 0x20; // the host failed to deliver the value
@@ -80,10 +82,12 @@ HRESULT RunReadAttribute(CZqHDACallback *host, void *item, DWORD attributeId, OP
 // Aggregate values over the resample intervals from start to end (interval
 // in 100-ns units; 0 gives one interval at start).
 // OPC_S_NODATA without a callback object, S_OK, OPC_E_MAXEXCEEDED or
-// E_OUTOFMEMORY.
+// E_OUTOFMEMORY. config: the configuration of the library's aggregates for
+// this read (null: the host's).
 HRESULT RunReadProcessed(CZqHDACallback *host, void *item, OPCHDA_ITEM &result, DWORD aggregate, const FILETIME &start,
                          const FILETIME &end, uint64_t interval,
-                         QualityWords words = QualityWords());
+                         QualityWords words = QualityWords(),
+                         const AggregateConfig *config = nullptr);
 
 // Whole resample intervals between start and end (either order); 1 when the
 // interval is 0. A trailing partial interval is not counted.

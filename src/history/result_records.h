@@ -89,6 +89,17 @@ public:
         count_ = 0;
     }
 
+    // Takes over records and codes that a request handed out (count
+    // entries; null for none), to free them here. What was held is freed
+    // first.
+    void Adopt(Record *records, HRESULT *codes, DWORD count)
+    {
+        Free();
+        records_.reset(records);
+        codes_.reset(codes);
+        count_ = records != nullptr ? count : 0;
+    }
+
     // Empties every record (its arrays) and gives both arrays back.
     void Free()
     {

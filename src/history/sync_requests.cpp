@@ -11,9 +11,8 @@ namespace zq {
 
 HRESULT ReadRawRequest(const HandleList &handles, const RawReadTimes &times, DWORD numValues,
                        BOOL bounds, DWORD count, const OPCHANDLE *servers, OPCHDA_ITEM **records,
-                       HRESULT **errors)
+                       HRESULT **errors, QualityWords words)
 {
-    const QualityWords words = CurrentQualityWords();
     CZqHDACallback *const host = Host();
     return ReadCheckedItems<ItemRecords>(
         handles, count, servers, records, errors, [&](DWORD, void *item, OPCHDA_ITEM &record) {
@@ -25,22 +24,21 @@ HRESULT ReadRawRequest(const HandleList &handles, const RawReadTimes &times, DWO
 HRESULT ReadProcessedRequest(const HandleList &handles, const FILETIME &start,
                              const FILETIME &end, uint64_t interval, DWORD count,
                              const OPCHANDLE *servers, const DWORD *aggregates,
-                             OPCHDA_ITEM **records, HRESULT **errors)
+                             OPCHDA_ITEM **records, HRESULT **errors, QualityWords words,
+                             const AggregateConfig *config)
 {
-    const QualityWords words = CurrentQualityWords();
     CZqHDACallback *const host = Host();
     return ReadCheckedItems<ItemRecords>(
         handles, count, servers, records, errors, [&](DWORD i, void *item, OPCHDA_ITEM &record) {
             return RunReadProcessed(host, item, record, aggregates[i], start, end, interval,
-                                    words);
+                                    words, config);
         });
 }
 
 HRESULT ReadAtTimeRequest(const HandleList &handles, DWORD numTimes, const FILETIME *times,
                           DWORD count, const OPCHANDLE *servers, OPCHDA_ITEM **records,
-                          HRESULT **errors)
+                          HRESULT **errors, QualityWords words)
 {
-    const QualityWords words = CurrentQualityWords();
     CZqHDACallback *const host = Host();
     return ReadCheckedItems<ItemRecords>(
         handles, count, servers, records, errors, [&](DWORD, void *item, OPCHDA_ITEM &record) {

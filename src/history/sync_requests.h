@@ -14,22 +14,31 @@
 
 #include <cstdint>
 
+#include "history/aggregate_math.h"
 #include "history/item_check.h"
+#include "history/read_engine.h"
 #include "opchda.h"
 #include "runtime/handle_list.h"
 
 namespace zq {
 
+// words: the quality words of the read's missing bounds and values, by
+// default the host's style (SetHDAQualityStyle) taken once when the read
+// starts; a front end that maps them itself passes the ones it maps.
 HRESULT ReadRawRequest(const HandleList &handles, const RawReadTimes &times, DWORD numValues,
                        BOOL bounds, DWORD count, const OPCHANDLE *servers, OPCHDA_ITEM **records,
-                       HRESULT **errors);
+                       HRESULT **errors, QualityWords words = CurrentQualityWords());
+// config: the configuration of the library's aggregates for this read
+// (null: the host's, SetHDAAggregateConfiguration).
 HRESULT ReadProcessedRequest(const HandleList &handles, const FILETIME &start,
                              const FILETIME &end, uint64_t interval, DWORD count,
                              const OPCHANDLE *servers, const DWORD *aggregates,
-                             OPCHDA_ITEM **records, HRESULT **errors);
+                             OPCHDA_ITEM **records, HRESULT **errors,
+                             QualityWords words = CurrentQualityWords(),
+                             const AggregateConfig *config = nullptr);
 HRESULT ReadAtTimeRequest(const HandleList &handles, DWORD numTimes, const FILETIME *times,
                           DWORD count, const OPCHANDLE *servers, OPCHDA_ITEM **records,
-                          HRESULT **errors);
+                          HRESULT **errors, QualityWords words = CurrentQualityWords());
 HRESULT ReadModifiedRequest(const HandleList &handles, const RawReadTimes &times,
                             DWORD numValues, DWORD count, const OPCHANDLE *servers,
                             OPCHDA_MODIFIEDITEM **records, HRESULT **errors);

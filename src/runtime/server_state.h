@@ -67,6 +67,10 @@ struct HostSettings
     std::atomic<ZQHDA_TraceProc> trace{nullptr};
     std::atomic<ZQHDA_DisconnectProc> disconnect{nullptr};
 
+    // The host's check of OPC UA user names and passwords
+    // (SetHDAUaUserCheck; null: no user accepted).
+    std::atomic<ZQHDA_UaUserCheckProc> uaUserCheck{nullptr};
+
     // The tick period in ms (InitZqHDAsvr), at least 10 once started.
     std::atomic<DWORD> tickPeriod{0};
     // The delimiter between item ID elements (SetZqHDAsvrQualifier).

@@ -87,4 +87,22 @@ void AccessEvaluator::Fill(DWORD readAccess, DWORD writeAccess, HandleEntry &ent
     }
 }
 
+void FillForNamedUser(const char *user, DWORD readAccess, DWORD writeAccess, HandleEntry &entry)
+{
+    const bool named = user != nullptr && *user != '\0';
+    entry.userName = named ? user : kUnknown;
+    if (State().settings.securitySwitch.load() == 0) {
+        entry.readAllowed = TRUE;
+        entry.writeAllowed = named ? TRUE : FALSE;
+        return;
+    }
+    if (!named) {
+        entry.readAllowed = (readAccess >> 16) == 0 ? TRUE : FALSE;
+        entry.writeAllowed = FALSE;
+        return;
+    }
+    entry.readAllowed = NamedUserGranted(user, readAccess >> 16) ? TRUE : FALSE;
+    entry.writeAllowed = NamedUserGranted(user, writeAccess >> 16) ? TRUE : FALSE;
+}
+
 } // namespace zq

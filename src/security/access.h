@@ -56,4 +56,13 @@ private:
     HANDLE token_ = nullptr; // null when the caller cannot be evaluated
 };
 
+// The access decision for a user known by name (an OPC UA session), the
+// item's two access words as DefineSecureHDAItem gave them. user null: an
+// anonymous session. With access control off every session reads and only
+// named users write; with it on, an anonymous session reads the items that
+// require no read right and writes nothing, and a named user gets what the
+// records naming it grant (NamedUserGranted). The entry's user name is the
+// session's ("Unknown" for an anonymous one).
+void FillForNamedUser(const char *user, DWORD readAccess, DWORD writeAccess, HandleEntry &entry);
+
 } // namespace zq

@@ -159,6 +159,35 @@ bool FirstGrantingUser(HANDLE token, DWORD desired, std::string *user)
     return true;
 }
 
+namespace {
+
+bool SameNameIgnoringCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size() || a.size() > static_cast<size_t>(INT_MAX))
+        return false;
+    return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()),
+                          b.data(), static_cast<int>(b.size())) == CSTR_EQUAL;
+}
+
+} // namespace
+
+bool NamedUserGranted(std::string_view name, DWORD desired)
+{
+    if (name.empty())
+        return false;
+    SrwShared hold(g_usersLock);
+    for (const auto &r : g_users) {
+        std::string_view account = r->User();
+        const size_t slash = account.find_last_of('\\');
+        if (!SameNameIgnoringCase(account, name) &&
+            !(slash != std::string_view::npos && SameNameIgnoringCase(account.substr(slash + 1), name)))
+            continue;
+        if ((r->Rights() & desired) == desired)
+            return true;
+    }
+    return false;
+}
+
 size_t UserCount()
 {
     SrwShared hold(g_usersLock);

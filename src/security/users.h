@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
 namespace zq {
 
@@ -41,6 +42,12 @@ private:
 // desired access (already mapped) to the token. True if there is one; its
 // user name is then copied to *user when user is given.
 bool FirstGrantingUser(HANDLE token, DWORD desired, std::string *user);
+
+// The same decision for a user known by name only (an OPC UA session whose
+// user name and password the host accepted): true when a record names that
+// account, as "name" or as "DOMAIN\\name" (letter case aside), and its
+// rights include every bit of desired (0x1 read, 0x2 write).
+bool NamedUserGranted(std::string_view name, DWORD desired);
 
 // Number of user records (for tests and diagnostics).
 size_t UserCount();
