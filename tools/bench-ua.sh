@@ -11,9 +11,8 @@
 # Installs what is missing, builds what it runs (like tools/bench.sh), runs
 # everything in the build folder's Wine prefix on free loopback ports, and
 # writes the rows to <build>/bench-ua-results.md. Every process it starts and
-# the prefix's wineserver are stopped at the end, whatever happens. Without
-# the historian's --ua-endpoint the endpoint's rows say so and the rest is
-# measured.
+# the prefix's wineserver are stopped at the end, whatever happens (the two
+# servers through their stop events, set by tests/ua's set_event.exe).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 arch=i686
@@ -42,7 +41,7 @@ done
 "$here/tools/install-deps.sh"
 cmake -S "$here" -B "$build" -G Ninja \
       -DCMAKE_TOOLCHAIN_FILE="$here/cmake/toolchain-mingw-$arch.cmake" >/dev/null
-cmake --build "$build" -j "$(nproc)" --target ua_reference_server ZqHistorian zqhda ZqOpcHda_ps
+cmake --build "$build" -j "$(nproc)" --target ua_reference_server ZqHistorian zqhda ZqOpcHda_ps set_event
 wine=$("$here/tools/wine32.sh" loader "$arch") || { echo "this machine cannot run $arch programs" >&2; exit 1; }
 emulated=""
 [ $arch = i686 ] && [ "$("$here/tools/wine32.sh" mode)" = emulated ] && emulated=", 32-bit half emulated (qemu-i386): not a Windows figure"
@@ -58,7 +57,7 @@ ref_pid="" hist_pid="" registered=""
 stop_server() {   # stop_server PID EVENT
   local pid=$1 event=$2 i
   [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null || return 0
-  (cd "$bin" && "$wine" ua_reference_server.exe --signal "$event" </dev/null >/dev/null 2>&1) || true
+  (cd "$bin" && "$wine" set_event.exe "$event" </dev/null >/dev/null 2>&1) || true
   for ((i = 0; i < 300; i++)); do kill -0 "$pid" 2>/dev/null || return 0; sleep 0.1; done
   echo "note: the server of $event did not stop within 30 s; the wineserver's end stops it" >&2
 }
@@ -95,15 +94,6 @@ wait_for() {
   done
   return 1
 }
-# port_open PORT SECONDS
-port_open() {
-  local i
-  for ((i = 0; i < $2 * 10; i++)); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
-    sleep 0.1
-  done
-  return 1
-}
 
 cd "$bin"
 "$wine" ua_reference_server.exe --url "$ref_url" --values "$values" --stop-event "$ref_event" \
@@ -120,26 +110,12 @@ registered=yes
 # it was started in (its plant ends at its start), the range's ends half a
 # second off any value.
 launched=$(date +%s)
-start_historian() {
-  "$wine" ZqHistorian.exe --days 2 --step 1 --stay --stop-event "$hist_event" --journal "$winjournal" "$@" \
-      </dev/null >"$work/historian.log" 2>&1 &
-  hist_pid=$!
-  wait_for "$hist_pid" "$work/historian.log" "^serving " 300
-}
-endpoint=yes
-if ! start_historian --ua-endpoint "$hist_url"; then
-  if grep -q 'unknown argument --ua-endpoint' "$work/historian.log"; then
-    endpoint=""
-    echo "note: this historian has no --ua-endpoint; its OPC UA rows are not measured" >&2
-    start_historian || { echo "the historian did not start:" >&2; cat "$work/historian.log" >&2; exit 1; }
-  else
-    echo "the historian did not start:" >&2; cat "$work/historian.log" >&2; exit 1
-  fi
-fi
-if [ -n "$endpoint" ] && ! port_open "$hist_port" 60; then
-  echo "the historian's endpoint $hist_url does not accept connections:" >&2
-  cat "$work/historian.log" >&2; exit 1
-fi
+# (It says "serving" once its endpoint is open.)
+"$wine" ZqHistorian.exe --days 2 --step 1 --stay --ua-endpoint "$hist_url" --stop-event "$hist_event" \
+    --journal "$winjournal" </dev/null >"$work/historian.log" 2>&1 &
+hist_pid=$!
+wait_for "$hist_pid" "$work/historian.log" "^serving " 300 ||
+  { echo "the historian did not start:" >&2; cat "$work/historian.log" >&2; exit 1; }
 hist_end=$(date -u -d "@$((launched - 1))" +%Y-%m-%dT%H:%M:%S.500Z)
 hist_start=$(date -u -d "@$((launched - 1 - values))" +%Y-%m-%dT%H:%M:%S.500Z)
 
@@ -181,12 +157,12 @@ dcom() {
   echo "  dcom: read ${dcom_seconds[-1]} s, status ${status_seconds[-1]} s" >&2
 }
 
-echo "rounds: $rounds, each: ${endpoint:+the endpoint and }the reference server ($repeat timed reads each, after one untimed), then zqhda" >&2
+echo "rounds: $rounds, each: the endpoint and the reference server ($repeat timed reads each, after one untimed), then zqhda" >&2
 for ((r = 1; r <= rounds; r++)); do
   # The two OPC UA servers in turn, the first of a round alternating.
-  if [ -n "$endpoint" ] && [ $((r % 2)) -eq 1 ]; then ua hist "$hist_url" --start "$hist_start" --end "$hist_end"; fi
+  if [ $((r % 2)) -eq 1 ]; then ua hist "$hist_url" --start "$hist_start" --end "$hist_end"; fi
   ua ref "$ref_url"
-  if [ -n "$endpoint" ] && [ $((r % 2)) -eq 0 ]; then ua hist "$hist_url" --start "$hist_start" --end "$hist_end"; fi
+  if [ $((r % 2)) -eq 0 ]; then ua hist "$hist_url" --start "$hist_start" --end "$hist_end"; fi
   dcom
 done
 
@@ -207,21 +183,13 @@ out="$build/bench-ua-results.md"
   echo
   echo "| benchmark | figure | value | goal | met |"
   echo "| --- | --- | --- | --- | --- |"
-  if [ -n "$endpoint" ]; then
-    hist_rate=$(rate "$(median "${ua_medians_hist[@]}")")
-    hist_best=$(rate "$(least "${ua_best_hist[@]}")")
-    ratio=$(awk -v a="$hist_rate" -v b="$ref_rate" 'BEGIN {printf "%.2f", a / b}')
-    met=$(awk -v r="$ratio" 'BEGIN {print (r >= 1.0) ? "yes" : "no"}')
-    echo "| ua_history_read | historian endpoint, raw HistoryRead of $shape ($ua_requests_hist requests): values per second (median; best) | $(commas "$hist_rate"); $(commas "$hist_best") | | |"
-  else
-    echo "| ua_history_read | historian endpoint, raw HistoryRead of $shape | not measured: this historian has no --ua-endpoint | | |"
-  fi
+  hist_rate=$(rate "$(median "${ua_medians_hist[@]}")")
+  hist_best=$(rate "$(least "${ua_best_hist[@]}")")
+  ratio=$(awk -v a="$hist_rate" -v b="$ref_rate" 'BEGIN {printf "%.2f", a / b}')
+  met=$(awk -v r="$ratio" 'BEGIN {print (r >= 1.0) ? "yes" : "no"}')
+  echo "| ua_history_read | historian endpoint, raw HistoryRead of $shape ($ua_requests_hist requests): values per second (median; best) | $(commas "$hist_rate"); $(commas "$hist_best") | | |"
   echo "| ua_history_read | open62541 reference server (default in-memory history), the same read ($ua_requests_ref requests): values per second (median; best) | $(commas "$ref_rate"); $(commas "$ref_best") | | |"
-  if [ -n "$endpoint" ]; then
-    echo "| ua_history_read | endpoint / reference server | **$ratio** | at least 1.0 | $met |"
-  else
-    echo "| ua_history_read | endpoint / reference server | not measured | at least 1.0 | - |"
-  fi
+  echo "| ua_history_read | endpoint / reference server | **$ratio** | at least 1.0 | $met |"
   echo "| ua_history_read | DCOM, \`zqhda read raw\` of the same $(commas "$values") values in one call, the whole command (start, connect, read, print): values per second | $(commas "$(rate "$dcom_med")") ($(printf '%.2f' "$dcom_med") s) | (figure only) | - |"
   echo "| ua_history_read | DCOM, \`zqhda status\` (the command's start and connection alone) | $(printf '%.2f' "$status_med") s | (figure only) | - |"
 } | tee "$out"

@@ -7,13 +7,10 @@
  *
  *   ua_reference_server.exe --url opc.tcp://127.0.0.1:PORT [--values N]
  *                           [--stop-event NAME]
- *   ua_reference_server.exe --signal NAME
  *
- * The first form serves until Ctrl+C or until the named event NAME is set
- * (default "ZqUaReferenceServer.Stop"); it prints "listening on URL" once its
- * socket is open. The second form sets the named event NAME (of this server or
- * of any other program that waits on one, such as the sample historian's
- * --stop-event) and exits: 0 when the event existed, 2 when it did not. */
+ * It serves until Ctrl+C or until the named event NAME is set (default
+ * "ZqUaReferenceServer.Stop"; tests/ua's set_event.exe sets one), and prints
+ * "listening on URL" once its socket is open. */
 #include <windows.h>
 
 #include <open62541.h>
@@ -39,21 +36,8 @@ static BOOL WINAPI OnConsoleControl(DWORD type)
 static int Usage(void)
 {
     fprintf(stderr,
-            "usage: ua_reference_server --url opc.tcp://127.0.0.1:PORT [--values N] [--stop-event NAME]\n"
-            "       ua_reference_server --signal NAME\n");
+            "usage: ua_reference_server --url opc.tcp://127.0.0.1:PORT [--values N] [--stop-event NAME]\n");
     return 2;
-}
-
-static int Signal(const char *name)
-{
-    HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, name);
-    if (event == NULL) {
-        fprintf(stderr, "no event %s\n", name);
-        return 2;
-    }
-    BOOL ok = SetEvent(event);
-    CloseHandle(event);
-    return ok ? 0 : 1;
 }
 
 /* port of opc.tcp://host:port[/path], 0 when the URL has none */
@@ -201,7 +185,7 @@ done:
 
 int main(int argc, char **argv)
 {
-    const char *url = NULL, *stopName = DEFAULT_STOP_EVENT, *signalName = NULL;
+    const char *url = NULL, *stopName = DEFAULT_STOP_EVENT;
     unsigned long count = 100000;
     for (int i = 1; i < argc; ++i) {
         const char *a = argv[i];
@@ -219,14 +203,10 @@ int main(int argc, char **argv)
             }
         } else if (strcmp(a, "--stop-event") == 0 && *v != '\0') {
             stopName = v;
-        } else if (strcmp(a, "--signal") == 0 && *v != '\0') {
-            signalName = v;
         } else {
             return Usage();
         }
     }
-    if (signalName != NULL)
-        return url == NULL ? Signal(signalName) : Usage();
     if (url == NULL || PortOf(url) == 0) {
         fprintf(stderr, "--url opc.tcp://HOST:PORT is required\n");
         return 2;

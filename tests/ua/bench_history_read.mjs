@@ -4,6 +4,7 @@
 //
 //   node bench_history_read.mjs URL [options]
 //     --node ID         node to read (default ns=1;s=Plant.Area1.Boiler.Temperature)
+//                       (the session is the endpoint tests' own, ua_session.mjs)
 //     --expect N        values every read must return (default 100000)
 //     --per-read P      numValuesPerNode of each request (default 10000)
 //     --start TIME      start of the range: ISO 8601, or now-<seconds>s
@@ -23,13 +24,12 @@ import { format } from "node:util";
 import {
     HistoryData,
     HistoryReadRequest,
-    MessageSecurityMode,
-    OPCUAClient,
     ReadRawModifiedDetails,
-    SecurityPolicy,
     TimestampsToReturn,
     coerceNodeId,
 } from "node-opcua-client";
+
+import { NODE, openSession } from "./ua_session.mjs";
 
 // node-opcua prints its notes with console.log: to stderr with them, so that
 // standard output holds the result line alone.
@@ -45,7 +45,7 @@ function fail(message, code = 1) {
 
 function parseArgs(argv) {
     const o = {
-        url: null, node: "ns=1;s=Plant.Area1.Boiler.Temperature", expect: 100000,
+        url: null, node: NODE, expect: 100000,
         perRead: 10000, start: null, end: null, repeat: 3, warmup: 1, timeout: 60,
     };
     const counts = { "--expect": "expect", "--per-read": "perRead", "--repeat": "repeat",
@@ -162,21 +162,11 @@ async function readRange(session, o) {
 async function main() {
     const o = parseArgs(process.argv.slice(2));
     const watchdog = setTimeout(() => fail(`gave up after ${o.timeout * 10} s`, 3), o.timeout * 10000);
-    const client = OPCUAClient.create({
-        applicationName: "ZqHDAsvr UA benchmark client",
-        securityMode: MessageSecurityMode.None,
-        securityPolicy: SecurityPolicy.None,
-        endpointMustExist: false,
-        connectionStrategy: { maxRetry: 0, initialDelay: 100, maxDelay: 1000 },
-        transportTimeout: o.timeout * 1000,
-        defaultTransactionTimeout: o.timeout * 1000,
-        requestedSessionTimeout: o.timeout * 10000,
-    });
-    let session = null;
+    let ua = null;
     let code = 0;
     try {
-        await within(o.timeout * 1000, "connect", client.connect(o.url));
-        session = await within(o.timeout * 1000, "CreateSession", client.createSession());
+        ua = await within(o.timeout * 1000, "connect and CreateSession", openSession(o.url));
+        const session = ua.session;
         const check = (read) => {
             if (read.values !== o.expect) throw new Error(`read ${read.values} values, expected ${o.expect}`);
             return read;
@@ -203,8 +193,7 @@ async function main() {
         code = 1;
     }
     try {
-        if (session !== null) await within(o.timeout * 1000, "CloseSession", session.close());
-        await within(o.timeout * 1000, "disconnect", client.disconnect());
+        if (ua !== null) await within(o.timeout * 1000, "CloseSession and disconnect", ua.close());
     } catch (e) {
         process.stderr.write(`bench_history_read: ${e.message}\n`);
         code = code || 1;
