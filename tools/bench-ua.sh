@@ -120,22 +120,26 @@ hist_end=$(date -u -d "@$((launched - 1))" +%Y-%m-%dT%H:%M:%S.500Z)
 hist_start=$(date -u -d "@$((launched - 1 - values))" +%Y-%m-%dT%H:%M:%S.500Z)
 
 tag=Plant.Area1.Boiler.Temperature
-# ua URL [client options]: one client run; appends its median and best
-# seconds to the named arrays.
+# ua FIRST SECOND (each hist or ref): one client run holding a session to
+# both servers, their reads alternating; appends each server's median and best
+# seconds to its arrays.
 ua_medians_ref=() ua_best_ref=() ua_medians_hist=() ua_best_hist=()
+declare -A target=([hist]="$hist_url --start $hist_start --end $hist_end" [ref]="$ref_url")
+declare -A url_of=([hist]="$hist_url" [ref]="$ref_url")
 ua() {
-  local which=$1; shift
-  local line
-  node "$here/tests/ua/bench_history_read.mjs" "$@" --node "ns=1;s=$tag" --expect "$values" \
-      --per-read "$per_read" --repeat "$repeat" >"$work/client.out" 2>"$work/client.err" ||
-    { echo "the client failed against $1:" >&2; cat "$work/client.out" "$work/client.err" >&2; exit 1; }
-  line=$(grep '^values=' "$work/client.out" | tail -1)
-  echo "  $which: $line" >&2
-  local median best requests
-  median=$(sed -n 's/.*median_seconds=\([0-9.]*\).*/\1/p' <<<"$line")
-  best=$(sed -n 's/.*best_seconds=\([0-9.]*\).*/\1/p' <<<"$line")
-  requests=$(sed -n 's/.*requests=\([0-9]*\).*/\1/p' <<<"$line")
-  eval "ua_medians_$which+=($median); ua_best_$which+=($best); ua_requests_$which=$requests"
+  # shellcheck disable=SC2086 # the targets are words
+  node "$here/tests/ua/bench_history_read.mjs" ${target[$1]} ${target[$2]} --node "ns=1;s=$tag" \
+      --expect "$values" --per-read "$per_read" --repeat "$repeat" >"$work/client.out" 2>"$work/client.err" ||
+    { echo "the client failed:" >&2; cat "$work/client.out" "$work/client.err" >&2; exit 1; }
+  local which line
+  for which in "$1" "$2"; do
+    line=$(grep "^url=${url_of[$which]} " "$work/client.out" | tail -1)
+    [ -n "$line" ] || { echo "the client printed nothing for ${url_of[$which]}" >&2; exit 1; }
+    echo "  $which: $line" >&2
+    eval "ua_medians_$which+=($(sed -n 's/.*median_seconds=\([0-9.]*\).*/\1/p' <<<"$line"))"
+    eval "ua_best_$which+=($(sed -n 's/.*best_seconds=\([0-9.]*\).*/\1/p' <<<"$line"))"
+    eval "ua_requests_$which=$(sed -n 's/.*requests=\([0-9]*\).*/\1/p' <<<"$line")"
+  done
 }
 dcom_seconds=() status_seconds=()
 now_s() { date +%s.%N; }
@@ -157,12 +161,10 @@ dcom() {
   echo "  dcom: read ${dcom_seconds[-1]} s, status ${status_seconds[-1]} s" >&2
 }
 
-echo "rounds: $rounds, each: the endpoint and the reference server ($repeat timed reads each, after one untimed), then zqhda" >&2
+echo "rounds: $rounds, each: $repeat timed reads of the endpoint and of the reference server in turn (after one untimed), then zqhda" >&2
 for ((r = 1; r <= rounds; r++)); do
-  # The two OPC UA servers in turn, the first of a round alternating.
-  if [ $((r % 2)) -eq 1 ]; then ua hist "$hist_url" --start "$hist_start" --end "$hist_end"; fi
-  ua ref "$ref_url"
-  if [ $((r % 2)) -eq 0 ]; then ua hist "$hist_url" --start "$hist_start" --end "$hist_end"; fi
+  # Which server a round starts with alternates too.
+  if [ $((r % 2)) -eq 1 ]; then ua hist ref; else ua ref hist; fi
   dcom
 done
 

@@ -1,21 +1,24 @@
 // The OPC UA benchmark's client: a raw HistoryRead of one node over a time
 // range, following continuation points until the server returns none, timed
-// over several repetitions.
+// over several repetitions. Given several servers, it holds a session to each
+// and their reads alternate (the first of each repetition in turn), so that
+// load from other processes hits them alike.
 //
-//   node bench_history_read.mjs URL [options]
+//   node bench_history_read.mjs URL [--start TIME] [--end TIME] [URL ...] [options]
 //     --node ID         node to read (default ns=1;s=Plant.Area1.Boiler.Temperature)
 //                       (the session is the endpoint tests' own, ua_session.mjs)
 //     --expect N        values every read must return (default 100000)
 //     --per-read P      numValuesPerNode of each request (default 10000)
-//     --start TIME      start of the range: ISO 8601, or now-<seconds>s
-//                       (default now-(N+100)s, taken anew for every read)
-//     --end TIME        end of the range, likewise (default now)
+//     --start TIME      start of the range of the URL before it: ISO 8601, or
+//                       now-<seconds>s (default now-(N+100)s, taken anew for
+//                       every read)
+//     --end TIME        end of that range, likewise (default now)
 //     --repeat R        timed reads (default 3), after --warmup W untimed ones (1)
 //     --timeout S       seconds for any one network wait (default 60); the whole
 //                       run is given up after 10 times that
 //
-// Prints one line:
-//   values=N requests=K repetitions=R best_seconds=.. median_seconds=..
+// Prints one line per URL, in the order given:
+//   url=URL values=N requests=K repetitions=R best_seconds=.. median_seconds=..
 //   values_per_second=.. best_values_per_second=..
 // (values_per_second from the median). Exits 1 when a read returns another
 // count than N, a bad status, or time stamps out of order or outside the
@@ -35,8 +38,8 @@ import { NODE, openSession } from "./ua_session.mjs";
 // standard output holds the result line alone.
 console.log = console.info = console.warn = (...args) => process.stderr.write(format(...args) + "\n");
 
-const USAGE = "usage: node bench_history_read.mjs opc.tcp://HOST:PORT [--node ID] [--expect N] " +
-    "[--per-read P] [--start TIME] [--end TIME] [--repeat R] [--warmup W] [--timeout S]";
+const USAGE = "usage: node bench_history_read.mjs opc.tcp://HOST:PORT [--start TIME] [--end TIME] [URL ...] " +
+    "[--node ID] [--expect N] [--per-read P] [--repeat R] [--warmup W] [--timeout S]";
 
 function fail(message, code = 1) {
     process.stderr.write(`bench_history_read: ${message}\n`);
@@ -45,16 +48,15 @@ function fail(message, code = 1) {
 
 function parseArgs(argv) {
     const o = {
-        url: null, node: NODE, expect: 100000,
-        perRead: 10000, start: null, end: null, repeat: 3, warmup: 1, timeout: 60,
+        targets: [], node: NODE, expect: 100000, perRead: 10000, repeat: 3, warmup: 1, timeout: 60,
     };
     const counts = { "--expect": "expect", "--per-read": "perRead", "--repeat": "repeat",
         "--warmup": "warmup", "--timeout": "timeout" };
     for (let i = 0; i < argv.length; ++i) {
         const a = argv[i];
         if (!a.startsWith("--")) {
-            if (o.url !== null) fail(USAGE, 2);
-            o.url = a;
+            if (!a.startsWith("opc.tcp://")) fail(USAGE, 2);
+            o.targets.push({ url: a, start: null, end: null });
             continue;
         }
         if (i + 1 >= argv.length) fail(`${a} needs a value`, 2);
@@ -68,12 +70,13 @@ function parseArgs(argv) {
             o.node = v;
         } else if (a === "--start" || a === "--end") {
             if (parseTime(v, Date.now()) === null) fail(`${a}: '${v}' is neither ISO 8601 nor now-<seconds>s`, 2);
-            o[a.slice(2)] = v;
+            if (o.targets.length === 0) fail(`${a} follows the URL whose range it sets`, 2);
+            o.targets[o.targets.length - 1][a.slice(2)] = v;
         } else {
             fail(`unknown option ${a}\n${USAGE}`, 2);
         }
     }
-    if (o.url === null || !o.url.startsWith("opc.tcp://")) fail(USAGE, 2);
+    if (o.targets.length === 0) fail(USAGE, 2);
     try {
         o.nodeId = coerceNodeId(o.node);
     } catch (e) {
@@ -106,10 +109,10 @@ async function within(ms, what, work) {
 
 // One whole read of the range; returns { values, requests }. Throws on any
 // failure, after releasing a continuation point the server still holds.
-async function readRange(session, o) {
+async function readRange(session, o, target) {
     const now = Date.now();
-    const startMs = o.start !== null ? parseTime(o.start, now) : now - (o.expect + 100) * 1000;
-    const endMs = o.end !== null ? parseTime(o.end, now) : now;
+    const startMs = target.start !== null ? parseTime(target.start, now) : now - (o.expect + 100) * 1000;
+    const endMs = target.end !== null ? parseTime(target.end, now) : now;
     const details = new ReadRawModifiedDetails({
         isReadModified: false,
         startTime: new Date(startMs),
@@ -159,44 +162,55 @@ async function readRange(session, o) {
     return { values, requests };
 }
 
+function median(sorted) {
+    const n = sorted.length;
+    return n % 2 ? sorted[(n - 1) / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2;
+}
+
 async function main() {
     const o = parseArgs(process.argv.slice(2));
     const watchdog = setTimeout(() => fail(`gave up after ${o.timeout * 10} s`, 3), o.timeout * 10000);
-    let ua = null;
+    const sessions = [];
     let code = 0;
     try {
-        ua = await within(o.timeout * 1000, "connect and CreateSession", openSession(o.url));
-        const session = ua.session;
-        const check = (read) => {
-            if (read.values !== o.expect) throw new Error(`read ${read.values} values, expected ${o.expect}`);
-            return read;
-        };
-        for (let i = 0; i < o.warmup; ++i) check(await readRange(session, o));
-        const seconds = [];
-        let last = null;
-        for (let i = 0; i < o.repeat; ++i) {
-            const t0 = process.hrtime.bigint();
-            last = await readRange(session, o);
-            seconds.push(Number(process.hrtime.bigint() - t0) / 1e9);
-            check(last);
+        for (const t of o.targets) {
+            sessions.push(await within(o.timeout * 1000, `connect to ${t.url} and CreateSession`, openSession(t.url)));
+            t.session = sessions[sessions.length - 1].session;
+            t.seconds = [];
         }
-        seconds.sort((a, b) => a - b);
-        const median = seconds.length % 2 ? seconds[(seconds.length - 1) / 2]
-            : (seconds[seconds.length / 2 - 1] + seconds[seconds.length / 2]) / 2;
-        const best = seconds[0];
-        process.stdout.write(`values=${last.values} requests=${last.requests} repetitions=${o.repeat} ` +
-            `best_seconds=${best.toFixed(4)} median_seconds=${median.toFixed(4)} ` +
-            `values_per_second=${Math.round(last.values / median)} ` +
-            `best_values_per_second=${Math.round(last.values / best)}\n`);
+        const read = async (t) => {
+            const r = await readRange(t.session, o, t);
+            if (r.values !== o.expect) throw new Error(`${t.url}: read ${r.values} values, expected ${o.expect}`);
+            t.requests = r.requests;
+        };
+        for (let i = 0; i < o.warmup; ++i) for (const t of o.targets) await read(t);
+        for (let i = 0; i < o.repeat; ++i) {
+            const order = i % 2 ? [...o.targets].reverse() : o.targets;
+            for (const t of order) {
+                const t0 = process.hrtime.bigint();
+                await read(t);
+                t.seconds.push(Number(process.hrtime.bigint() - t0) / 1e9);
+            }
+        }
+        for (const t of o.targets) {
+            t.seconds.sort((a, b) => a - b);
+            const mid = median(t.seconds), best = t.seconds[0];
+            process.stdout.write(`url=${t.url} values=${o.expect} requests=${t.requests} repetitions=${o.repeat} ` +
+                `best_seconds=${best.toFixed(4)} median_seconds=${mid.toFixed(4)} ` +
+                `values_per_second=${Math.round(o.expect / mid)} ` +
+                `best_values_per_second=${Math.round(o.expect / best)}\n`);
+        }
     } catch (e) {
         process.stderr.write(`bench_history_read: ${e.message}\n`);
         code = 1;
     }
-    try {
-        if (ua !== null) await within(o.timeout * 1000, "CloseSession and disconnect", ua.close());
-    } catch (e) {
-        process.stderr.write(`bench_history_read: ${e.message}\n`);
-        code = code || 1;
+    for (const ua of sessions) {
+        try {
+            await within(o.timeout * 1000, "CloseSession and disconnect", ua.close());
+        } catch (e) {
+            process.stderr.write(`bench_history_read: ${e.message}\n`);
+            code = code || 1;
+        }
     }
     clearTimeout(watchdog);
     process.exit(code);
