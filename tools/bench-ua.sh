@@ -189,8 +189,8 @@ out="$build/bench-ua-results.md"
   hist_best=$(rate "$(least "${ua_best_hist[@]}")")
   ratio=$(awk -v a="$hist_rate" -v b="$ref_rate" 'BEGIN {printf "%.2f", a / b}')
   met=$(awk -v r="$ratio" 'BEGIN {print (r >= 1.0) ? "yes" : "no"}')
-  echo "| ua_history_read | historian endpoint, raw HistoryRead of $shape ($ua_requests_hist requests): values per second (median; best) | $(commas "$hist_rate"); $(commas "$hist_best") | | |"
-  echo "| ua_history_read | open62541 reference server (default in-memory history), the same read ($ua_requests_ref requests): values per second (median; best) | $(commas "$ref_rate"); $(commas "$ref_best") | | |"
+  echo "| ua_history_read | historian endpoint, raw HistoryRead of $shape, in $ua_requests_hist requests: values per second (median; best) | $(commas "$hist_rate"); $(commas "$hist_best") | | |"
+  echo "| ua_history_read | open62541 reference server (default in-memory history), the same read, in $ua_requests_ref requests: values per second (median; best) | $(commas "$ref_rate"); $(commas "$ref_best") | | |"
   echo "| ua_history_read | endpoint / reference server | **$ratio** | at least 1.0 | $met |"
   echo "| ua_history_read | DCOM, \`zqhda read raw\` of the same $(commas "$values") values in one call, the whole command (start, connect, read, print): values per second | $(commas "$(rate "$dcom_med")") ($(printf '%.2f' "$dcom_med") s) | (figure only) | - |"
   echo "| ua_history_read | DCOM, \`zqhda status\` (the command's start and connection alone) | $(printf '%.2f' "$status_med") s | (figure only) | - |"
