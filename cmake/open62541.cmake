@@ -3,7 +3,14 @@
 # as a static library of its own. Built without link-time optimisation and
 # without PubSub (GCC 12's LTO meets an internal compiler error in the
 # PubSub code); its own warnings are not ours to mend, so they are off.
-set(ZQ_OPEN62541_DIR "/var/cache/zqhda/open62541" CACHE PATH
+# The folder: tools/open62541.sh's (ZQ_OPEN62541_DIR in the environment, as
+# for the script, else its default).
+if(DEFINED ENV{ZQ_OPEN62541_DIR})
+  set(_zq_o62541 $ENV{ZQ_OPEN62541_DIR})
+else()
+  set(_zq_o62541 /var/cache/zqhda/open62541)
+endif()
+set(ZQ_OPEN62541_DIR "${_zq_o62541}" CACHE PATH
     "Folder of open62541.c and open62541.h (tools/open62541.sh ensure)")
 if(NOT EXISTS ${ZQ_OPEN62541_DIR}/open62541.c OR NOT EXISTS ${ZQ_OPEN62541_DIR}/open62541.h)
   message(FATAL_ERROR "open62541 amalgamation not found in ${ZQ_OPEN62541_DIR}: "

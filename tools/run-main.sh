@@ -8,8 +8,11 @@
 # prefix, and runs a short session of the command-line OPC HDA client
 # (zqhda.exe) against it, in another process, ending with a plot of the last
 # hour in <build>/main-plot.svg. COM starts the historian for the client; it
-# ends when its last client leaves. Everything started here is stopped at the
-# end. The tests and benchmarks are the test command's and bench command's.
+# ends when its last client leaves. Then the historian is started by hand
+# with an OPC UA endpoint on a loopback port, and node-opcua
+# (tests/ua/main_job.mjs) reads the boiler temperature over OPC UA (raw
+# values and a processed average) and compares them with the same reads of
+# zqhda over DCOM. Everything started here is stopped at the end. The tests and benchmarks are the test command's and bench command's.
 #   tools/run-main.sh [build-dir]      (default: build; x86_64 in build64)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -25,7 +28,7 @@ for arch in i686 x86_64; do
   dir=$base; [ $arch = x86_64 ] && dir=${base%/}64
   cmake -S "$here" -B "$dir" -G Ninja \
         -DCMAKE_TOOLCHAIN_FILE="$here/cmake/toolchain-mingw-$arch.cmake" >/dev/null
-  cmake --build "$dir" -j "$(nproc)" --target ZqHDAsvr ZqOpcHda_ps ZqHistorian zqhda >/dev/null
+  cmake --build "$dir" -j "$(nproc)" --target ZqHDAsvr ZqOpcHda_ps ZqHistorian zqhda set_event >/dev/null
   built+=("$arch")
 done
 
@@ -76,11 +79,33 @@ hda plot "$tag" --start NOW-1H --end NOW --raw --aggregate Average --interval 10
     --output "$("$wine" winepath -w "$plot" 2>/dev/null)"
 echo "The plot is in $plot"
 
-step "Unregister the historian"
 sleep 2   # the historian ends a moment after its last client left
+step "OPC UA: the historian started by hand with an endpoint; the boiler temperature over OPC UA and over DCOM"
+port=$((20000 + (RANDOM * 32768 + RANDOM) % 40000))
+event="ZqHDA.MainJob.$$"
+uajob="$build/main-job-ua.log"
+"$wine" ZqHistorian.exe --journal "$("$wine" winepath -w "$journal" 2>/dev/null)" --stop-event "$event" \
+    --ua-endpoint "opc.tcp://127.0.0.1:$port" </dev/null >"$uajob" 2>&1 &
+historian=$!
+for _ in $(seq 1 300); do
+  grep -q "^OPC UA endpoint" "$uajob" && break
+  kill -0 $historian 2>/dev/null || break
+  sleep 0.2
+done
+tr -d '\r' < "$uajob"
+ua_status=0
+ZQ_WINE="$wine" ZQ_BIN="$build/bin" node "$here/tests/ua/main_job.mjs" "opc.tcp://127.0.0.1:$port" \
+    2> >(grep -v 'NODE-OPCUA-W\|verify_pcks1\|default certificate' >&2) || ua_status=$?
+run set_event.exe "$event" || true
+for _ in $(seq 1 100); do kill -0 $historian 2>/dev/null || break; sleep 0.2; done
+kill $historian 2>/dev/null || true
+wait $historian 2>/dev/null || true
+
+step "Unregister the historian"
 run ZqHistorian.exe /UnregServer
 "$here/tools/wine-prefix.sh" stop "$prefix"
 trap - EXIT
+[ $ua_status = 0 ] || { echo "the OPC UA reads did not agree with DCOM ($arch)" >&2; exit 1; }
 }
 
 for arch in ${built[@]+"${built[@]}"}; do
