@@ -3,7 +3,7 @@
 # 100,000 values through the sample historian's OPC UA endpoint and through a
 # plain open62541 server with the stack's own in-memory history
 # (ua_reference_server.exe), both read by the same node-opcua client
-# (tests/ua/bench_history_read.mjs) in alternating rounds, and the same read
+# (tests/ua/bench_history_read.mjs), their reads interleaved, and the same read
 # over classic DCOM with the command-line client (zqhda.exe read raw).
 #   tools/bench-ua.sh [--arch i686|x86_64] [build-dir] [-- options]
 # Options: --values N (default 100000), --per-read P (numValuesPerNode, 10000),
