@@ -13,6 +13,21 @@ void *TaskAlloc(size_t size)
     return m != nullptr ? m->Alloc(static_cast<SIZE_T>(size)) : nullptr;
 }
 
+bool EnsureTaskAllocator()
+{
+    if (State().taskAllocator.load() != nullptr)
+        return true;
+    IMalloc *malloc = nullptr;
+    if (FAILED(CoGetMalloc(1, &malloc)) || malloc == nullptr)
+        return false;
+    // The task allocator is one object per process: whoever stored it
+    // first, it is the same.
+    IMalloc *none = nullptr;
+    if (!State().taskAllocator.compare_exchange_strong(none, malloc))
+        malloc->Release();
+    return true;
+}
+
 void *ZeroedTaskAlloc(size_t size)
 {
     void *p = TaskAlloc(size);

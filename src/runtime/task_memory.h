@@ -9,6 +9,11 @@
 
 namespace zq {
 
+// Makes sure there is a task allocator (the COM server's start gets it; a
+// front end that runs without the COM server, the OPC UA endpoint, asks for
+// it here). False when COM has none to give.
+bool EnsureTaskAllocator();
+
 // Allocates size bytes through the task allocator and zeroes them; null when
 // there is no task allocator yet or the allocation fails.
 void *ZeroedTaskAlloc(size_t size);

@@ -1,10 +1,12 @@
 // Continuation points of the endpoint's history reads, and the values that
 // go into one page of a raw or modified read.
 //
-// A continuation point is 16 bytes that the client hands back unchanged:
+// A continuation point is 20 bytes that the client hands back unchanged:
 // "ZQ", the kind of read, a version byte, then where the next page starts
-// (a time, or for processed reads the start of the next interval) and how
-// many values at exactly that time the pages before already returned. The
+// (a time, or for processed reads the start of the next interval), how
+// many values at exactly that time the pages before already returned, and
+// for a read with only one time (whose value count ends it) how many
+// values are still to come. The
 // next page reads from that time on again and leaves those out, so values
 // that share a time stamp (modified values) are neither lost nor repeated.
 // Anything else is BadContinuationPointInvalid.
@@ -29,6 +31,7 @@ struct Resume
 {
     int64_t from = 0;  // 100-ns ticks since 1601
     uint32_t skip = 0; // values at exactly `from` already returned
+    uint32_t left = 0; // a read with one time: values still to return
 };
 
 // Good with the place, or BadContinuationPointInvalid.

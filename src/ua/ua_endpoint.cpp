@@ -7,10 +7,12 @@
 
 #include "runtime/server_state.h"
 #include "runtime/srw_guard.h"
+#include "runtime/task_memory.h"
 #include "runtime/trace.h"
 #include "ua/ua_access.h"
 #include "ua/ua_history.h"
 #include "ua/ua_nodes.h"
+#include "ua/ua_read_common.h"
 
 namespace zq {
 
@@ -54,6 +56,7 @@ DWORD WINAPI Serve(void *parameter)
     UA_Server_run_shutdown(e->server);
     UA_Server_delete(e->server);
     e->server = nullptr;
+    ReleaseEarlierResponses();
     FreeLibraryAndExitThread(e->module, 0);
 }
 
@@ -135,6 +138,10 @@ HRESULT StartUaEndpoint(const char *url, int flags)
     SrwExclusive hold(g_lock);
     if (g_endpoint != nullptr)
         return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
+    // The results of the history requests come from the task allocator,
+    // also when the host has not started the COM server (yet).
+    if (!EnsureTaskAllocator())
+        return E_OUTOFMEMORY;
     UA_ServerConfig config;
     memset(&config, 0, sizeof config);
     UA_StatusCode status = Configure(&config, address, flags);

@@ -25,6 +25,10 @@ struct RawPage
     bool backwards = false;
     bool resumed = false;
     Resume resume;
+    // A read with one time ends after its value count: what this page may
+    // return (the rest of the count), 0 for a read with both times.
+    uint64_t allowed = 0;
+    uint64_t want = 0; // values this page returns at most
 };
 
 // A UA time of 0 is "not given". Both absent, or only one without a value
@@ -50,11 +54,15 @@ UA_StatusCode PlanPage(const UA_ReadRawModifiedDetails &d, const UA_ByteString &
         UA_StatusCode status = ParseContinuation(point, kind, &page->resume);
         if (status != UA_STATUSCODE_GOOD)
             return status;
-        // The place must lie in the requested range.
+        // The place must lie in the requested range: between the times, or
+        // on the read's side of its one time (after the start, before the end).
         const int64_t from = page->resume.from;
-        const bool outside =
-            page->backwards ? ((hasStart && from > d.startTime) || (hasEnd && from < d.endTime))
-                            : ((hasStart && from < d.startTime) || (hasEnd && from > d.endTime));
+        bool outside;
+        if (hasStart && hasEnd)
+            outside = page->backwards ? from > d.startTime || from < d.endTime
+                                      : from < d.startTime || from > d.endTime;
+        else
+            outside = hasStart ? from < d.startTime : from > d.endTime;
         if (outside)
             return UA_STATUSCODE_BADCONTINUATIONPOINTINVALID;
         page->resumed = true;
@@ -68,8 +76,16 @@ UA_StatusCode PlanPage(const UA_ReadRawModifiedDetails &d, const UA_ByteString &
         // or the end of a read that has only an end.
         (hasStart ? page->times.start : page->times.end) = FileTimeOfUa(page->resume.from);
     }
+    if (!hasStart || !hasEnd) {
+        page->allowed = page->resumed ? page->resume.left : d.numValuesPerNode;
+        if (page->allowed == 0 || page->allowed > d.numValuesPerNode)
+            return UA_STATUSCODE_BADCONTINUATIONPOINTINVALID;
+    }
     uint64_t want = d.numValuesPerNode == 0 ? kUaPageValues
                                             : std::min<uint64_t>(d.numValuesPerNode, kUaPageValues);
+    if (page->allowed != 0)
+        want = std::min<uint64_t>(want, page->allowed);
+    page->want = want;
     // Room for what is left out again: the values already returned at the
     // place, and a bound before it.
     want += (page->resumed ? page->resume.skip : 0) + (d.returnBounds ? 1 : 0);
@@ -79,15 +95,27 @@ UA_StatusCode PlanPage(const UA_ReadRawModifiedDetails &d, const UA_ByteString &
     return UA_STATUSCODE_GOOD;
 }
 
+// Whether a page ends the read. With both times the engine says so
+// (OPC_S_MOREDATA: the host has more in the range); a read with one time
+// goes on while its count is not reached and the page came full.
+bool PageLeavesMore(const RawPage &page, HRESULT code, size_t kept)
+{
+    if (page.allowed == 0)
+        return code == OPC_S_MOREDATA;
+    return kept < page.allowed && kept >= page.want;
+}
+
 // The result's continuation point after a page cut short: the place after
 // its last value. A page that kept nothing although the host has more made
 // no progress (more values at one time than the limit allows): refused.
-UA_StatusCode Continue(PageKind kind, const RawPage &page, bool kept, int64_t last,
+UA_StatusCode Continue(PageKind kind, const RawPage &page, size_t kept, int64_t last,
                        uint32_t sameAtLast, UA_HistoryReadResult &result)
 {
-    if (!kept)
+    if (kept == 0)
         return UaStatusOfResult(OPC_E_MAXEXCEEDED);
-    const Resume next = NextPlace(page.resumed ? &page.resume : nullptr, last, sameAtLast);
+    Resume next = NextPlace(page.resumed ? &page.resume : nullptr, last, sameAtLast);
+    if (page.allowed != 0)
+        next.left = static_cast<uint32_t>(page.allowed - kept);
     return MakeContinuation(kind, next, &result.continuationPoint);
 }
 
@@ -145,8 +173,8 @@ UA_StatusCode ReadRawNode(void *sessionContext, const UA_HistoryReadValueId &nod
         FillDataValue(r.pftTimeStamps[i], r.pvDataValues[i], r.pdwQualities[i], timestamps,
                       &data.dataValues[k]);
     }
-    if (code == OPC_S_MOREDATA)
-        return Continue(PageKind::Raw, page, kept.count != 0, kept.last, kept.sameAtLast, result);
+    if (PageLeavesMore(page, code, kept.count))
+        return Continue(PageKind::Raw, page, kept.count, kept.last, kept.sameAtLast, result);
     return kept.count == 0 ? UA_STATUSCODE_GOODNODATA : UA_STATUSCODE_GOOD;
 }
 
@@ -203,8 +231,8 @@ UA_StatusCode ReadModifiedNode(void *sessionContext, const UA_HistoryReadValueId
             UA_String_copy(&text, &info.userName);
         }
     }
-    if (code == OPC_S_MOREDATA)
-        return Continue(PageKind::Modified, page, kept.count != 0, kept.last, kept.sameAtLast,
+    if (PageLeavesMore(page, code, kept.count))
+        return Continue(PageKind::Modified, page, kept.count, kept.last, kept.sameAtLast,
                         result);
     return kept.count == 0 ? UA_STATUSCODE_GOODNODATA : UA_STATUSCODE_GOOD;
 }

@@ -30,7 +30,12 @@ bool TimestampsServed(UA_TimestampsToReturn timestamps);
 // memory.
 bool AllocateDataValues(UA_HistoryData *data, size_t count);
 
-// The common start of every read: false when nothing more is to be done,
+// Frees what the responses sent before held (FillDataValue's doubles).
+// Called when a read starts and when the endpoint stops, on its thread.
+void ReleaseEarlierResponses();
+
+// The common start of every read (releases the earlier responses' values):
+// false when nothing more is to be done,
 // because the timestamps cannot be served (the service result says so) or
 // the client releases its continuation points (they hold no state, so
 // that is nothing to do).
