@@ -33,11 +33,14 @@ cd "$bin"
 "$wine" ZqHistorian.exe /RegServer "${plant[@]}" </dev/null >"$work/register.log" 2>&1 ||
   { cat "$work/register.log"; exit 1; }
 
+# A start that fails (a port taken meanwhile; once, under emulation and a
+# full machine, the stack's start failed five times in a row) is tried again
+# on another port after a pause; the historian's trace says why it failed.
 started=""
-for try in 1 2 3 4 5; do
+for try in 1 2 3 4 5 6 7 8; do
   port=$((20000 + (RANDOM * 32768 + RANDOM) % 40000))
   url="opc.tcp://127.0.0.1:$port"
-  "$wine" ZqHistorian.exe "${plant[@]}" --stop-event "$event" --ua-endpoint "$url" \
+  "$wine" ZqHistorian.exe "${plant[@]}" --trace --stop-event "$event" --ua-endpoint "$url" \
     --ua-user operator:secret --ua-user auditor:readonly </dev/null >"$work/historian.log" 2>&1 &
   pid=$!
   for _ in $(seq 1 600); do
@@ -46,8 +49,9 @@ for try in 1 2 3 4 5; do
     sleep 0.2
   done
   [ -n "$started" ] && break
-  tr -d '\r' < "$work/historian.log" >&2
+  tr -d '\r' < "$work/historian.log" | grep -v "^trace: [^U]" >&2
   stop_historian
+  sleep 3
 done
 [ -n "$started" ] || { echo "the historian's OPC UA endpoint did not start" >&2; exit 1; }
 
