@@ -57,6 +57,6 @@ done
 
 status=0
 ZQ_UA_URL="$url" ZQ_WINE="$wine" ZQ_BIN="$bin" \
-  node --test --test-reporter=spec "$here/endpoint.test.mjs" || status=$?
+  node --test "$here/endpoint.test.mjs" || status=$?
 stop_historian
 exit $status
